@@ -1,0 +1,32 @@
+#pragma once
+
+#include "grammar/Vec.h"
+#include "vrml/VRRef.h"
+
+#include <memory>
+
+namespace ombrel {
+
+class VRNode;
+
+// A piece of generated geometry: drawn by the preview and turned into VRML by the export.
+class Drawable {
+public:
+    virtual ~Drawable() = default;
+    // Draws into the current OpenGL context with immediate-mode calls.
+    virtual void render() const = 0;
+    // A new VRML node tree holding one reference, owned by the caller; the drawable keeps
+    // nothing of it. May be empty when there is nothing to export.
+    virtual VRRef<VRNode> toVrml() const = 0;
+};
+
+// A grammar element, built once from a construction file and evaluated afresh for every cell.
+class DrawFactory {
+public:
+    virtual ~DrawFactory() = default;
+    // Evaluates the element on the state, which it may change. Returns the drawable it made, or
+    // none. Never fails: what it cannot do goes to the warning log and it does nothing.
+    virtual std::unique_ptr<Drawable> create(GrammarState& state) const = 0;
+};
+
+} // namespace ombrel

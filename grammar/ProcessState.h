@@ -1,0 +1,49 @@
+#pragma once
+
+#include "grammar/Vec.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ombrel {
+
+class Texture;
+
+// One saved grammar state on the stack that Push fills and Pop drains.
+struct PushedState {
+    Vec2 v0, v1, v2, v3;
+    float height = 0.0f;
+    Colour colour = 0;
+    std::uint32_t randomState = 0;
+};
+
+// The replacement texts that vrmlTag naming uses while a cell is generated.
+struct VrmlTagCodes {
+    std::map<char, std::string> codes; // 'X' -> column index, 'Y' -> row index
+    std::string lastError;             // empty when the last tag expanded well
+};
+
+// The generator's process-wide values. They are touched only from the one thread that runs
+// commands; they are not guarded. Nothing else in the program is global, except the three
+// log channels and their sink (grammar/Log.h).
+struct ProcessState {
+    // The city random generator's state; 0 at process start, set by loading a construction
+    // file, otherwise only advanced.
+    std::uint32_t randomState = 0;
+    // Entries pushed and not popped stay for the next building, city and construction file.
+    std::vector<PushedState> stateStack;
+    // The texture that the most recent pick of an ordinary texture group returned.
+    std::shared_ptr<Texture> lastTexture;
+    VrmlTagCodes vrmlTagCodes;
+};
+
+ProcessState& processState();
+
+// Puts every process-wide value back to its start-up state. For tests; the program never
+// calls it.
+void resetProcessState();
+
+} // namespace ombrel
