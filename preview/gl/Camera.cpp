@@ -1,0 +1,204 @@
+#include "preview/gl/Camera.h"
+
+#include <GL/gl.h>
+
+#include <cmath>
+
+namespace ombrel {
+
+namespace {
+
+// Degrees to radians with single-precision pi over 180, applied in double precision.
+constexpr double kDegreesToRadians = 0.017453293;
+
+Mat3 multiply(const Mat3& a, const Mat3& b) {
+    Mat3 r{};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            float sum = 0.0f;
+            for (int k = 0; k < 3; ++k) {
+                sum += a[i * 3 + k] * b[k * 3 + j];
+            }
+            r[i * 3 + j] = sum;
+        }
+    }
+    return r;
+}
+
+// Rotation about the camera's own right axis (pitch), viewing axis (roll) or up axis (yaw).
+Mat3 pitch(double a) {
+    const float c = static_cast<float>(std::cos(a));
+    const float s = static_cast<float>(std::sin(a));
+    return {1, 0, 0, 0, c, -s, 0, s, c};
+}
+Mat3 yaw(double a) {
+    const float c = static_cast<float>(std::cos(a));
+    const float s = static_cast<float>(std::sin(a));
+    return {c, -s, 0, s, c, 0, 0, 0, 1};
+}
+Mat3 roll(double a) {
+    const float c = static_cast<float>(std::cos(a));
+    const float s = static_cast<float>(std::sin(a));
+    return {c, 0, s, 0, 1, 0, -s, 0, c};
+}
+
+Vec3 row(const Mat3& m, int i) {
+    return {m[i * 3], m[i * 3 + 1], m[i * 3 + 2]};
+}
+Vec3 negate(Vec3 v) {
+    return {-v.x, -v.y, -v.z};
+}
+
+bool validCode(int code) {
+    return code >= 0 && code < 256;
+}
+
+} // namespace
+
+CameraState cameraFacingCity(Vec3 cityMin, Vec3 cityMax) {
+    return CameraState{{(cityMin.x + cityMax.x) / 2.0f, -400.0f, cityMax.z}, identityMat3()};
+}
+
+std::array<float, 16> cameraMatrix(const CameraState& camera) {
+    const Mat3& r = camera.orientation;
+    const Vec3 p = camera.position;
+    std::array<float, 16> m{};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            m[j * 4 + i] = r[i * 3 + j];
+        }
+        m[12 + i] = -(r[i * 3] * p.x + r[i * 3 + 1] * p.y + r[i * 3 + 2] * p.z);
+    }
+    m[15] = 1.0f;
+    return m;
+}
+
+void applyCamera(const CameraState& camera) {
+    const std::array<float, 16> m = cameraMatrix(camera);
+    glMultMatrixf(m.data());
+}
+
+void Camera::keyPressed(int code, bool leftShift) {
+    if (!validCode(code)) {
+        return;
+    }
+    keyDown[static_cast<std::size_t>(code)] = 1;
+    // The adjustment looks at the table, not at the key just pressed: any key-down while + or -
+    // is held adjusts again. Neither value drops below its start (step 1, speed 5).
+    if (leftShift) {
+        if (held(keys::NumpadAdd)) {
+            rotateStep += 5.0f;
+        }
+        if (held(keys::NumpadSubtract) && rotateStep > 1.0f) {
+            rotateStep -= 5.0f;
+        }
+    } else {
+        if (held(keys::NumpadAdd)) {
+            moveSpeed += 10.0f;
+        }
+        if (held(keys::NumpadSubtract) && moveSpeed > 10.0f) {
+            moveSpeed -= 10.0f;
+        }
+    }
+}
+
+void Camera::keyReleased(int code) {
+    if (validCode(code)) {
+        keyDown[static_cast<std::size_t>(code)] = 0;
+    }
+}
+
+bool Camera::characterTyped(char32_t c) {
+    if (c < U'0' || c > U'9') {
+        return false;
+    }
+    std::uint8_t& t = toggles[static_cast<std::size_t>(c - U'0')];
+    t = t ? 0 : 1;
+    return true;
+}
+
+bool Camera::tick(bool leftShift) {
+    bool changed = false;
+    if (leftShift) {
+        // Each held key replaces the pending turn, so the last in this order wins.
+        const double a = static_cast<double>(rotateStep) * kDegreesToRadians;
+        const Mat3* turn = nullptr;
+        Mat3 d{};
+        if (held(keys::Up)) {
+            d = pitch(a);
+            turn = &d;
+        }
+        if (held(keys::Down)) {
+            d = pitch(-a);
+            turn = &d;
+        }
+        if (held(keys::Right)) {
+            d = yaw(a);
+            turn = &d;
+        }
+        if (held(keys::Left)) {
+            d = yaw(-a);
+            turn = &d;
+        }
+        if (held(keys::Home)) {
+            d = roll(a);
+            turn = &d;
+        }
+        if (held(keys::End)) {
+            d = roll(-a);
+            turn = &d;
+        }
+        if (turn) {
+            // Turning about the camera's own axes; not re-orthonormalised.
+            orientation = multiply(*turn, orientation);
+            changed = true;
+        }
+    } else {
+        const Vec3* dir = nullptr;
+        Vec3 d;
+        if (held(keys::Up)) {
+            d = row(orientation, 1);
+            dir = &d;
+        }
+        if (held(keys::Down)) {
+            d = negate(row(orientation, 1));
+            dir = &d;
+        }
+        if (held(keys::Right)) {
+            d = row(orientation, 0);
+            dir = &d;
+        }
+        if (held(keys::Left)) {
+            d = negate(row(orientation, 0));
+            dir = &d;
+        }
+        if (held(keys::Home)) {
+            d = row(orientation, 2);
+            dir = &d;
+        }
+        if (held(keys::End)) {
+            d = negate(row(orientation, 2));
+            dir = &d;
+        }
+        if (dir) {
+            position.x += moveSpeed * dir->x;
+            position.y += moveSpeed * dir->y;
+            position.z += moveSpeed * dir->z;
+            changed = true;
+        }
+    }
+    if (held(keys::R)) {
+        orientation = identityMat3();
+        position = homePosition;
+        changed = true;
+    }
+    return changed;
+}
+
+void Camera::setHome(const CameraState& home) {
+    homePosition = home.position;
+    position = home.position;
+    orientation = home.orientation;
+}
+
+} // namespace ombrel

@@ -1,0 +1,108 @@
+#include "preview/gl/SceneView.h"
+
+#include "grammar/DrawFactory.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+
+namespace ombrel {
+
+void SceneView::initGL() {
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_NORMALIZE);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    glShadeModel(GL_SMOOTH);
+    glEnable(GL_TEXTURE_2D);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glEnable(GL_CULL_FACE);
+}
+
+void SceneView::resizeGL(int w, int h) {
+    viewWidth_ = std::max(w, 0);
+    viewHeight_ = std::max(h, 0);
+    glViewport(0, 0, viewWidth_, viewHeight_);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    const double aspect =
+        static_cast<double>(viewWidth_) / static_cast<double>(std::max(viewHeight_, 1));
+    gluPerspective(45.0, aspect, 5.0, 7000.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+std::vector<std::uint8_t> SceneView::backdropImage(int w, int h) {
+    if (w <= 0 || h <= 0) {
+        return {};
+    }
+    const std::size_t width = static_cast<std::size_t>(w);
+    const std::size_t height = static_cast<std::size_t>(h);
+    std::vector<std::uint8_t> image(width * height * 3);
+    // Doubling the step makes the shading reach white half-way down. The colour is accumulated
+    // row by row in single precision, which leaves the middle row just short of white.
+    const float start[3] = {0.31f, 0.81f, 0.98f};
+    const float span[3] = {0.69f, 0.19f, 0.02f};
+    float colour[3];
+    float step[3];
+    for (int c = 0; c < 3; ++c) {
+        colour[c] = start[c];
+        step[c] = span[c] / static_cast<float>(h) * 2.0f;
+    }
+    for (std::size_t fromTop = 0; fromTop < height; ++fromTop) {
+        std::uint8_t rgb[3];
+        for (int c = 0; c < 3; ++c) {
+            colour[c] += step[c];
+            rgb[c] = colour[c] >= 1.0f ? 255 : static_cast<std::uint8_t>(colour[c] * 255.0f);
+        }
+        std::uint8_t* out = image.data() + (height - 1 - fromTop) * width * 3;
+        for (std::size_t x = 0; x < width; ++x) {
+            out[x * 3] = rgb[0];
+            out[x * 3 + 1] = rgb[1];
+            out[x * 3 + 2] = rgb[2];
+        }
+    }
+    return image;
+}
+
+void SceneView::drawGL(const Drawable* city, const CameraState& camera,
+                       const SceneToggles& toggles) const {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+
+    if (toggles.skyBackdrop && viewWidth_ > 0 && viewHeight_ > 0) {
+        const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
+        glDisable(GL_TEXTURE_2D);
+        glDepthMask(GL_FALSE);
+        // The raster position is never set, so the image lands at the lower-left corner.
+        const std::vector<std::uint8_t> image = backdropImage(viewWidth_, viewHeight_);
+        glDrawPixels(viewWidth_, viewHeight_, GL_RGB, GL_UNSIGNED_BYTE, image.data());
+        glDepthMask(GL_TRUE);
+        if (textured) {
+            glEnable(GL_TEXTURE_2D);
+        }
+    }
+
+    gluLookAt(0.0, 0.0, 0.0, 0.0, 20.0, 0.0, 0.0, 0.0, 1.0);
+    applyCamera(camera);
+
+    // Axes in world coordinates; x and y one unit above the ground.
+    glBegin(GL_LINES);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 1.0f);
+    glVertex3f(0.0f, 100.0f, 1.0f);
+    glColor3f(1.0f, 0.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 1.0f);
+    glVertex3f(100.0f, 0.0f, 1.0f);
+    glColor3f(1.0f, 1.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 100.0f);
+    glEnd();
+
+    if (city) {
+        city->render();
+    }
+}
+
+} // namespace ombrel
