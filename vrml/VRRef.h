@@ -22,6 +22,10 @@ public:
     }
     VRRef(VRRef&& o) noexcept : node_(std::exchange(o.node_, nullptr)) {}
     template <class U> VRRef(VRRef<U>&& o) noexcept : node_(o.detach()) {}
+    template <class U> VRRef(const VRRef<U>& o) : node_(o.get()) {
+        if (node_)
+            node_->addRef();
+    }
     VRRef& operator=(VRRef o) noexcept {
         std::swap(node_, o.node_);
         return *this;
