@@ -1,0 +1,67 @@
+#include "grammar/DrawFactories.h"
+
+#include "grammar/Texture.h"
+
+#include <cmath>
+
+namespace ombrel {
+
+std::shared_ptr<Texture> DrawTexturedFactory::pickTexture() const {
+    return textureGroup ? textureGroup->pick() : nullptr;
+}
+
+std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {
+    auto floor = std::make_unique<DrawFloor>();
+    floor->texture = pickTexture();
+    if (pointingDown) {
+        floor->corners = {state.v3, state.v2, state.v1, state.v0};
+    } else {
+        floor->corners = {state.v0, state.v1, state.v2, state.v3};
+    }
+    floor->baseHeight = state.height;
+    floor->colour = state.colour;
+    floor->noColor = noColor;
+    return floor;
+}
+
+std::unique_ptr<Drawable> DrawBoxFactory::create(GrammarState& state) const {
+    const float h = height.sample(); // always before the texture pick
+    const float top = state.height + h;
+    const Vec2 edge = state.v1 - state.v0;
+    const float edgeLength = std::sqrt(edge.x * edge.x + edge.y * edge.y);
+    const float widthRepeat = static_cast<float>(static_cast<double>(edgeLength) * 0.02);
+    const float heightRepeat = (top - state.height) * 0.033333335f;
+
+    auto box = std::make_unique<DrawBox>();
+    box->texture = pickTexture();
+    box->corners = {state.v0, state.v1, state.v2, state.v3};
+    box->baseHeight = state.height;
+    box->topHeight = top;
+    box->colour = state.colour;
+    box->noColor = noColor;
+    box->closed = closed;
+    if (const Texture* t = box->texture.get()) {
+        box->repeatS = t->relativeToWidth ? std::ceil(t->scalex * widthRepeat) : t->scalex;
+        box->repeatT = t->relativeToHeight ? std::ceil(t->scaley * heightRepeat) : t->scaley;
+    }
+    state.height = top;
+    return box;
+}
+
+std::unique_ptr<Drawable> DrawPyramidFactory::create(GrammarState& state) const {
+    const float h = height.sample(); // always before the texture pick
+    const float top = state.height + h;
+    const Vec2 centre = ((state.v0 + state.v1) + state.v2 + state.v3) * 0.25f;
+
+    auto pyramid = std::make_unique<DrawPyramid>();
+    pyramid->texture = pickTexture();
+    pyramid->corners = {state.v0, state.v1, state.v2, state.v3};
+    pyramid->baseHeight = state.height;
+    pyramid->colour = state.colour;
+    pyramid->noColor = noColor;
+    pyramid->apex = Vec3{centre.x, centre.y, top};
+    state.height = top;
+    return pyramid;
+}
+
+} // namespace ombrel

@@ -1,0 +1,64 @@
+#include "grammar/Texture.h"
+
+#include "grammar/Log.h"
+#include "grammar/ProcessState.h"
+#include "grammar/Random.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <utility>
+
+namespace ombrel {
+
+Texture::Texture(std::string path_, float scalex_, float scaley_, bool relativeToWidth_,
+                 bool relativeToHeight_)
+    : path(std::move(path_)), scalex(scalex_), scaley(scaley_), relativeToWidth(relativeToWidth_),
+      relativeToHeight(relativeToHeight_) {}
+
+// The texture object is not deleted here: a texture may outlive every context it was uploaded
+// in, and deleting without the right context current would hit another context's object.
+// Whoever owns the context calls releaseGL() while it is current.
+Texture::~Texture() = default;
+
+void Texture::bind() const {
+    if (glName_ == 0 && !image.empty()) {
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        glBindTexture(GL_TEXTURE_2D, name);
+        gluBuild2DMipmaps(GL_TEXTURE_2D, 4, image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                          image.rgba.data());
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glName_ = name;
+        return;
+    }
+    glBindTexture(GL_TEXTURE_2D, glName_);
+}
+
+void Texture::releaseGL() {
+    if (glName_ != 0) {
+        GLuint name = glName_;
+        glDeleteTextures(1, &name);
+        glName_ = 0;
+    }
+}
+
+std::shared_ptr<Texture> TextureGroup::pick() const {
+    if (textures.empty()) {
+        return nullptr;
+    }
+    std::shared_ptr<Texture> chosen = pickWeighted(textures);
+    processState().lastTexture = chosen;
+    return chosen;
+}
+
+std::shared_ptr<Texture> LastTextureGroup::pick() const {
+    randomUnit();
+    std::shared_ptr<Texture>& last = processState().lastTexture;
+    if (!last) {
+        warningLog << "Last texture group used with no last texture" << "\r\n";
+    }
+    return last;
+}
+
+} // namespace ombrel
