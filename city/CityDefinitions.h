@@ -34,8 +34,8 @@ public:
     // Evaluates the sequence on the rectangle with a fresh building colour. low is 0, high the
     // height at which the grammar stopped, colour the building's colour. A tag that does not
     // expand writes "VRML tag error, <why> - ignored" and leaves the building unnamed.
-    virtual std::unique_ptr<CompoundDrawable> createBuilding(float x0, float y0, float x1,
-                                                             float y1, float& low, float& high,
+    virtual std::unique_ptr<CompoundDrawable> createBuilding(float x0, float y0, float x1, float y1,
+                                                             float& low, float& high,
                                                              Colour& colour) const;
 };
 

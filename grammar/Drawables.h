@@ -11,12 +11,17 @@
 namespace ombrel {
 
 class Texture;
+class VRAppearance;
 
 // Which caps a box has. The bottom exists for onlyBottom and yes, the top for onlyTop and yes.
 enum class ClosedMode : int { onlyTop = 0, onlyBottom = 1, yes = 2, no = 3 };
 
-inline bool hasBottom(ClosedMode m) { return m == ClosedMode::onlyBottom || m == ClosedMode::yes; }
-inline bool hasTop(ClosedMode m) { return m == ClosedMode::onlyTop || m == ClosedMode::yes; }
+inline bool hasBottom(ClosedMode m) {
+    return m == ClosedMode::onlyBottom || m == ClosedMode::yes;
+}
+inline bool hasTop(ClosedMode m) {
+    return m == ClosedMode::onlyTop || m == ClosedMode::yes;
+}
 
 // What the three primitives share: a copy of the state they were made on and their texture.
 class DrawableBase : public Drawable {
@@ -33,7 +38,7 @@ protected:
     void beginRender(unsigned int mode) const;
     // The Shape's Appearance: a Material of the colour unless noColor, an ImageTexture naming
     // the texture's path when there is one.
-    VRRef<VRNode> makeAppearance() const;
+    VRRef<VRAppearance> makeAppearance() const;
 };
 
 // A flat quadrilateral at baseHeight; corners are kept in drawing order.
@@ -78,6 +83,9 @@ public:
     // vrmlName (when not empty) holding the children's nodes, with their parent links set.
     VRRef<VRNode> toVrml() const override;
 };
+
+// A colour word as a VRML diffuseColor: each byte times the float nearest 1/127.
+Vec3 colourToDiffuse(Colour colour);
 
 // Builds the node that a list of drawables exports as, the way CompoundDrawable does: exactly
 // one drawable gives its own node, otherwise a Group with the given DEF name (none when empty).

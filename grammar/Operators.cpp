@@ -29,7 +29,8 @@ CallFactory::CallFactory(std::shared_ptr<const BBlockFactory> procedure_, UintRa
     : procedure(std::move(procedure_)), repeat(repeat_) {
     if (repeat.upper > kMaxRepeat) {
         warningLog << "Call repeat " << repeat.upper << " is too large - at most " << kMaxRepeat
-                   << " repetitions will be made" << "\r\n";
+                   << " repetitions will be made"
+                   << "\r\n";
     }
 }
 
@@ -48,14 +49,19 @@ std::unique_ptr<Drawable> CallFactory::create(GrammarState& state) const {
 PushFactory::PushFactory(std::uint32_t count_) : count(count_) {
     if (count > kMaxPushCount) {
         warningLog << "Push count " << count << " is too large - only " << kMaxPushCount
-                   << " copies will be pushed" << "\r\n";
+                   << " copies will be pushed"
+                   << "\r\n";
         count = kMaxPushCount;
     }
 }
 
 std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
-    const PushedState snapshot{state.v0,     state.v1,     state.v2,
-                               state.v3,     state.height, state.colour,
+    const PushedState snapshot{state.v0,
+                               state.v1,
+                               state.v2,
+                               state.v3,
+                               state.height,
+                               state.colour,
                                processState().randomState};
     std::vector<PushedState>& s = stack();
     const std::size_t room = s.size() < kMaxStackSize ? kMaxStackSize - s.size() : 0;
@@ -71,7 +77,8 @@ std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
 std::unique_ptr<Drawable> PopFactory::create(GrammarState& state) const {
     std::vector<PushedState>& s = stack();
     if (s.empty()) {
-        warningLog << "Poping from an empty stack ignored" << "\r\n";
+        warningLog << "Poping from an empty stack ignored"
+                   << "\r\n";
         return nullptr;
     }
     const PushedState top = s.back();
@@ -128,7 +135,9 @@ std::unique_ptr<Drawable> RotateFactory::create(GrammarState& state) const {
 
 namespace {
 
-float length(Vec2 v) { return std::sqrt(v.x * v.x + v.y * v.y); }
+float length(Vec2 v) {
+    return std::sqrt(v.x * v.x + v.y * v.y);
+}
 
 } // namespace
 
@@ -142,7 +151,8 @@ std::unique_ptr<Drawable> ScaleToFactory::create(GrammarState& state) const {
     if (exact) {
         if (lenX == 0.0f || lenY == 0.0f) {
             // Scaling an edge of length 0 to a length has no answer; leave the corners.
-            warningLog << "ScaleTo exact on an edge of length 0 ignored" << "\r\n";
+            warningLog << "ScaleTo exact on an edge of length 0 ignored"
+                       << "\r\n";
             return nullptr;
         }
         sx = sx / lenX;

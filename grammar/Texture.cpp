@@ -56,7 +56,8 @@ std::shared_ptr<Texture> LastTextureGroup::pick() const {
     randomUnit();
     std::shared_ptr<Texture>& last = processState().lastTexture;
     if (!last) {
-        warningLog << "Last texture group used with no last texture" << "\r\n";
+        warningLog << "Last texture group used with no last texture"
+                   << "\r\n";
     }
     return last;
 }

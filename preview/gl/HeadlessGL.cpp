@@ -97,8 +97,8 @@ std::unique_ptr<HeadlessGL> HeadlessGL::create(int width, int height, std::strin
         return nullptr;
     }
     auto impl = std::make_unique<Impl>();
-    EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY,
-                                            nullptr);
+    EGLDisplay display =
+        getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     EGLint major = 0;
     EGLint minor = 0;
     if (display == EGL_NO_DISPLAY || !eglInitialize(display, &major, &minor)) {

@@ -1,0 +1,94 @@
+#include "config/CityFactory.h"
+
+#include "grammar/Log.h"
+#include "grammar/ProcessState.h"
+
+#include <cstdio>
+#include <string>
+
+namespace ombrel {
+
+CityFactory::Generated CityFactory::generate() const {
+    ProcessState& process = processState();
+    Generated out;
+    out.seed = process.randomState;
+    out.city = std::make_unique<CityDrawable>();
+    CityDrawable& city = *out.city;
+    float lowest = 1000000.0f;
+    float highest = -1.0f;
+
+    const bool streetsOn = streetEveryX != 0 && streetEveryY != 0;
+    for (std::uint32_t x = 0; x < numCellsX; ++x) {
+        const std::string xText = std::to_string(x);
+        std::uint32_t kx = 0;
+        bool streetColumn = false;
+        if (streetsOn) {
+            kx = (streetEveryX - firstStreetCrossX + x) / (streetEveryX + 1);
+            streetColumn = x % (streetEveryX + 1) == firstStreetCrossX;
+        }
+        const float px =
+            static_cast<float>(kx) * streetSizeX + static_cast<float>(x - kx) * cellSizeX;
+        for (std::uint32_t y = 0; y < numCellsY; ++y) {
+            process.lastTexture.reset();
+            process.vrmlTagCodes.codes['X'] = xText;
+            process.vrmlTagCodes.codes['Y'] = std::to_string(y);
+            std::uint32_t ky = 0;
+            bool streetRow = false;
+            if (streetsOn) {
+                ky = (streetEveryY - firstStreetCrossY + y) / (streetEveryY + 1);
+                streetRow = y % (streetEveryY + 1) == firstStreetCrossY;
+            }
+            const float py =
+                static_cast<float>(ky) * streetSizeY + static_cast<float>(y - ky) * cellSizeY;
+
+            const WeightedList<std::unique_ptr<CityStreetFactory>>* streets = nullptr;
+            float w = cellSizeX;
+            float h = cellSizeY;
+            if (streetRow && streetColumn) {
+                streets = &crossStreets;
+                w = streetSizeX;
+                h = streetSizeY;
+            } else if (streetRow) {
+                streets = &horizontalStreets;
+                h = streetSizeY;
+            } else if (streetColumn) {
+                streets = &verticalStreets;
+                w = streetSizeX;
+            }
+            if (streets && !streets->empty()) {
+                const auto& def = pickWeighted(*streets);
+                city.roadDrawables.push_back(def->createCell(px, py, px + w, py + h));
+                continue;
+            }
+            // A building lot, or a street cell without definitions, which takes a building at
+            // the building size.
+            if (buildings.empty()) {
+                continue;
+            }
+            const auto& def = pickWeighted(buildings);
+            float low = 0.0f;
+            float high = 0.0f;
+            Colour colour = 0;
+            city.buildingDrawables.push_back(
+                def->createBuilding(px, py, px + cellSizeX, py + cellSizeY, low, high, colour));
+            city.buildingColours.push_back(colour);
+            if (low <= lowest) {
+                lowest = low;
+            }
+            if (high >= highest) {
+                highest = high;
+            }
+        }
+    }
+    out.minCorner = Vec3{0.0f, 0.0f, lowest};
+    out.maxCorner = Vec3{static_cast<float>(numCellsX) * cellSizeX,
+                         static_cast<float>(numCellsY) * cellSizeY, highest};
+
+    char seedText[16];
+    std::snprintf(seedText, sizeof seedText, "0x%08X", out.seed);
+    infoLog << "Generated city [randomSeed=" << seedText << "]"
+            << "\r\n";
+    return out;
+}
+
+} // namespace ombrel
