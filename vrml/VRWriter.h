@@ -1,0 +1,32 @@
+#pragma once
+
+// The VRML 2.0 text writer. The layout is fixed to the byte: CR LF line ends, one space per
+// indentation level, fields at their VRML defaults left out, numbers in printf's "%g" form
+// whatever the C locale. Readers of our files (and the export's header) rely on that.
+
+#include "vrml/VRNode.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace ombrel {
+
+// The first line of every file, with its line end: 17 bytes.
+inline constexpr std::string_view kVrmlFirstLine = "#VRML V2.0 utf8\r\n";
+
+// Writes the scene to an open stream: the first line, `preamble` as given (comment lines with
+// their own CR LF ends), the root (a plain Group root is unwrapped: its children are written at
+// the outer level), then one ROUTE line per route node in the tree. Returns false when any
+// write to the stream failed; the stream is not closed.
+bool writeVrml(const VRNode* root, std::FILE* out, std::string_view preamble = {});
+
+// The same text as a string (for tests and in-memory use).
+std::string vrmlText(const VRNode* root, std::string_view preamble = {});
+
+// Creates or truncates the file at path and writes the scene into it. Returns false when the
+// file cannot be created or any write or the close fails (a full disk is not a written file);
+// the file may then hold part of the scene.
+bool writeVrmlFile(const VRNode* root, const std::string& path);
+
+} // namespace ombrel
