@@ -218,6 +218,10 @@ VRRef<VRNode> faceSet(MFInt32 coordIndex, MFInt32 colorIndex = {}, bool perVerte
     return f;
 }
 
+void PrintTo(const ArrayCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ArrayForms : public testing::TestWithParam<ArrayCase> {};
 
 TEST_P(ArrayForms, WritesExactly) {
