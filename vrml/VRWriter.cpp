@@ -25,6 +25,8 @@ public:
     }
 
     void text(std::string_view s) {
+        if (s.empty())
+            return;
         if (s.size() > kSize - pos_) {
             flush();
             if (s.size() > kSize) {
