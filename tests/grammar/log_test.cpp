@@ -43,7 +43,9 @@ TEST(LogTest, DefaultStreamFormatting) {
         {"int", [] { warningLog << -42; }, "-42"},
         {"unsigned", [] { warningLog << 4294967295u; }, "4294967295"},
         {"char array", [] { warningLog << "abc"; }, "abc"},
-        {"utf16", [] { warningLog << u"Stra\u00DFe \U0001F3D9"; }, "Stra\xC3\x9F" "e \xF0\x9F\x8F\x99"},
+        {"utf16", [] { warningLog << u"Stra\u00DFe \U0001F3D9"; },
+         "Stra\xC3\x9F"
+         "e \xF0\x9F\x8F\x99"},
     };
     for (const Case& c : cases) {
         sink.clear();
@@ -56,7 +58,8 @@ TEST(LogTest, MessagesWithoutLineEndContinue) {
     StringLogSink sink;
     ScopedLogSink scope(sink);
     warningLog << "first";
-    errorLog << " continued" << "\r\n";
+    errorLog << " continued"
+             << "\r\n";
     EXPECT_EQ(sink.text(), "first continued\r\n");
 }
 
@@ -68,7 +71,8 @@ TEST(LogTest, LabelsHaveOneWidth) {
 
 TEST(LogTest, TextWithoutSinkIsHeldUntilOneIsInstalled) {
     LogSink* previous = setLogSink(nullptr);
-    infoLog << "early" << "\r\n";
+    infoLog << "early"
+            << "\r\n";
     StringLogSink sink;
     setLogSink(&sink);
     EXPECT_EQ(sink.text(), "early\r\n");
@@ -77,7 +81,8 @@ TEST(LogTest, TextWithoutSinkIsHeldUntilOneIsInstalled) {
 
 TEST(LogTest, UnpairedSurrogateBecomesReplacement) {
     const char16_t bad[] = {u'a', 0xD800, u'b', 0};
-    EXPECT_EQ(utf16ToUtf8(bad), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(utf16ToUtf8(bad), "a\xEF\xBF\xBD"
+                                "b");
 }
 
 } // namespace
