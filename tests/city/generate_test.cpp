@@ -1,0 +1,299 @@
+#include "config/CityFactory.h"
+#include "grammar/DrawFactories.h"
+#include "grammar/Log.h"
+#include "grammar/Operators.h"
+#include "grammar/ProcessState.h"
+#include "grammar/Random.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace ombrel {
+namespace {
+
+// Grammars that draw nothing random: GoUp by a marker height, then a floor. The floor's height
+// tells which definition made a cell, its corners where the cell lies.
+template <class T> std::unique_ptr<T> marker(float height) {
+    auto def = std::make_unique<T>();
+    def->add(std::make_unique<GoUpFactory>(FloatRange(height)));
+    def->add(std::make_unique<DrawFloorFactory>());
+    return def;
+}
+
+constexpr float kCross = 1, kHorizontal = 2, kVertical = 3, kBuildingA = 10, kBuildingB = 20;
+
+struct Cell {
+    float height;
+    float x0, y0, x1, y1;
+    friend bool operator==(const Cell&, const Cell&) = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Cell& c) {
+    return os << "{h " << c.height << ", (" << c.x0 << ", " << c.y0 << ")-(" << c.x1 << ", " << c.y1
+              << ")}";
+}
+
+std::vector<Cell> cellsOf(const std::vector<std::unique_ptr<Drawable>>& drawables) {
+    std::vector<Cell> cells;
+    for (const auto& d : drawables) {
+        const auto& compound = dynamic_cast<const CompoundDrawable&>(*d);
+        const auto& floor = dynamic_cast<const DrawFloor&>(*compound.children.at(0));
+        cells.push_back(Cell{floor.baseHeight, floor.corners[0].x, floor.corners[0].y,
+                             floor.corners[2].x, floor.corners[2].y});
+    }
+    return cells;
+}
+
+// The 5 x 2 grid: a street column every fourth column from column 1, a street row every second
+// row from row 0, cells 10 x 20, streets 4 x 6.
+void gridOf5x2(CityFactory& f) {
+    f.numCellsX = 5;
+    f.numCellsY = 2;
+    f.streetEveryX = 3;
+    f.firstStreetCrossX = 1;
+    f.streetEveryY = 1;
+    f.firstStreetCrossY = 0;
+    f.cellSizeX = 10;
+    f.cellSizeY = 20;
+    f.streetSizeX = 4;
+    f.streetSizeY = 6;
+}
+
+void allDefinitions(CityFactory& f) {
+    f.crossStreets.add(1, marker<CityStreetFactory>(kCross));
+    f.horizontalStreets.add(1, marker<CityStreetFactory>(kHorizontal));
+    f.verticalStreets.add(1, marker<CityStreetFactory>(kVertical));
+    f.buildings.add(1, marker<CityBuildingFactory>(kBuildingA));
+    f.buildings.add(3, marker<CityBuildingFactory>(kBuildingB));
+}
+
+class GenerateTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetProcessState(); }
+    void TearDown() override { resetProcessState(); }
+    StringLogSink log;
+    ScopedLogSink scoped{log};
+};
+
+TEST_F(GenerateTest, GridLayoutKindsDrawsAndBox) {
+    CityFactory f;
+    gridOf5x2(f);
+    allDefinitions(f);
+    processState().randomState = 0x1234;
+    CityFactory::Generated g = f.generate();
+
+    EXPECT_EQ(g.seed, 0x1234u);
+    const std::vector<Cell> roads{{kHorizontal, 0, 0, 10, 6},  {kCross, 10, 0, 14, 6},
+                                  {kVertical, 10, 6, 14, 26},  {kHorizontal, 14, 0, 24, 6},
+                                  {kHorizontal, 24, 0, 34, 6}, {kHorizontal, 34, 0, 44, 6}};
+    // Draws of about 0.515, 0.990, 0.093 and 0.673 pick the second, second, first and second
+    // building definition (weights 1 and 3).
+    const std::vector<Cell> buildings{{kBuildingB, 0, 6, 10, 26},
+                                      {kBuildingB, 14, 6, 24, 26},
+                                      {kBuildingA, 24, 6, 34, 26},
+                                      {kBuildingB, 34, 6, 44, 26}};
+    EXPECT_EQ(cellsOf(g.city->roadDrawables), roads);
+    EXPECT_EQ(cellsOf(g.city->buildingDrawables), buildings);
+    EXPECT_EQ(g.city->buildingColours.size(), 4u);
+
+    // One draw per cell, nothing else.
+    processState().randomState = 0x1234;
+    for (int i = 0; i < 10; ++i) {
+        randomNext();
+    }
+    const std::uint32_t afterTen = processState().randomState;
+    resetProcessState();
+    processState().randomState = 0x1234;
+    f.generate();
+    EXPECT_EQ(processState().randomState, afterTen);
+
+    // The box spans the cell counts times the cell size, whatever the streets are.
+    EXPECT_EQ(g.minCorner, (Vec3{0, 0, 0}));
+    EXPECT_EQ(g.maxCorner, (Vec3{50, 40, kBuildingB}));
+    EXPECT_EQ(log.text(), "Generated city [randomSeed=0x00001234]\r\n"
+                          "Generated city [randomSeed=0x00001234]\r\n");
+}
+
+TEST_F(GenerateTest, StreetLayouts) {
+    struct Case {
+        const char* name;
+        std::uint32_t numX, numY, everyX, firstX, everyY, firstY;
+        std::vector<Cell> roads, buildings;
+    };
+    const Case cases[] = {
+        {"streets off when streetEveryX is 0",
+         2,
+         2,
+         0,
+         0,
+         5,
+         0,
+         {},
+         {{kBuildingA, 0, 0, 10, 20},
+          {kBuildingA, 0, 20, 10, 40},
+          {kBuildingA, 10, 0, 20, 20},
+          {kBuildingA, 10, 20, 20, 40}}},
+        {"every other column from column 0",
+         4,
+         1,
+         1,
+         0,
+         3,
+         3,
+         {{kVertical, 0, 0, 4, 20}, {kVertical, 14, 0, 18, 20}},
+         {{kBuildingA, 4, 0, 14, 20}, {kBuildingA, 18, 0, 28, 20}}},
+        {"street row last in its period",
+         1,
+         3,
+         3,
+         3,
+         1,
+         1,
+         {{kHorizontal, 0, 20, 10, 26}},
+         {{kBuildingA, 0, 0, 10, 20}, {kBuildingA, 0, 26, 10, 46}}},
+    };
+    for (const Case& c : cases) {
+        resetProcessState();
+        CityFactory f;
+        f.numCellsX = c.numX;
+        f.numCellsY = c.numY;
+        f.streetEveryX = c.everyX;
+        f.firstStreetCrossX = c.firstX;
+        f.streetEveryY = c.everyY;
+        f.firstStreetCrossY = c.firstY;
+        f.cellSizeX = 10;
+        f.cellSizeY = 20;
+        f.streetSizeX = 4;
+        f.streetSizeY = 6;
+        f.crossStreets.add(1, marker<CityStreetFactory>(kCross));
+        f.horizontalStreets.add(1, marker<CityStreetFactory>(kHorizontal));
+        f.verticalStreets.add(1, marker<CityStreetFactory>(kVertical));
+        f.buildings.add(1, marker<CityBuildingFactory>(kBuildingA));
+        CityFactory::Generated g = f.generate();
+        EXPECT_EQ(cellsOf(g.city->roadDrawables), c.roads) << c.name;
+        EXPECT_EQ(cellsOf(g.city->buildingDrawables), c.buildings) << c.name;
+    }
+}
+
+TEST_F(GenerateTest, EmptyListsLeaveOrFillCells) {
+    struct Case {
+        const char* name;
+        bool cross, horizontal, vertical, buildings;
+        std::vector<Cell> roads, builds;
+        float lowest, highest;
+    };
+    const Case cases[] = {
+        {"no crossings: a building lot at the crossing's corner",
+         false,
+         true,
+         true,
+         true,
+         {{kHorizontal, 0, 0, 10, 6},
+          {kVertical, 10, 6, 14, 26},
+          {kHorizontal, 14, 0, 24, 6},
+          {kHorizontal, 24, 0, 34, 6},
+          {kHorizontal, 34, 0, 44, 6}},
+         {{kBuildingA, 0, 6, 10, 26},
+          {kBuildingA, 10, 0, 20, 20},
+          {kBuildingA, 14, 6, 24, 26},
+          {kBuildingA, 24, 6, 34, 26},
+          {kBuildingA, 34, 6, 44, 26}},
+         0,
+         kBuildingA},
+        {"no buildings: only streets",
+         true,
+         true,
+         true,
+         false,
+         {{kHorizontal, 0, 0, 10, 6},
+          {kCross, 10, 0, 14, 6},
+          {kVertical, 10, 6, 14, 26},
+          {kHorizontal, 14, 0, 24, 6},
+          {kHorizontal, 24, 0, 34, 6},
+          {kHorizontal, 34, 0, 44, 6}},
+         {},
+         1000000,
+         -1},
+        {"nothing at all", false, false, false, false, {}, {}, 1000000, -1},
+    };
+    for (const Case& c : cases) {
+        resetProcessState();
+        CityFactory f;
+        gridOf5x2(f);
+        if (c.cross)
+            f.crossStreets.add(1, marker<CityStreetFactory>(kCross));
+        if (c.horizontal)
+            f.horizontalStreets.add(1, marker<CityStreetFactory>(kHorizontal));
+        if (c.vertical)
+            f.verticalStreets.add(1, marker<CityStreetFactory>(kVertical));
+        if (c.buildings)
+            f.buildings.add(1, marker<CityBuildingFactory>(kBuildingA));
+        CityFactory::Generated g = f.generate();
+        EXPECT_EQ(cellsOf(g.city->roadDrawables), c.roads) << c.name;
+        EXPECT_EQ(cellsOf(g.city->buildingDrawables), c.builds) << c.name;
+        EXPECT_EQ(g.minCorner.z, c.lowest) << c.name;
+        EXPECT_EQ(g.maxCorner.z, c.highest) << c.name;
+        if (!c.cross && !c.horizontal && !c.vertical && !c.buildings) {
+            EXPECT_EQ(processState().randomState, 0u) << c.name << ": empty lists draw nothing";
+        }
+    }
+}
+
+TEST_F(GenerateTest, NoColumnsStillLogs) {
+    CityFactory f;
+    gridOf5x2(f);
+    f.numCellsX = 0;
+    allDefinitions(f);
+    processState().randomState = 0x1A2B;
+    CityFactory::Generated g = f.generate();
+    EXPECT_TRUE(g.city->buildingDrawables.empty());
+    EXPECT_TRUE(g.city->roadDrawables.empty());
+    EXPECT_EQ(processState().randomState, 0x1A2Bu);
+    EXPECT_EQ(g.minCorner, (Vec3{0, 0, 1000000}));
+    EXPECT_EQ(g.maxCorner, (Vec3{0, 40, -1}));
+    EXPECT_EQ(log.text(), "Generated city [randomSeed=0x00001A2B]\r\n");
+}
+
+TEST_F(GenerateTest, EachCellStartsWithoutLastTextureAndWithItsCodes) {
+    CityFactory f;
+    f.numCellsX = 3;
+    f.numCellsY = 2;
+    f.cellSizeX = f.cellSizeY = f.streetSizeX = f.streetSizeY = 10;
+    auto def = std::make_unique<CityBuildingFactory>("b%x_%y");
+    def->add(std::make_unique<DrawFloorFactory>(false, f.lastTextureGroup));
+    f.buildings.add(1, std::move(def));
+    processState().lastTexture = std::make_shared<Texture>("stale.png", 1, 1, false, false);
+    CityFactory::Generated g = f.generate();
+    std::vector<std::string> names;
+    for (const auto& b : g.city->buildingDrawables) {
+        const auto& compound = static_cast<const CompoundDrawable&>(*b);
+        names.push_back(compound.vrmlName);
+        EXPECT_EQ(static_cast<const DrawableBase&>(*compound.children[0]).texture, nullptr);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"b0_0", "b0_1", "b1_0", "b1_1", "b2_0", "b2_1"}));
+    std::string expected;
+    for (int i = 0; i < 6; ++i) {
+        expected += "Last texture group used with no last texture\r\n";
+    }
+    expected += "Generated city [randomSeed=0x00000000]\r\n";
+    EXPECT_EQ(log.text(), expected);
+}
+
+TEST_F(GenerateTest, GeneratingAgainContinuesTheSequence) {
+    CityFactory f;
+    gridOf5x2(f);
+    allDefinitions(f);
+    processState().randomState = 0x1A2B;
+    CityFactory::Generated first = f.generate();
+    CityFactory::Generated second = f.generate();
+    EXPECT_EQ(first.seed, 0x1A2Bu);
+    EXPECT_NE(second.seed, first.seed);
+    processState().randomState = 0x1A2B;
+    CityFactory::Generated again = f.generate();
+    EXPECT_EQ(cellsOf(again.city->buildingDrawables), cellsOf(first.city->buildingDrawables));
+}
+
+} // namespace
+} // namespace ombrel
