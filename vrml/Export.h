@@ -1,0 +1,38 @@
+#pragma once
+
+// Export of a generated city as a VRML 2.0 file: the scene in one of three collapse modes,
+// optionally triangulated, with a comment header that records the construction file and the
+// seed, so the file says how to make it again.
+
+#include "config/CityFactory.h"
+#include "vrml/VRNode.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ombrel {
+
+struct ExportOptions {
+    int collapseMode = 0; // 0 "Normal (textured)", 1 "Collapse to building", 2 "Collapse model"
+    bool triangulateEverything = true;
+    bool saveRoads = true;
+};
+
+// The comment lines that follow the first line of an exported file (CR LF line ends): the
+// program, its web page, the construction file and the seed. Line breaks inside the path are
+// written as spaces so that they cannot end the comment.
+std::string exportHeader(const std::string& constructionFile, std::uint32_t randomSeed);
+
+// The scene that an export writes: a root Transform turning the city's z-up coordinates into
+// VRML's y-up, holding the "Origin" Viewpoint and the city node built by the collapse mode (a
+// mode outside 0..2 is taken as 0). Triangulates every face set when asked.
+VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city, const ExportOptions& options);
+
+// Writes the city as a VRML 2.0 file with the configuration header naming constructionFile and
+// randomSeed. Returns false on failure, which is reported on errorLog; an existing file at path
+// is then left untouched.
+bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
+                const std::string& constructionFile, std::uint32_t randomSeed,
+                const ExportOptions& options);
+
+} // namespace ombrel
