@@ -10,10 +10,19 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace ombrel {
+
+// Thrown by CityFactory's constructor when the XML library cannot start. what() is the whole
+// text to show the user: "Error during Xerces-c Initialization.\n  Exception message:<why>\n".
+// The program cannot load construction files without the library and should end.
+class XmlStartError : public std::runtime_error {
+public:
+    explicit XmlStartError(const std::string& message);
+};
 
 // Holds one loaded construction file (its parameters, definitions, procedures and textures)
 // and generates cities from it.
@@ -45,13 +54,18 @@ public:
         Vec3 maxCorner;         // (numCellsX * cellSizeX, numCellsY * cellSizeY, highest top)
     };
 
+    // Starts the XML library; throws XmlStartError when it cannot.
     CityFactory();
+    // Stops the XML library, then destroys the definitions.
     ~CityFactory();
     CityFactory(const CityFactory&) = delete;
     CityFactory& operator=(const CityFactory&) = delete;
 
-    // Parses and validates the construction file and rebuilds every definition from it. On
-    // failure every problem is in the error log, nothing stays loaded and false is returned.
+    // Parses and validates the construction file (UTF-8 path) against xsd/Ombrel.xsd (looked
+    // for in the current directory, then beside the program) and rebuilds every definition from
+    // it. On failure every problem is in the error log, nothing stays loaded, fileName and the
+    // random generator are untouched and false is returned. Texture images are decoded here;
+    // relative image paths not found from the current directory are tried beside the file.
     bool load(const std::string& path);
     // Discards the definitions of the last load and sets loaded to false; the parameters,
     // fileName and lastTextureGroup stay. Does nothing when nothing is loaded.

@@ -45,6 +45,10 @@ void Texture::releaseGL() {
 
 std::shared_ptr<Texture> TextureGroup::pick() const {
     if (textures.empty()) {
+        // Every texture of the group failed to load (or a pattern matched nothing): the draw is
+        // still made, so a missing image never changes the rest of the city.
+        randomUnit();
+        processState().lastTexture = nullptr;
         return nullptr;
     }
     std::shared_ptr<Texture> chosen = pickWeighted(textures);

@@ -70,7 +70,7 @@ public:
 
     // One randomUnit draw picks a texture by weight (the first one when the rounded sum stays
     // below the draw or every weight is 0); it becomes lastTexture. A group without textures
-    // draws nothing and returns none.
+    // (all its images failed to load) makes the draw all the same and picks none.
     virtual std::shared_ptr<Texture> pick() const;
 };
 

@@ -1,0 +1,215 @@
+// CityFactory::load: parsing and validating a construction file and rebuilding every
+// definition from it.
+
+#include "config/CityFactory.h"
+#include "config/ConstructionReader.h"
+#include "config/XmlSupport.h"
+#include "grammar/Log.h"
+
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLException.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <unistd.h>
+
+using namespace xercesc;
+namespace fs = std::filesystem;
+
+namespace ombrel {
+
+namespace {
+
+// Entities may expand this often in one document; more is an attack, not a city.
+constexpr XMLSize_t kEntityExpansionLimit = 10000;
+// A construction file is text of a few kilobytes; anything near this is not one.
+constexpr std::uintmax_t kMaxFileSize = 64u * 1024 * 1024;
+
+std::u16string toXml(const std::string& utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        char32_t cp = 0xFFFD;
+        std::size_t length = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c >> 5) == 0x6 && i + 1 < utf8.size()) {
+            cp = ((c & 0x1Fu) << 6) | (utf8[i + 1] & 0x3F);
+            length = 2;
+        } else if ((c >> 4) == 0xE && i + 2 < utf8.size()) {
+            cp = ((c & 0x0Fu) << 12) | ((utf8[i + 1] & 0x3F) << 6) | (utf8[i + 2] & 0x3F);
+            length = 3;
+        } else if ((c >> 3) == 0x1E && i + 3 < utf8.size()) {
+            cp = ((c & 0x07u) << 18) | ((utf8[i + 1] & 0x3F) << 12) | ((utf8[i + 2] & 0x3F) << 6) |
+                 (utf8[i + 3] & 0x3F);
+            length = 4;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += length;
+    }
+    return out;
+}
+
+// The whole file, or nothing when it cannot be read (or is far too big to be a city).
+std::optional<std::string> readWholeFile(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec) || fs::file_size(path, ec) > kMaxFileSize || ec) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+fs::path executableFolder() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : exe.parent_path();
+}
+
+// A parse source over bytes we read ourselves, known to the parser (and its messages) by `id`.
+class BytesSource {
+public:
+    BytesSource(const std::string& bytes, const std::string& id)
+        : id_(toXml(id)), source_(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
+                                  id_.c_str(), false) {}
+    MemBufInputSource& get() { return source_; }
+
+private:
+    std::u16string id_;
+    MemBufInputSource source_;
+};
+
+} // namespace
+
+std::string findSchemaFile() {
+    const fs::path relative = fs::path("xsd") / "Ombrel.xsd";
+    std::error_code ec;
+    if (fs::is_regular_file(relative, ec)) {
+        return relative.string();
+    }
+    const fs::path folder = executableFolder();
+    if (!folder.empty()) {
+        for (const fs::path& candidate : {folder / ".." / relative, folder / relative}) {
+            if (fs::is_regular_file(candidate, ec)) {
+                return candidate.lexically_normal().string();
+            }
+        }
+    }
+    return {};
+}
+
+bool CityFactory::load(const std::string& path) {
+    clear();
+
+    XercesDOMParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+    parser.setValidationScheme(XercesDOMParser::Val_Always);
+    parser.setDoNamespaces(true);
+    parser.setDoSchema(true);
+    parser.setValidationSchemaFullChecking(true);
+    DOMTreeErrorReporter reporter;
+    parser.setErrorHandler(&reporter);
+    // Nothing but the file itself and the schema is ever read: no DTD, no external entity, no
+    // schema named by the document, nothing from the network; entity expansion is bounded.
+    SecurityManager security;
+    security.setEntityExpansionLimit(kEntityExpansionLimit);
+    parser.setSecurityManager(&security);
+    parser.setDisableDefaultEntityResolution(true);
+    parser.setLoadExternalDTD(false);
+    parser.setCreateEntityReferenceNodes(false);
+
+    infoLog << "Parsing " << path << " ... "
+            << "\r\n";
+
+    bool failed = false;
+    try {
+        const std::string schemaFile = findSchemaFile();
+        if (schemaFile.empty()) {
+            errorLog << "Cannot find the schema xsd/Ombrel.xsd in the current directory or beside "
+                        "the program"
+                     << "\r\n";
+            failed = true;
+        } else if (const std::optional<std::string> schema = readWholeFile(schemaFile)) {
+            BytesSource schemaSource(*schema, schemaFile);
+            parser.loadGrammar(schemaSource.get(), Grammar::SchemaGrammarType, true);
+            parser.useCachedGrammarInParse(true);
+            parser.setLoadSchema(false);
+            parser.setExternalNoNamespaceSchemaLocation(toXml(schemaFile).c_str());
+        } else {
+            errorLog << "Cannot read the schema " << schemaFile << "\r\n";
+            failed = true;
+        }
+        if (!failed && !reporter.sawErrors()) {
+            if (const std::optional<std::string> bytes = readWholeFile(path)) {
+                BytesSource source(*bytes, path);
+                parser.parse(source.get());
+            } else {
+                // Let the parser try and say in its own words why the file cannot be read.
+                parser.parse(toXml(path).c_str());
+            }
+        }
+    } catch (const XMLException& e) {
+        errorLog << "An error occurred during parsing"
+                 << "\r\n";
+        errorLog << "\tMessage: " << xmlView(e.getMessage()) << "\r\n";
+        failed = true;
+    } catch (const DOMException& e) {
+        errorLog << "DOM Error during parsing: '" << path << "\r\n";
+        errorLog << "\t DOMException code is:  " << e.code << "\r\n";
+        XMLCh message[2048];
+        if (DOMImplementation::loadDOMExceptionMsg(e.code, message, 2047)) {
+            errorLog << "\tMessage is: " << xmlView(message) << "\r\n";
+        }
+        failed = true;
+    } catch (...) {
+        errorLog << "An error occurred during parsing\n "
+                 << "\r\n";
+        failed = true;
+    }
+
+    const DOMDocument* document = failed ? nullptr : parser.getDocument();
+    if (failed || reporter.sawErrors() || !document) {
+        errorLog << "Failed parsing input file - fix errors and reload"
+                 << "\r\n";
+        return false;
+    }
+
+    bool read = false;
+    try {
+        read = ConstructionReader(*this, path).read(*document);
+    } catch (const std::exception& e) {
+        errorLog << "Loading stopped: " << e.what() << "\r\n";
+    }
+    if (!read) {
+        // Nothing of a rejected file stays.
+        loaded = true;
+        clear();
+        errorLog << "Failed parsing input file - fix errors and reload"
+                 << "\r\n";
+        return false;
+    }
+
+    loaded = true;
+    fileName = path;
+    infoLog << "Successfully loaded " << fileName << "\r\n";
+    return true;
+}
+
+} // namespace ombrel

@@ -1,0 +1,116 @@
+#include "config/TextureImage.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_NO_STDIO_WARNINGS
+#define STBI_FAILURE_USERMSG
+#include <stb_image.h>
+
+namespace ombrel {
+
+namespace {
+
+constexpr int kNoContextSize = 2048;
+constexpr int kLargestSize = 4096;
+constexpr int kMaxImageSide = 16384;
+constexpr long long kMaxImagePixels = 64LL * 1024 * 1024;
+
+struct StbFree {
+    void operator()(stbi_uc* p) const { stbi_image_free(p); }
+};
+
+struct FileClose {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
+int largestTextureSize() {
+    // Without a current context the call is a no-op and leaves the value at 0.
+    GLint size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
+    glGetError();
+    if (size <= 0) {
+        return kNoContextSize;
+    }
+    return std::min(static_cast<int>(size), kLargestSize);
+}
+
+int textureSizeFor(int pixels, int largest) {
+    if (pixels > largest) {
+        return largest;
+    }
+    if (pixels < 1) {
+        return 1;
+    }
+    const int exponent = static_cast<int>(std::floor(std::log2(static_cast<double>(pixels)) + 0.5));
+    return std::min(1 << exponent, largest);
+}
+
+TextureImage makeTextureImage(const std::uint8_t* rgb, int width, int height, int largest) {
+    TextureImage image;
+    if (!rgb || width <= 0 || height <= 0) {
+        return image;
+    }
+    image.width = textureSizeFor(width, largest);
+    image.height = textureSizeFor(height, largest);
+    image.rgba.resize(static_cast<std::size_t>(image.width) * image.height * 4);
+
+    // Sample at texel centres; the source is addressed top-down, the target bottom-up.
+    const double sx = static_cast<double>(width) / image.width;
+    const double sy = static_cast<double>(height) / image.height;
+    for (int ty = 0; ty < image.height; ++ty) {
+        const double fy = std::clamp((image.height - 1 - ty + 0.5) * sy - 0.5, 0.0, height - 1.0);
+        const int y0 = static_cast<int>(fy);
+        const int y1 = std::min(y0 + 1, height - 1);
+        const double wy = fy - y0;
+        std::uint8_t* out = image.rgba.data() + static_cast<std::size_t>(ty) * image.width * 4;
+        for (int tx = 0; tx < image.width; ++tx, out += 4) {
+            const double fx = std::clamp((tx + 0.5) * sx - 0.5, 0.0, width - 1.0);
+            const int x0 = static_cast<int>(fx);
+            const int x1 = std::min(x0 + 1, width - 1);
+            const double wx = fx - x0;
+            const auto at = [&](int x, int y, int c) {
+                return static_cast<double>(rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c]);
+            };
+            for (int c = 0; c < 3; ++c) {
+                const double top = at(x0, y0, c) * (1 - wx) + at(x1, y0, c) * wx;
+                const double bottom = at(x0, y1, c) * (1 - wx) + at(x1, y1, c) * wx;
+                out[c] = static_cast<std::uint8_t>(std::lround(top * (1 - wy) + bottom * wy));
+            }
+            // Pure black is the transparent colour.
+            out[3] = (out[0] | out[1] | out[2]) ? 255 : 0;
+        }
+    }
+    return image;
+}
+
+TextureImage decodeTextureFile(const std::string& path, int largest) {
+    std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return {};
+    }
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    // The header alone tells the size: refuse what would not fit in memory before decoding.
+    if (!stbi_info_from_file(file.get(), &width, &height, &components) || width <= 0 ||
+        height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
+        static_cast<long long>(width) * height > kMaxImagePixels) {
+        return {};
+    }
+    std::unique_ptr<stbi_uc, StbFree> pixels(
+        stbi_load_from_file(file.get(), &width, &height, &components, 3));
+    if (!pixels) {
+        return {};
+    }
+    return makeTextureImage(pixels.get(), width, height, largest);
+}
+
+} // namespace ombrel

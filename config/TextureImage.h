@@ -1,0 +1,32 @@
+#pragma once
+
+#include "grammar/Texture.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ombrel {
+
+// Decoding of texture image files into the form OpenGL takes them: power-of-two sides, rows
+// from the bottom up, RGBA with alpha 0 exactly where a pixel is pure black.
+
+// The biggest texture side any image is stretched to: the current OpenGL context's
+// GL_MAX_TEXTURE_SIZE, or 2048 when no context is current; never more than 4096, so that one
+// texture stays within 64 MB however large the context allows.
+int largestTextureSize();
+
+// The side of the texture made from an image side of `pixels` (at least 1): `largest` when the
+// image is bigger, otherwise the power of two nearest to it (2^floor(log2(pixels) + 0.5)):
+// 300 -> 256, 120 -> 128, 3000 with largest 2048 -> 2048.
+int textureSizeFor(int pixels, int largest);
+
+// Stretches a top-down RGB image (3 bytes a pixel) to its texture size (bilinear), flips it
+// bottom row first and adds alpha. `largest` as for textureSizeFor.
+TextureImage makeTextureImage(const std::uint8_t* rgb, int width, int height, int largest);
+
+// Decodes the image file at `path` (PNG, JPEG, BMP, GIF, TGA, PSD, HDR, PIC, PNM). Returns an
+// empty image when the file is missing, unreadable, not an image, or absurdly large (more than
+// 16384 pixels a side or 64 megapixels, refused before decoding). Never writes to the log.
+TextureImage decodeTextureFile(const std::string& path, int largest);
+
+} // namespace ombrel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/sax/ErrorHandler.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace ombrel {
+
+// The XML library's UTF-16 text as UTF-8, whole (no length limit); null gives "".
+std::string xmlToString(const XMLCh* text);
+// The XML library's text read as a float by the lenient rules of config/Attributes.h.
+float xmlToFloat(const XMLCh* text);
+
+// Null-safe view of the XML library's text.
+inline std::u16string_view xmlView(const XMLCh* text) {
+    return text ? std::u16string_view(text) : std::u16string_view();
+}
+
+// The value of an attribute, "" when the element has none (and the schema supplies no default).
+inline std::u16string_view attributeText(const xercesc::DOMElement* element, const XMLCh* name) {
+    return xmlView(element->getAttribute(name));
+}
+
+inline bool hasName(const xercesc::DOMNode* node, const XMLCh* name) {
+    return xmlView(node->getNodeName()) == xmlView(name);
+}
+
+// Collects the parser's complaints: every error and fatal error goes to the error log as two
+// lines, "Error at file "<system id>", line <n>, column <n>" and "\tMessage: <text>", and sets
+// the error flag. Warnings are dropped: they never fail a load.
+class DOMTreeErrorReporter : public xercesc::ErrorHandler {
+public:
+    ~DOMTreeErrorReporter() override = default;
+    void warning(const xercesc::SAXParseException& e) override;
+    void error(const xercesc::SAXParseException& e) override;
+    void fatalError(const xercesc::SAXParseException& e) override;
+    void resetErrors() override;
+
+    bool sawErrors() const { return errors_; }
+
+private:
+    bool errors_ = false;
+};
+
+// Accepts elements of one name for a node iterator, and skips every other node (so the
+// iterator still descends below them).
+class DOMNameFilter : public xercesc::DOMNodeFilter {
+public:
+    // `name` is not owned; it must outlive the filter (the vocabulary's constants do).
+    explicit DOMNameFilter(const XMLCh* name) : name_(name) {}
+    ~DOMNameFilter() override = default;
+    FilterAction acceptNode(const xercesc::DOMNode* node) const override;
+
+private:
+    const XMLCh* name_;
+};
+
+} // namespace ombrel

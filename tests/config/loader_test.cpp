@@ -1,0 +1,172 @@
+#include "config/CityFactory.h"
+#include "grammar/Log.h"
+#include "grammar/ProcessState.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string data(const std::string& name) {
+    return std::string(OMBREL_TEST_DATA_DIR) + "/data/" + name;
+}
+
+struct Logged {
+    bool ok;
+    std::string log;
+};
+
+Logged load(CityFactory& factory, const std::string& path) {
+    StringLogSink sink;
+    ScopedLogSink scope(sink);
+    const bool ok = factory.load(path);
+    return {ok, sink.text()};
+}
+
+std::string parsingLine(const std::string& path) {
+    return "Parsing " + path + " ... \r\n";
+}
+std::string loadedLine(const std::string& path) {
+    return "Successfully loaded " + path + "\r\n";
+}
+const std::string kFailed = "Failed parsing input file - fix errors and reload\r\n";
+
+class Loader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetProcessState();
+        previousDir_ = fs::current_path();
+        fs::current_path(OMBREL_SOURCE_DIR);
+    }
+    void TearDown() override { fs::current_path(previousDir_); }
+
+private:
+    fs::path previousDir_;
+};
+
+// Every bundled city loads and generates without a single warning, from the repository root.
+TEST_F(Loader, BundledExamplesLoadAndGenerateCleanly) {
+    const std::string textures = (fs::path(OMBREL_SOURCE_DIR) / "examples" / "textures").string();
+    const struct {
+        const char* file;
+        std::string between; // what the load logs between its first and last line
+        std::uint32_t seed;
+    } cases[] = {
+        {"examples/town/town.xml", "", 0x70C1},
+        {"examples/downtown/downtown.xml", "", 0xD0E1},
+        {"examples/metropolis/metropolis.xml",
+         "Looking for texture files from pattern '../textures/facade*.png'\r\n"
+         "\tAdding '" +
+             textures +
+             "/facade1.png'\r\n"
+             "\tAdding '" +
+             textures +
+             "/facade2.png'\r\n"
+             "\tAdding '" +
+             textures + "/facade3.png'\r\n",
+         0x5EED2026},
+    };
+    for (const auto& c : cases) {
+        CityFactory factory;
+        const Logged r = load(factory, c.file);
+        EXPECT_TRUE(r.ok) << c.file;
+        EXPECT_EQ(r.log, parsingLine(c.file) + c.between + loadedLine(c.file)) << c.file;
+        EXPECT_EQ(factory.randomSeed, c.seed) << c.file;
+        EXPECT_EQ(processState().randomState, c.seed) << c.file;
+        EXPECT_FALSE(factory.buildings.empty()) << c.file;
+        EXPECT_FALSE(factory.crossStreets.empty()) << c.file;
+        EXPECT_FALSE(factory.horizontalStreets.empty()) << c.file;
+        EXPECT_FALSE(factory.verticalStreets.empty()) << c.file;
+
+        StringLogSink sink;
+        ScopedLogSink scope(sink);
+        const CityFactory::Generated city = factory.generate();
+        char seedText[16];
+        std::snprintf(seedText, sizeof seedText, "0x%08X", c.seed);
+        EXPECT_EQ(sink.text(), "Generated city [randomSeed=" + std::string(seedText) + "]\r\n")
+            << c.file;
+        ASSERT_TRUE(city.city) << c.file;
+        EXPECT_FALSE(city.city->buildingDrawables.empty()) << c.file;
+        EXPECT_FALSE(city.city->roadDrawables.empty()) << c.file;
+        EXPECT_GT(city.maxCorner.z, 10.0f) << c.file;
+    }
+}
+
+// Files that must not load: each logs its errors, then the failure line, and leaves nothing of
+// the file loaded before it.
+TEST_F(Loader, BadFilesFailCleanly) {
+    const struct {
+        const char* file;
+        std::string errors; // "@" stands for the file's path
+    } cases[] = {
+        {"notwellformed.xml",
+         "Error at file \"@\", line 4, column 3\r\n\tMessage: expected end of tag 'Building'\r\n"},
+        {"invalid.xml", "Error at file \"@\", line 2, column 53\r\n"
+                        "\tMessage: missing required attribute 'numCellsY'\r\n"
+                        "Error at file \"@\", line 4, column 15\r\n"
+                        "\tMessage: missing required attribute 'height'\r\n"},
+        {"empty.xml",
+         "Error at file \"@\", line 1, column 1\r\n\tMessage: invalid document structure\r\n"},
+        {"garbage.xml",
+         "Error at file \"@\", line 1, column 1\r\n"
+         "\tMessage: invalid byte '\xEF\xBF\xBD' at position 1 of a 1-byte sequence\r\n"},
+        {"laughs.xml",
+         "Error at file \"@\", line 14, column 25\r\n"
+         "\tMessage: parser has encountered more than '10000' entity expansions in the "
+         "document; this is the limit imposed by the application\r\n"},
+        {"external.xml", "Error at file \"@\", line 6, column 19\r\n"
+                         "\tMessage: unable to open external entity 'file:///etc/hostname'\r\n"},
+        {"externaldtd.xml",
+         "Error at file \"@\", line 2, column 57\r\n"
+         "\tMessage: unable to open DTD document 'http://127.0.0.1:9/ombrel.dtd'\r\n"},
+        {"hugegrid.xml",
+         "numCellsX x numCellsY is 100000 x 100000 = 10000000000 cells; at most 16777216 are "
+         "allowed\r\n"},
+        {"negativespacing.xml", "streetEveryX and streetEveryY must be below 4294967295 (a "
+                                "negative spacing is not allowed)\r\n"},
+        {"deep.xml", "Grammar elements are nested more than 256 levels deep (Maybe and "
+                     "ChooseOption inside each other)\r\n"},
+        // The library reports a file it cannot open as an error without a position.
+        {"missing.xml", "Error at file \"\", line 0, column 0\r\n"
+                        "\tMessage: unable to open primary document entity '@'\r\n"},
+    };
+    for (const auto& c : cases) {
+        CityFactory factory;
+        ASSERT_TRUE(load(factory, "examples/town/town.xml").ok);
+        const std::uint32_t state = processState().randomState;
+        const std::string path = data(c.file);
+        std::string errors = c.errors;
+        for (std::size_t at; (at = errors.find('@')) != std::string::npos;) {
+            errors.replace(at, 1, path);
+        }
+
+        const Logged r = load(factory, path);
+        EXPECT_FALSE(r.ok) << c.file;
+        EXPECT_EQ(r.log, parsingLine(path) + errors + kFailed) << c.file;
+        EXPECT_FALSE(factory.loaded) << c.file;
+        EXPECT_EQ(factory.fileName, "examples/town/town.xml") << c.file;
+        EXPECT_TRUE(factory.buildings.empty()) << c.file;
+        EXPECT_TRUE(factory.crossStreets.empty()) << c.file;
+        EXPECT_TRUE(factory.horizontalStreets.empty()) << c.file;
+        EXPECT_TRUE(factory.verticalStreets.empty()) << c.file;
+        EXPECT_TRUE(factory.procedures.empty()) << c.file;
+        EXPECT_TRUE(factory.textureGroups.empty()) << c.file;
+        EXPECT_TRUE(factory.inlineTextureGroups.empty()) << c.file;
+        EXPECT_EQ(processState().randomState, state) << c.file;
+    }
+}
+
+TEST_F(Loader, NestingUpToTheLimitLoads) {
+    CityFactory factory;
+    const Logged r = load(factory, data("deepok.xml"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.log, parsingLine(data("deepok.xml")) + loadedLine(data("deepok.xml")));
+}
+
+} // namespace
+} // namespace ombrel
