@@ -3,10 +3,45 @@
 #include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 namespace ombrel {
+
+namespace {
+
+// How many of count columns (rows) are streets with a street every `every` and the first at
+// `first`.
+std::uint64_t streetLines(std::uint32_t count, std::uint32_t every, std::uint32_t first) {
+    if (count <= first) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(count) - 1 - first) /
+               (static_cast<std::uint64_t>(every) + 1) +
+           1;
+}
+
+} // namespace
+
+void CityFactory::reserveCells(CityDrawable& city, bool streetsOn) const {
+    // Sized up front so that the lists are not copied as they grow; capped, since a grid that
+    // large takes its time anyway and may leave many lots empty.
+    constexpr std::uint64_t kMaxReserve = std::uint64_t(1) << 24;
+    const std::uint64_t cells = static_cast<std::uint64_t>(numCellsX) * numCellsY;
+    std::uint64_t streetCells = 0;
+    if (streetsOn) {
+        const std::uint64_t cols = streetLines(numCellsX, streetEveryX, firstStreetCrossX);
+        const std::uint64_t rows = streetLines(numCellsY, streetEveryY, firstStreetCrossY);
+        streetCells = cols * numCellsY + rows * numCellsX - cols * rows;
+    }
+    const std::uint64_t lots = cells - streetCells;
+    if (!buildings.empty()) {
+        city.buildingDrawables.reserve(std::min(lots, kMaxReserve));
+        city.buildingColours.reserve(std::min(lots, kMaxReserve));
+    }
+    city.roadDrawables.reserve(std::min(streetCells, kMaxReserve));
+}
 
 CityFactory::Generated CityFactory::generate() const {
     ProcessState& process = processState();
@@ -18,6 +53,7 @@ CityFactory::Generated CityFactory::generate() const {
     float highest = -1.0f;
 
     const bool streetsOn = streetEveryX != 0 && streetEveryY != 0;
+    reserveCells(city, streetsOn);
     for (std::uint32_t x = 0; x < numCellsX; ++x) {
         const std::string xText = std::to_string(x);
         std::uint32_t kx = 0;

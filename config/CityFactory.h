@@ -76,6 +76,10 @@ public:
     // Never fails; empty definition lists leave cells empty.
     Generated generate() const;
 
+private:
+    void reserveCells(CityDrawable& city, bool streetsOn) const;
+
+public:
     // City parameters.
     std::uint32_t randomSeed = 0;
     std::uint32_t numCellsX = 0;

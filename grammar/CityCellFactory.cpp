@@ -19,6 +19,7 @@ std::unique_ptr<Drawable> CityCellFactory::createCell(float x0, float y0, float 
 
 std::unique_ptr<CompoundDrawable> CityCellFactory::sequence(GrammarState& state) const {
     auto compound = std::make_unique<CompoundDrawable>();
+    compound->children.reserve(children.size());
     for (const auto& child : children) {
         if (std::unique_ptr<Drawable> result = child->create(state)) {
             compound->append(std::move(result));

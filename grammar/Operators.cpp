@@ -40,6 +40,7 @@ std::unique_ptr<Drawable> CallFactory::create(GrammarState& state) const {
     if (!procedure) {
         return compound;
     }
+    compound->children.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) {
         compound->append(procedure->create(state));
     }

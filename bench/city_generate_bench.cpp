@@ -1,0 +1,105 @@
+// Generation speed and memory of square cities with a grammar of about ten elements per
+// building: a Choose between two options, a Call with repeat, boxes, floors and a pyramid.
+
+#include "config/CityFactory.h"
+#include "grammar/DrawFactories.h"
+#include "grammar/Log.h"
+#include "grammar/Operators.h"
+#include "grammar/ProcessState.h"
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <memory>
+
+namespace ombrel {
+namespace {
+
+std::unique_ptr<CityFactory> benchCity(std::uint32_t cells) {
+    auto f = std::make_unique<CityFactory>();
+    f->numCellsX = cells;
+    f->numCellsY = cells;
+    f->streetEveryX = 7;
+    f->streetEveryY = 7;
+    f->firstStreetCrossX = 3;
+    f->firstStreetCrossY = 3;
+    f->cellSizeX = 20;
+    f->cellSizeY = 20;
+    f->streetSizeX = 8;
+    f->streetSizeY = 8;
+
+    auto walls = std::make_shared<TextureGroup>();
+    walls->textures.add(1, std::make_shared<Texture>("a.png", 2, 1, true, true));
+    walls->textures.add(1, std::make_shared<Texture>("b.png", 1, 1, false, false));
+
+    auto storey = std::make_shared<BBlockFactory>();
+    storey->add(std::make_unique<DrawBoxFactory>(false, walls, FloatRange(3, 4), ClosedMode::no));
+    storey->add(std::make_unique<DrawFloorFactory>(false, f->lastTextureGroup));
+
+    auto building = std::make_unique<CityBuildingFactory>("b%X_%Y");
+    building->add(std::make_unique<ScaleToFactory>(ScaleWhere::center, FloatRange(0.7f, 0.9f),
+                                                   FloatRange(0.7f, 0.9f), ScaleType::relative));
+    building->add(std::make_unique<PushFactory>(1));
+    building->add(std::make_unique<DrawBoxFactory>(false, walls, FloatRange(4), ClosedMode::no));
+    building->add(std::make_unique<CallFactory>(storey, UintRange(1, 4)));
+    auto choose = std::make_unique<ChooseFactory>();
+    auto roof = std::make_unique<CityCellFactory>();
+    roof->add(std::make_unique<DrawPyramidFactory>(false, nullptr, FloatRange(2, 5)));
+    choose->addOption(1, std::move(roof));
+    auto flat = std::make_unique<CityCellFactory>();
+    flat->add(std::make_unique<DrawFloorFactory>());
+    choose->addOption(1, std::move(flat));
+    building->add(std::move(choose));
+    building->add(std::make_unique<PopFactory>(true, false, false));
+    building->add(std::make_unique<DrawFloorFactory>(true, nullptr, true));
+    f->buildings.add(1, std::move(building));
+
+    WeightedList<std::unique_ptr<CityStreetFactory>>* lists[] = {
+        &f->crossStreets, &f->horizontalStreets, &f->verticalStreets};
+    for (auto* list : lists) {
+        auto street = std::make_unique<CityStreetFactory>();
+        street->add(std::make_unique<DrawFloorFactory>());
+        list->add(1, std::move(street));
+    }
+    return f;
+}
+
+// Discards the log line of each generation.
+class NullSink : public LogSink {
+public:
+    void append(const LogChannel&, std::string_view) override {}
+};
+
+void BM_Generate(benchmark::State& state) {
+    NullSink sink;
+    ScopedLogSink scoped(sink);
+    const auto cells = static_cast<std::uint32_t>(state.range(0));
+    std::unique_ptr<CityFactory> f = benchCity(cells);
+    processState().randomState = 0x1234;
+    // Memory held by one city, measured once outside the timed runs (mallinfo2 is slow).
+    double bytes = 0;
+    {
+        const std::size_t before = mallinfo2().uordblks;
+        CityFactory::Generated g = f->generate();
+        bytes = static_cast<double>(mallinfo2().uordblks - before);
+    }
+    for (auto _ : state) {
+        CityFactory::Generated g = f->generate();
+        benchmark::DoNotOptimize(g.city.get());
+        state.PauseTiming();
+        // Freeing the city, and the allocator's tidying after it, is not generation.
+        g.city.reset();
+        malloc_trim(0);
+        state.ResumeTiming();
+    }
+    const double perRun = static_cast<double>(cells) * cells;
+    state.counters["cells/s"] = benchmark::Counter(perRun * static_cast<double>(state.iterations()),
+                                                   benchmark::Counter::kIsRate);
+    state.counters["bytes/cell"] = bytes / perRun;
+    resetProcessState();
+}
+
+BENCHMARK(BM_Generate)->Arg(64)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace ombrel
