@@ -1,0 +1,72 @@
+// Loading construction files: the bundled cities (parse, validation, texture decoding and
+// grammar building) and the refusal of hostile files, which must stay well under a second.
+
+#include "config/Attributes.h"
+#include "config/CityFactory.h"
+#include "grammar/Log.h"
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+using namespace ombrel;
+
+// Logging is not what is measured.
+class NullSink : public LogSink {
+public:
+    void append(const LogChannel&, std::string_view) override {}
+};
+
+void loadFile(benchmark::State& state, const std::string& relative, bool expected) {
+    std::filesystem::current_path(OMBREL_SOURCE_DIR);
+    NullSink sink;
+    ScopedLogSink scope(sink);
+    CityFactory factory;
+    for (auto _ : state) {
+        const bool ok = factory.load(relative);
+        if (ok != expected) {
+            state.SkipWithError("unexpected load result");
+            break;
+        }
+    }
+}
+
+void BM_LoadTown(benchmark::State& s) {
+    loadFile(s, "examples/town/town.xml", true);
+}
+void BM_LoadDowntown(benchmark::State& s) {
+    loadFile(s, "examples/downtown/downtown.xml", true);
+}
+void BM_LoadMetropolis(benchmark::State& s) {
+    loadFile(s, "examples/metropolis/metropolis.xml", true);
+}
+void BM_RefuseEntityBomb(benchmark::State& s) {
+    loadFile(s, "tests/config/data/laughs.xml", false);
+}
+void BM_RefuseDeepNesting(benchmark::State& s) {
+    loadFile(s, "tests/config/data/deep.xml", false);
+}
+void BM_RefuseHugeGrid(benchmark::State& s) {
+    loadFile(s, "tests/config/data/hugegrid.xml", false);
+}
+
+void BM_ReadFloatRange(benchmark::State& state) {
+    NullSink sink;
+    ScopedLogSink scope(sink);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(readFloatRange("[12.5, 3.75e1]"));
+    }
+}
+
+BENCHMARK(BM_LoadTown)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadDowntown)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadMetropolis)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefuseEntityBomb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefuseDeepNesting)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefuseHugeGrid)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFloatRange);
+
+} // namespace
