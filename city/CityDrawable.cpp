@@ -4,6 +4,11 @@
 
 namespace ombrel {
 
+CityFactory::CityDrawable::~CityDrawable() {
+    buildingDrawables.clear();
+    roadDrawables.clear();
+}
+
 void CityFactory::CityDrawable::render() const {
     for (const auto& building : buildingDrawables) {
         building->render();

@@ -31,6 +31,12 @@ public:
     // One generated city: the buildings with their colours and the roads, in generation order.
     class CityDrawable : public Drawable {
     public:
+        CityDrawable() = default;
+        // Destroys every building drawable, then every road drawable.
+        ~CityDrawable() override;
+        CityDrawable(const CityDrawable&) = delete;
+        CityDrawable& operator=(const CityDrawable&) = delete;
+
         std::vector<std::unique_ptr<Drawable>> buildingDrawables;
         std::vector<Colour> buildingColours; // one per building drawable
         std::vector<std::unique_ptr<Drawable>> roadDrawables;

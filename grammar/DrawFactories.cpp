@@ -27,11 +27,6 @@ std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {
 std::unique_ptr<Drawable> DrawBoxFactory::create(GrammarState& state) const {
     const float h = height.sample(); // always before the texture pick
     const float top = state.height + h;
-    const Vec2 edge = state.v1 - state.v0;
-    const float edgeLength = std::sqrt(edge.x * edge.x + edge.y * edge.y);
-    const float widthRepeat = static_cast<float>(static_cast<double>(edgeLength) * 0.02);
-    const float heightRepeat = (top - state.height) * 0.033333335f;
-
     auto box = std::make_unique<DrawBox>();
     box->texture = pickTexture();
     box->corners = {state.v0, state.v1, state.v2, state.v3};
@@ -41,6 +36,11 @@ std::unique_ptr<Drawable> DrawBoxFactory::create(GrammarState& state) const {
     box->noColor = noColor;
     box->closed = closed;
     if (const Texture* t = box->texture.get()) {
+        // Side repeats per 50 units of the edge v0->v1 and per 30 units of box height.
+        const Vec2 edge = state.v1 - state.v0;
+        const float edgeLength = std::sqrt(edge.x * edge.x + edge.y * edge.y);
+        const float widthRepeat = static_cast<float>(static_cast<double>(edgeLength) * 0.02);
+        const float heightRepeat = (top - state.height) * 0.033333335f;
         box->repeatS = t->relativeToWidth ? std::ceil(t->scalex * widthRepeat) : t->scalex;
         box->repeatT = t->relativeToHeight ? std::ceil(t->scaley * heightRepeat) : t->scaley;
     }

@@ -108,7 +108,9 @@ std::unique_ptr<Drawable> RotateFactory::create(GrammarState& state) const {
     const float a = theta.sample() * 0.017453292f;
     const float d = distance.sample();
     const bool b = randomBit();
-    const float t = std::tan(a);
+    // The tangent is taken in double precision and stored as a float, so that every C library
+    // gives the same corners.
+    const float t = static_cast<float>(std::tan(static_cast<double>(a)));
     const Vec2 v0 = state.v0, v1 = state.v1, v2 = state.v2, v3 = state.v3;
     if (b) {
         // Start on the edge from v0 to v3.
