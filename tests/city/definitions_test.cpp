@@ -134,20 +134,5 @@ TEST_F(DefinitionsTest, StreetAndBuildingColours) {
     EXPECT_EQ(processState().randomState, 0u) << "colours come from their own source";
 }
 
-TEST_F(DefinitionsTest, BuildingColourFollowsTheCLibrarySequence) {
-    std::srand(99);
-    const Colour first = randomBuildingColour();
-    std::srand(99);
-    int r = (std::rand() & 0x2F) + 0x50;
-    int g = (std::rand() & 0x2F) + 0x50;
-    int b = (std::rand() & 0x2F) + 0x50;
-    while (std::max(std::abs(b - r), std::abs(g - r)) < 30) {
-        r = (std::rand() & 0x2F) + 0x50;
-        g = (std::rand() & 0x2F) + 0x50;
-        b = (std::rand() & 0x2F) + 0x50;
-    }
-    EXPECT_EQ(first, static_cast<Colour>(r + g * 256 + b * 65536));
-}
-
 } // namespace
 } // namespace ombrel

@@ -184,18 +184,6 @@ TEST_F(OperatorTest, ScaleToExactOnZeroEdgeLeavesCornersAndWarns) {
     }
 }
 
-TEST_F(OperatorTest, GoUpAddsSample) {
-    GrammarState s = cell();
-    s.height = 5;
-    GoUpFactory(FloatRange(10)).create(s);
-    EXPECT_EQ(s.height, 15.0f);
-    EXPECT_EQ(processState().randomState, 0u);
-    GoUpFactory(FloatRange(0, 1)).create(s);
-    EXPECT_GE(s.height, 15.0f);
-    EXPECT_LT(s.height, 16.0f);
-    EXPECT_EQ(processState().randomState, 715136305u);
-}
-
 TEST_F(OperatorTest, PushPopRestoresSnapshots) {
     GrammarState s = cell();
     s.height = 7;
@@ -270,12 +258,6 @@ TEST_F(OperatorTest, PushCountIsBounded) {
     PushFactory(5).create(s);
     EXPECT_EQ(processState().stateStack.size(), PushPopBase::kMaxStackSize);
     EXPECT_EQ(log.text(), "State stack is full (1048576 entries) - Push cut short\r\n");
-}
-
-TEST_F(OperatorTest, PushZeroPushesNothing) {
-    GrammarState s = cell();
-    PushFactory(0).create(s);
-    EXPECT_TRUE(processState().stateStack.empty());
 }
 
 // A procedure body that draws one floor and goes up 10.
