@@ -10,8 +10,12 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdlib>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace ombrel {
 namespace {
@@ -110,6 +114,125 @@ TEST_F(HeadlessTest, TextureIsUploadedOnFirstBind) {
     EXPECT_EQ(gl->pixel(30, 30), 0xFF00FF00u);
     texture->releaseGL();
     EXPECT_EQ(texture->glName(), 0u);
+}
+
+// One vertex as OpenGL feedback reports it, in object coordinates under the top-down view.
+struct FeedbackVertex {
+    float x, y, z, s, t;
+};
+
+std::ostream& operator<<(std::ostream& os, const FeedbackVertex& v) {
+    return os << "(" << v.x << ", " << v.y << ", " << v.z << " | " << v.s << ", " << v.t << ")";
+}
+
+// The triangles that drawing sends through the pipeline, with the colour of the first vertex.
+// Mesa hands a quad (a, b, c, d) to feedback as the triangles (a, b, d) and (b, c, d).
+std::vector<std::array<FeedbackVertex, 3>> feedbackTriangles(const Drawable& d, float rgb[3]) {
+    std::vector<GLfloat> buffer(1 << 14);
+    glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR_TEXTURE, buffer.data());
+    glRenderMode(GL_FEEDBACK);
+    d.render();
+    const GLint n = glRenderMode(GL_RENDER);
+    std::vector<std::array<FeedbackVertex, 3>> triangles;
+    for (GLint i = 0; i < n;) {
+        const int token = static_cast<int>(buffer[i++]);
+        if (token != GL_POLYGON_TOKEN || static_cast<int>(buffer[i++]) != 3) {
+            ADD_FAILURE() << "unexpected feedback token " << token;
+            break;
+        }
+        std::array<FeedbackVertex, 3> triangle;
+        for (FeedbackVertex& v : triangle) {
+            const GLfloat* f = &buffer[i];
+            // Window depth back to height for glOrtho(..., -1000, 1000).
+            v = FeedbackVertex{f[0], f[1], 1000.0f * (1.0f - 2.0f * f[2]), f[7], f[8]};
+            rgb[0] = f[3];
+            rgb[1] = f[4];
+            rgb[2] = f[5];
+            i += 11;
+        }
+        triangles.push_back(triangle);
+    }
+    return triangles;
+}
+
+using Quad = std::array<FeedbackVertex, 4>;
+
+std::vector<std::array<FeedbackVertex, 3>> split(const std::vector<Quad>& quads) {
+    std::vector<std::array<FeedbackVertex, 3>> triangles;
+    for (const Quad& q : quads) {
+        triangles.push_back({q[0], q[1], q[3]});
+        triangles.push_back({q[1], q[2], q[3]});
+    }
+    return triangles;
+}
+
+TEST_F(HeadlessTest, RenderSendsTheTables) {
+    std::unique_ptr<HeadlessGL> gl = topDownContext();
+    REQUIRE_GL(gl);
+    // Cell (0, 0)-(20, 10) at height 5; a texture that repeats 2 across and 3 up.
+    auto group = std::make_shared<TextureGroup>();
+    group->textures.add(1, std::make_shared<Texture>("t.png", 2, 3, false, false));
+    const auto make = [](const DrawFactory& f) {
+        GrammarState s = GrammarState::forRect(0, 0, 20, 10, 0x00507F60);
+        s.height = 5;
+        return f.create(s);
+    };
+    using V = FeedbackVertex;
+    struct Case {
+        const char* name;
+        std::unique_ptr<Drawable> drawable;
+        std::vector<std::array<FeedbackVertex, 3>> triangles;
+        bool white;
+    };
+    std::vector<Quad> box{
+        {V{0, 0, 5, 0, 0}, V{0, 10, 5, 0, 3}, V{20, 10, 5, 2, 3}, V{20, 0, 5, 2, 0}},
+        {V{0, 10, 5, 0, 0}, V{0, 0, 5, 2, 0}, V{0, 0, 35, 2, 3}, V{0, 10, 35, 0, 3}},
+        {V{20, 10, 5, 0, 0}, V{0, 10, 5, 2, 0}, V{0, 10, 35, 2, 3}, V{20, 10, 35, 0, 3}},
+        {V{20, 0, 5, 0, 0}, V{20, 10, 5, 2, 0}, V{20, 10, 35, 2, 3}, V{20, 0, 35, 0, 3}},
+        {V{0, 0, 5, 0, 0}, V{20, 0, 5, 2, 0}, V{20, 0, 35, 2, 3}, V{0, 0, 35, 0, 3}},
+        {V{20, 0, 35, 0, 0}, V{20, 10, 35, 0, 3}, V{0, 10, 35, 2, 3}, V{0, 0, 35, 2, 0}},
+    };
+    std::vector<Quad> sides(box.begin() + 1, box.end() - 1);
+    std::vector<Case> cases;
+    cases.push_back(
+        {"floor", make(DrawFloorFactory(false, group)),
+         split({{V{20, 0, 5, 0, 0}, V{20, 10, 5, 0, 3}, V{0, 10, 5, 2, 3}, V{0, 0, 5, 2, 0}}}),
+         false});
+    cases.push_back(
+        {"floor pointing down", make(DrawFloorFactory(true, group, true)),
+         split({{V{0, 0, 5, 0, 0}, V{0, 10, 5, 0, 3}, V{20, 10, 5, 2, 3}, V{20, 0, 5, 2, 0}}}),
+         true});
+    cases.push_back(
+        {"closed box", make(DrawBoxFactory(false, group, FloatRange(30))), split(box), false});
+    cases.push_back({"open box", make(DrawBoxFactory(false, group, FloatRange(30), ClosedMode::no)),
+                     split(sides), false});
+    cases.push_back({"pyramid",
+                     make(DrawPyramidFactory(false, group, FloatRange(20))),
+                     {{V{0, 10, 5, 0, 0}, V{0, 0, 5, 1, 0}, V{10, 5, 25, 0.5f, 1}},
+                      {V{20, 10, 5, 0, 0}, V{0, 10, 5, 1, 0}, V{10, 5, 25, 0.5f, 1}},
+                      {V{20, 0, 5, 0, 0}, V{20, 10, 5, 1, 0}, V{10, 5, 25, 0.5f, 1}},
+                      {V{0, 0, 5, 0, 0}, V{20, 0, 5, 1, 0}, V{10, 5, 25, 0.5f, 1}}},
+                     false});
+    for (const Case& c : cases) {
+        float rgb[3] = {0, 0, 0};
+        const auto got = feedbackTriangles(*c.drawable, rgb);
+        ASSERT_EQ(got.size(), c.triangles.size()) << c.name;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            for (int k = 0; k < 3; ++k) {
+                const FeedbackVertex& g = got[i][k];
+                const FeedbackVertex& w = c.triangles[i][k];
+                const bool same = std::abs(g.x - w.x) < 1e-3f && std::abs(g.y - w.y) < 1e-3f &&
+                                  std::abs(g.z - w.z) < 1e-2f && g.s == w.s && g.t == w.t;
+                EXPECT_TRUE(same) << c.name << ": triangle " << i << " vertex " << k << " is " << g
+                                  << ", expected " << w;
+            }
+        }
+        // glColor3b(96, 127, 80), or white for noColor; signed bytes convert as (2b + 1) / 255.
+        const float want[3] = {c.white ? 1.0f : 193.0f / 255, 1.0f, c.white ? 1.0f : 161.0f / 255};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(rgb[k], want[k], 1e-4f) << c.name << ": channel " << k;
+        }
+    }
 }
 
 // A city with every kind of element and cell, in textures and names too.
