@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 using namespace xercesc;
@@ -140,8 +141,17 @@ bool ConstructionReader::read(const DOMDocument& document) {
                  << "\r\n";
         return false;
     }
+    // A refused file leaves the parameters as they were, like a file that does not parse.
+    const CityFactory& f = factory_;
+    const auto saved = std::make_tuple(f.numCellsX, f.numCellsY, f.streetEveryX, f.streetEveryY,
+                                       f.firstStreetCrossX, f.firstStreetCrossY, f.cellSizeX,
+                                       f.cellSizeY, f.streetSizeX, f.streetSizeY);
     readParameters(*root);
     if (!checkLimits(*root)) {
+        CityFactory& g = factory_;
+        std::tie(g.numCellsX, g.numCellsY, g.streetEveryX, g.streetEveryY, g.firstStreetCrossX,
+                 g.firstStreetCrossY, g.cellSizeX, g.cellSizeY, g.streetSizeX, g.streetSizeY) =
+            saved;
         return false;
     }
     readSeed(*root);
@@ -377,11 +387,11 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
     }
     const fs::path pattern(imageURL);
     const std::string namePattern = pattern.filename().string();
-    const fs::path folder = patternFolder(pattern.parent_path());
     // Wildcards only work in the last part of the path.
-    if (folder.string().find('*') != std::string::npos) {
+    if (pattern.parent_path().string().find('*') != std::string::npos) {
         return;
     }
+    const fs::path folder = patternFolder(pattern.parent_path());
     std::vector<fs::path> matches;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {

@@ -28,8 +28,8 @@ public:
     ConstructionReader(CityFactory& factory, const std::string& constructionFile);
 
     // Fills the factory from the document. When the file breaks a limit, writes one line saying
-    // which to the error log and returns false before any definition or texture is built (the
-    // parameters may have been read). Sets randomState from the seed only on success.
+    // which to the error log and returns false before any definition or texture is built, with
+    // the parameters as they were. Sets randomState from the seed only on success.
     bool read(const xercesc::DOMDocument& document);
 
     // A new group of every Texture element below `element`, in document order. Textures whose

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -137,6 +138,30 @@ TEST_F(FromElsewhere, ExamplesLoadFromAnyDirectory) {
         EXPECT_TRUE(fs::path(first.path).is_absolute()) << example << ": " << first.path;
         EXPECT_FALSE(first.image.empty()) << example;
     }
+}
+
+// Paths are UTF-8 through and through: a folder with an accent loads, and its name survives
+// into the log and into texture paths.
+TEST_F(FromElsewhere, NonAsciiPaths) {
+    const fs::path folder = fs::current_path() / "citt\xC3\xA0";
+    fs::create_directories(folder);
+    fs::copy_file(kData / "white.png", folder / "blanc.png", fs::copy_options::overwrite_existing);
+    const std::string path = (folder / "ville.xml").string();
+    {
+        std::ofstream out(path);
+        out << "<Ombrel numCellsX=\"1\" numCellsY=\"1\" cellSizeX=\"1\" cellSizeY=\"1\">"
+               "<Building><DrawFloor><Texture imageURL=\"blanc.png\"/></DrawFloor></Building>"
+               "</Ombrel>";
+    }
+    CityFactory factory;
+    StringLogSink sink;
+    ScopedLogSink scope(sink);
+    EXPECT_TRUE(factory.load(path));
+    EXPECT_EQ(sink.text(), "Parsing " + path + " ... \r\nSuccessfully loaded " + path + "\r\n");
+    ASSERT_EQ(factory.inlineTextureGroups.size(), 1u);
+    ASSERT_EQ(factory.inlineTextureGroups[0]->textures.size(), 1u);
+    EXPECT_EQ(factory.inlineTextureGroups[0]->textures.entries()[0].item->path,
+              (folder / "blanc.png").string());
 }
 
 TEST(Examples, ReloadingRebuildsEverything) {

@@ -158,6 +158,8 @@ TEST_F(Loader, BadFilesFailCleanly) {
         EXPECT_TRUE(factory.textureGroups.empty()) << c.file;
         EXPECT_TRUE(factory.inlineTextureGroups.empty()) << c.file;
         EXPECT_EQ(processState().randomState, state) << c.file;
+        EXPECT_EQ(factory.numCellsX, 10u) << c.file << ": the parameters stay";
+        EXPECT_EQ(factory.streetEveryX, 3u) << c.file << ": the parameters stay";
     }
 }
 
