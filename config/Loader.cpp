@@ -156,6 +156,14 @@ bool CityFactory::load(const std::string& path) {
             errorLog << "Cannot read the schema " << schemaFile << "\r\n";
             failed = true;
         }
+        std::error_code ec;
+        const bool special = fs::exists(path, ec) && !fs::is_regular_file(path, ec);
+        if (!failed && special) {
+            // A folder, pipe or device: reading it could block or never end.
+            errorLog << "Cannot read " << path << ": it is not a file"
+                     << "\r\n";
+            failed = true;
+        }
         if (!failed && !reporter.sawErrors()) {
             if (const std::optional<std::string> bytes = readWholeFile(path)) {
                 BytesSource source(*bytes, path);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -92,6 +93,11 @@ TextureImage makeTextureImage(const std::uint8_t* rgb, int width, int height, in
 }
 
 TextureImage decodeTextureFile(const std::string& path, int largest) {
+    // Only plain files: a pipe or device could block or never end.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return {};
+    }
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return {};

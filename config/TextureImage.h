@@ -25,7 +25,8 @@ int textureSizeFor(int pixels, int largest);
 TextureImage makeTextureImage(const std::uint8_t* rgb, int width, int height, int largest);
 
 // Decodes the image file at `path` (PNG, JPEG, BMP, GIF, TGA, PSD, HDR, PIC, PNM). Returns an
-// empty image when the file is missing, unreadable, not an image, or absurdly large (more than
+// empty image when the file is missing, not a plain file, unreadable, not an image, or absurdly
+// large (more than
 // 16384 pixels a side or 64 megapixels, refused before decoding). Never writes to the log.
 TextureImage decodeTextureFile(const std::string& path, int largest);
 

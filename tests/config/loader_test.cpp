@@ -131,6 +131,7 @@ TEST_F(Loader, BadFilesFailCleanly) {
                                 "negative spacing is not allowed)\r\n"},
         {"deep.xml", "Grammar elements are nested more than 256 levels deep (Maybe and "
                      "ChooseOption inside each other)\r\n"},
+        {"folder", "Cannot read @: it is not a file\r\n"},
         // The library reports a file it cannot open as an error without a position.
         {"missing.xml", "Error at file \"\", line 0, column 0\r\n"
                         "\tMessage: unable to open primary document entity '@'\r\n"},
