@@ -1,0 +1,47 @@
+#include "config/CityFactory.h"
+#include "config/XmlSupport.h"
+#include "grammar/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace ombrel {
+namespace {
+
+TEST(XmlSupport, ReporterLogsErrorsAndIgnoresWarnings) {
+    CityFactory library; // starts the XML library
+    StringLogSink sink;
+    ScopedLogSink scope(sink);
+    DOMTreeErrorReporter reporter;
+    // A long message with non-ASCII text: logged whole, as UTF-8.
+    const std::u16string message = u"Stra\u00DFe " + std::u16string(1500, u'x');
+    const xercesc::SAXParseException problem(message.c_str(), u"", u"/tmp/caf\u00E9.xml", 12, 34);
+
+    reporter.warning(problem);
+    EXPECT_FALSE(reporter.sawErrors()) << "a warning never fails a load";
+    EXPECT_EQ(sink.text(), "");
+
+    const std::string pair = "Error at file \"/tmp/caf\xC3\xA9.xml\", line 12, column 34\r\n"
+                             "\tMessage: Stra\xC3\x9F"
+                             "e " +
+                             std::string(1500, 'x') + "\r\n";
+    reporter.error(problem);
+    EXPECT_TRUE(reporter.sawErrors());
+    EXPECT_EQ(sink.text(), pair);
+    reporter.resetErrors();
+    EXPECT_FALSE(reporter.sawErrors());
+    reporter.fatalError(problem);
+    EXPECT_TRUE(reporter.sawErrors());
+    EXPECT_EQ(sink.text(), pair + pair);
+}
+
+TEST(XmlSupport, Conversions) {
+    EXPECT_EQ(xmlToString(nullptr), "");
+    EXPECT_EQ(xmlToString(u"r\u00E9sum\u00E9 \U0001F3D9"), "r\xC3\xA9sum\xC3\xA9 \xF0\x9F\x8F\x99");
+    EXPECT_EQ(xmlToFloat(u" 12.5e1 m"), 125.0f);
+    EXPECT_EQ(xmlToFloat(nullptr), 0.0f);
+}
+
+} // namespace
+} // namespace ombrel
