@@ -132,6 +132,11 @@ TEST_F(Loader, BadFilesFailCleanly) {
         {"deep.xml", "Grammar elements are nested more than 256 levels deep (Maybe and "
                      "ChooseOption inside each other)\r\n"},
         {"folder", "Cannot read @: it is not a file\r\n"},
+        {"ownschema.xml", "Error at file \"@\", line 4, column 73\r\n"
+                          "\tMessage: no declaration found for element 'Bogus'\r\n"
+                          "Error at file \"@\", line 4, column 82\r\n"
+                          "\tMessage: element 'Bogus' is not allowed for content model "
+                          "'(Street|Building|Procedure|TextureGroup|())'\r\n"},
         // The library reports a file it cannot open as an error without a position.
         {"missing.xml", "Error at file \"\", line 0, column 0\r\n"
                         "\tMessage: unable to open primary document entity '@'\r\n"},
