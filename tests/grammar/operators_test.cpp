@@ -4,6 +4,7 @@
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 #include "grammar/Random.h"
+#include "vrml/VRNode.h"
 
 #include <gtest/gtest.h>
 
@@ -408,6 +409,10 @@ TEST_F(OperatorTest, ThousandNestedLevelsEvaluate) {
     }
     EXPECT_NE(dynamic_cast<const DrawFloor*>(d), nullptr);
     EXPECT_GE(depth, 1000);
+    // Compounds of one child export that child's node, however deep.
+    VRRef<VRNode> node = result->toVrml();
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->type, VR_SHAPE);
 }
 
 } // namespace
