@@ -1,15 +1,13 @@
 #include "vrml/Export.h"
 
 #include "grammar/Log.h"
+#include "vrml/ReplacingFile.h"
 #include "vrml/Triangulate.h"
 #include "vrml/VRWriter.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <unistd.h>
 
 namespace ombrel {
 
@@ -57,27 +55,6 @@ VRRef<VRNode> cityNode(const CityFactory::CityDrawable& city, int mode, bool sav
     default:
         return city.toVrmlScene(false, saveRoads);
     }
-}
-
-// A file next to target that no one else uses, created empty with the usual permissions.
-// Returns -1 (errno set) when the folder cannot take it.
-int createSibling(const std::string& target, std::string& name) {
-    const std::filesystem::path path(target);
-    const std::filesystem::path folder = path.parent_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string leaf = ".";
-        leaf += path.filename().string();
-        leaf += ".part-";
-        leaf += std::to_string(::getpid());
-        leaf += '-';
-        leaf += std::to_string(attempt);
-        name = (folder.empty() ? std::filesystem::path(leaf) : folder / leaf).string();
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 void reportFailure(const std::string& path, int error) {
@@ -141,39 +118,21 @@ bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
 
     // The scene goes into a new file beside the target, which replaces the target only once it
     // is complete: a failed export never destroys the previous file.
-    std::string temporary;
-    const int fd = createSibling(path, temporary);
-    if (fd < 0) {
-        reportFailure(path, errno);
-        return false;
-    }
-    std::FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        reportFailure(path, error);
+    ReplacingFile file(path);
+    if (!file.stream()) {
+        reportFailure(path, file.error());
         return false;
     }
     errno = 0;
-    bool ok = writeVrml(root.get(), file, header);
-    int error = errno;
+    if (!writeVrml(root.get(), file.stream(), header)) {
+        const int error = errno ? errno : EIO;
+        file.discard();
+        reportFailure(path, error);
+        return false;
+    }
     root.reset();
-    if (ok && ::fsync(::fileno(file)) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        reportFailure(path, error ? error : EIO);
+    if (!file.commit()) {
+        reportFailure(path, file.error());
         return false;
     }
     infoLog << "Saved as VRML to " << path << "\r\n";

@@ -1,0 +1,256 @@
+#include "cli/ExportTool.h"
+
+#include "cli/PngWriter.h"
+#include "cli/StderrLogSink.h"
+#include "config/CityFactory.h"
+#include "grammar/Log.h"
+#include "preview/gl/Camera.h"
+#include "preview/gl/HeadlessGL.h"
+#include "preview/gl/SceneView.h"
+#include "vrml/Export.h"
+#include "vrml/ReplacingFile.h"
+
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace ombrel {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n"
+    "Generates a city from an XML construction file and exports it as a VRML 2.0 file.\n"
+    "\n"
+    "  -o, --output PATH        VRML file to write (required unless only --png is given)\n"
+    "  -m, --collapse MODE      normal | building | model      (default normal)\n"
+    "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
+    "      --no-roads           leave the roads out            (default: roads saved)\n"
+    "  -n, --generations N      generate N cities in a row without reloading, export the last\n"
+    "                           (default 1)\n"
+    "      --png PATH           also draw the city to a PNG, seen from the preview's home camera\n"
+    "      --size WxH           size of that picture (default 1024x768)\n"
+    "  -q, --quiet              print no log\n"
+    "  -h, --help               show this help and exit\n"
+    "      --version            show the version and exit\n"
+    "\n"
+    "Exit status: 0 exported, 1 the construction file is missing or fails to load,\n"
+    "2 bad usage, 3 an output could not be written.\n";
+
+struct Options {
+    std::string output;
+    std::string png;
+    std::string constructionFile;
+    ExportOptions exportOptions;
+    long generations = 1;
+    int width = 1024;
+    int height = 768;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+std::optional<long> parseCount(std::string_view text, long min, long max) {
+    long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    bool sawFile = false;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (onlyFiles || arg.empty() || arg == "-" || arg[0] != '-') {
+            if (sawFile)
+                throw UsageError{"more than one construction file given ('" + o.constructionFile +
+                                 "' and '" + std::string(arg) + "')"};
+            o.constructionFile = std::string(arg);
+            sawFile = true;
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        // --name=value gives the value inline.
+        std::optional<std::string> inlineValue;
+        if (arg.substr(0, 2) == "--") {
+            if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+                inlineValue = std::string(arg.substr(eq + 1));
+                arg = arg.substr(0, eq);
+            }
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= argc)
+                throw UsageError{"option '" + std::string(arg) + "' needs a value"};
+            return argv[++i];
+        };
+        auto flag = [&] {
+            if (inlineValue)
+                throw UsageError{"option '" + std::string(arg) + "' takes no value"};
+        };
+        if (arg == "-o" || arg == "--output") {
+            o.output = value();
+            if (o.output.empty())
+                throw UsageError{"the output path is empty"};
+        } else if (arg == "-m" || arg == "--collapse") {
+            const std::string mode = value();
+            if (mode == "normal")
+                o.exportOptions.collapseMode = 0;
+            else if (mode == "building")
+                o.exportOptions.collapseMode = 1;
+            else if (mode == "model")
+                o.exportOptions.collapseMode = 2;
+            else
+                throw UsageError{"unknown collapse mode '" + mode +
+                                 "' (use normal, building or model)"};
+        } else if (arg == "--no-triangulate") {
+            flag();
+            o.exportOptions.triangulateEverything = false;
+        } else if (arg == "--no-roads") {
+            flag();
+            o.exportOptions.saveRoads = false;
+        } else if (arg == "-n" || arg == "--generations") {
+            const std::string n = value();
+            const auto count = parseCount(n, 1, 1000000);
+            if (!count)
+                throw UsageError{"bad number of generations '" + n + "' (1 to 1000000)"};
+            o.generations = *count;
+        } else if (arg == "--png") {
+            o.png = value();
+            if (o.png.empty())
+                throw UsageError{"the picture path is empty"};
+        } else if (arg == "--size") {
+            const std::string size = value();
+            const auto x = size.find('x');
+            const auto w = x == std::string::npos
+                               ? std::nullopt
+                               : parseCount(std::string_view(size).substr(0, x), 1, 16384);
+            const auto h = x == std::string::npos
+                               ? std::nullopt
+                               : parseCount(std::string_view(size).substr(x + 1), 1, 16384);
+            if (!w || !h)
+                throw UsageError{"bad picture size '" + size + "' (WxH, 1 to 16384 each)"};
+            o.width = int(*w);
+            o.height = int(*h);
+        } else if (arg == "-q" || arg == "--quiet") {
+            flag();
+            o.quiet = true;
+        } else if (arg == "-h" || arg == "--help") {
+            o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
+        } else {
+            throw UsageError{"unknown option '" + std::string(argv[i]) + "'"};
+        }
+    }
+    if (o.help || o.version)
+        return o;
+    if (!sawFile)
+        throw UsageError{"no construction file given"};
+    if (o.output.empty() && o.png.empty())
+        throw UsageError{"no output given (use --output PATH)"};
+    return o;
+}
+
+// Draws the city as the preview shows it right after "Generate" and writes the picture.
+// Returns false after logging the reason.
+bool drawPicture(const CityFactory::Generated& generated, const Options& o,
+                 std::unique_ptr<HeadlessGL>& gl) {
+    if (!gl) {
+        errorLog << "Could not draw the picture " << o.png << ": no OpenGL context ("
+                 << "headless rendering is not available)"
+                 << "\r\n";
+        return false;
+    }
+    SceneView view;
+    view.initGL();
+    view.resizeGL(o.width, o.height);
+    view.drawGL(generated.city.get(), cameraFacingCity(generated.minCorner, generated.maxCorner));
+    const std::vector<std::uint8_t> png = encodePng(o.width, o.height, gl->readPixels());
+    ReplacingFile file(o.png);
+    if (png.empty() || !file.stream() ||
+        std::fwrite(png.data(), 1, png.size(), file.stream()) != png.size() || !file.commit()) {
+        errorLog << "Could not save the picture " << o.png << ": "
+                 << std::strerror(file.error() ? file.error() : EIO) << "\r\n";
+        return false;
+    }
+    infoLog << "Saved the picture to " << o.png << "\r\n";
+    return true;
+}
+
+} // namespace
+
+int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Options o;
+    try {
+        o = parse(argc, argv);
+    } catch (const UsageError& e) {
+        err << "ombrel-export: " << e.message << " (see ombrel-export --help)\n";
+        return kExitUsage;
+    }
+    if (o.help) {
+        out << kUsage;
+        return kExitExported;
+    }
+    if (o.version) {
+        out << "ombrel-export " << OMBREL_VERSION << "\n";
+        return kExitExported;
+    }
+
+    StreamLogSink stderrSink(stderr, ::isatty(STDERR_FILENO) == 1);
+    NullLogSink nullSink;
+    ScopedLogSink scopedSink(o.quiet ? static_cast<LogSink&>(nullSink) : stderrSink);
+
+    // The context outlives the factory, whose textures are uploaded into it on first use and
+    // deleted from it when the factory goes.
+    std::unique_ptr<HeadlessGL> gl;
+    if (!o.png.empty()) {
+        std::string why;
+        gl = HeadlessGL::create(o.width, o.height, &why);
+        if (!gl)
+            warningLog << "No headless OpenGL context: " << why << "\r\n";
+    }
+
+    std::error_code ec;
+    if (!std::filesystem::exists(o.constructionFile, ec)) {
+        errorLog << "Specified configuration file doesn't exist: " << o.constructionFile << "\r\n";
+        stderrSink.finish();
+        return kExitLoadFailed;
+    }
+    CityFactory factory;
+    if (!factory.load(o.constructionFile)) {
+        stderrSink.finish();
+        return kExitLoadFailed;
+    }
+    CityFactory::Generated generated;
+    for (long i = 0; i < o.generations; ++i)
+        generated = factory.generate();
+
+    int status = kExitExported;
+    if (!o.output.empty() &&
+        !exportCity(*generated.city, o.output, o.constructionFile, generated.seed, o.exportOptions))
+        status = kExitWriteFailed;
+    if (!o.png.empty() && !drawPicture(generated, o, gl))
+        status = kExitWriteFailed;
+    generated.city.reset();
+    stderrSink.finish();
+    return status;
+}
+
+} // namespace ombrel

@@ -1,0 +1,91 @@
+#include "vrml/ReplacingFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace ombrel {
+
+ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
+    if (target.empty()) {
+        error_ = ENOENT;
+        return;
+    }
+    const std::filesystem::path path(target);
+    const std::filesystem::path folder = path.parent_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string leaf = ".";
+        leaf += path.filename().string();
+        leaf += ".part-";
+        leaf += std::to_string(::getpid());
+        leaf += '-';
+        leaf += std::to_string(attempt);
+        temporary_ = (folder.empty() ? std::filesystem::path(leaf) : folder / leaf).string();
+        const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            error_ = errno;
+            temporary_.clear();
+            return;
+        }
+        file_ = ::fdopen(fd, "wb");
+        if (!file_) {
+            error_ = errno;
+            ::close(fd);
+            ::unlink(temporary_.c_str());
+            temporary_.clear();
+        }
+        return;
+    }
+    error_ = EEXIST;
+    temporary_.clear();
+}
+
+ReplacingFile::~ReplacingFile() {
+    discard();
+}
+
+bool ReplacingFile::commit() {
+    if (!file_) {
+        if (!error_)
+            error_ = EBADF;
+        return false;
+    }
+    errno = 0;
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+    if (!ok)
+        error_ = errno ? errno : EIO;
+    if (ok && ::fsync(::fileno(file_)) != 0) {
+        ok = false;
+        error_ = errno;
+    }
+    if (std::fclose(file_) != 0 && ok) {
+        ok = false;
+        error_ = errno;
+    }
+    file_ = nullptr;
+    if (ok && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        ok = false;
+        error_ = errno;
+    }
+    if (ok)
+        temporary_.clear();
+    else
+        discard();
+    return ok;
+}
+
+void ReplacingFile::discard() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}
+
+} // namespace ombrel
