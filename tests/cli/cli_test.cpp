@@ -1,0 +1,363 @@
+// Runs the built ombrel-export as a user would and checks its files, messages and exit status.
+#include "preview/gl/SceneView.h"
+
+#include <gtest/gtest.h>
+
+#include <stb_image.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTool = std::string(OMBREL_BIN_DIR) + "/ombrel-export";
+const std::string kCoin = std::string(OMBREL_BIN_DIR) + "/coin_read";
+const std::string kSource = OMBREL_SOURCE_DIR;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class Cli : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ =
+            fs::path(testing::TempDir()) /
+            ("cli_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Runs a command line (already quoted) from the source folder, where the schema is.
+    Outcome shell(const std::string& command) {
+        const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
+        const std::string line = "cd " + quote(kSource) + " && " + command + " >" +
+                                 quote(out.string()) + " 2>" + quote(err.string());
+        const int raw = std::system(line.c_str());
+        Outcome r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = readFile(out);
+        r.err = readFile(err);
+        fs::remove(out);
+        fs::remove(err);
+        return r;
+    }
+    Outcome tool(const std::vector<std::string>& args, const std::string& env = "") {
+        std::string command = env + (env.empty() ? "" : " ") + quote(kTool);
+        for (const std::string& a : args) {
+            command += ' ';
+            command += quote(a);
+        }
+        return shell(command);
+    }
+    std::string path(const std::string& leaf) const { return (dir_ / leaf).string(); }
+
+    fs::path dir_;
+};
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsage, ExitsTwoWithAHint) {
+    const Outcome r = tool(GetParam().args);
+    EXPECT_EQ(r.status, 2) << GetParam().name;
+    EXPECT_EQ(r.err, "ombrel-export: " + GetParam().message + " (see ombrel-export --help)\n")
+        << GetParam().name;
+    EXPECT_EQ(r.out, "");
+}
+
+const std::string kTown = "examples/town/town.xml";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliUsage,
+    testing::Values(
+        UsageCase{"UnknownOption", {"--frobnicate", kTown}, "unknown option '--frobnicate'"},
+        UsageCase{"NoFile", {"-o", "x.wrl"}, "no construction file given"},
+        UsageCase{"NoOutput", {kTown}, "no output given (use --output PATH)"},
+        UsageCase{"MissingValue", {kTown, "-o"}, "option '-o' needs a value"},
+        UsageCase{"BadMode",
+                  {"-m", "flat", "-o", "x.wrl", kTown},
+                  "unknown collapse mode 'flat' (use normal, building or model)"},
+        UsageCase{"BadCount",
+                  {"-n", "2x", "-o", "x.wrl", kTown},
+                  "bad number of generations '2x' (1 to 1000000)"},
+        UsageCase{"ZeroCount",
+                  {"--generations=0", "-o", "x.wrl", kTown},
+                  "bad number of generations '0' (1 to 1000000)"},
+        UsageCase{"BadSize",
+                  {"--png", "x.png", "--size", "640by480", kTown},
+                  "bad picture size '640by480' (WxH, 1 to 16384 each)"},
+        UsageCase{"TwoFiles",
+                  {"-o", "x.wrl", "a.xml", "b.xml"},
+                  "more than one construction file given ('a.xml' and 'b.xml')"},
+        UsageCase{"FlagWithValue",
+                  {"--quiet=yes", "-o", "x.wrl", kTown},
+                  "option '--quiet' takes no value"}),
+    [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+TEST_F(Cli, HelpAndVersion) {
+    const Outcome help = tool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n", 0), 0u);
+    const Outcome version = tool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("ombrel-export ", 0), 0u);
+}
+
+TEST_F(Cli, ExportsAndLogsEachStep) {
+    const std::string out = path("town.wrl");
+    const Outcome r = tool({"-o", out, kTown});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.err);
+    std::vector<std::string> l;
+    for (std::string line; std::getline(lines, line);)
+        l.push_back(line);
+    ASSERT_GE(l.size(), 5u) << r.err;
+    EXPECT_EQ(l[0], "Parsing " + kTown + " ... ");
+    EXPECT_EQ(l[l.size() - 3].rfind("Generated city [randomSeed=0x", 0), 0u);
+    EXPECT_EQ(l[l.size() - 2], "Triangulating the entire model");
+    EXPECT_EQ(l.back(), "Saved as VRML to " + out);
+    const std::string text = readFile(out);
+    EXPECT_EQ(text.substr(0, 17), "#VRML V2.0 utf8\r\n");
+    EXPECT_NE(text.find("# \t" + kTown + "\r\n"), std::string::npos);
+
+    const Outcome quiet = tool({"-q", "-o", out, kTown});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+}
+
+TEST_F(Cli, MissingConstructionFileExitsOne) {
+    const Outcome r = tool({"-o", path("x.wrl"), "no/such/city.xml"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR  : Specified configuration file doesn't exist: no/such/city.xml\n");
+    EXPECT_FALSE(fs::exists(path("x.wrl")));
+}
+
+TEST_F(Cli, BrokenConstructionFileExitsOne) {
+    std::ofstream(path("broken.xml")) << "<city><unclosed></city>";
+    const Outcome r = tool({"-o", path("x.wrl"), path("broken.xml")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ERROR  : "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("x.wrl")));
+}
+
+TEST_F(Cli, UnwritableOutputExitsThreeAndKeepsTheOldFile) {
+    const Outcome missing = tool({"-o", path("missing/x.wrl"), kTown});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.err.find("ERROR  : Could not save VRML to " + path("missing/x.wrl") +
+                               ": No such file or directory\n"),
+              std::string::npos)
+        << missing.err;
+
+    // Root can write almost anywhere; /proc takes no new files.
+    const Outcome proc = tool({"-o", "/proc/ombrel.wrl", kTown});
+    EXPECT_EQ(proc.status, 3);
+    EXPECT_NE(proc.err.find("ERROR  : Could not save VRML to /proc/ombrel.wrl: "),
+              std::string::npos)
+        << proc.err;
+
+    // A file used as a folder.
+    std::ofstream(path("plain")) << "old";
+    const Outcome notFolder = tool({"-o", path("plain/x.wrl"), kTown});
+    EXPECT_EQ(notFolder.status, 3);
+    EXPECT_NE(notFolder.err.find(": Not a directory\n"), std::string::npos) << notFolder.err;
+    EXPECT_EQ(readFile(path("plain")), "old");
+
+    // The target is a folder: it cannot be replaced and stays as it was.
+    fs::create_directories(path("old.wrl"));
+    std::ofstream(path("old.wrl/keep")) << "old";
+    const Outcome folder = tool({"-o", path("old.wrl"), kTown});
+    EXPECT_EQ(folder.status, 3);
+    EXPECT_EQ(readFile(path("old.wrl/keep")), "old");
+}
+
+TEST_F(Cli, SameSeedGivesTheSameBytes) {
+    ASSERT_EQ(tool({"-q", "-o", path("a.wrl"), kTown}).status, 0);
+    ASSERT_EQ(tool({"-q", "-o", path("b.wrl"), kTown}).status, 0);
+    ASSERT_EQ(tool({"-q", "-n", "2", "-o", path("c.wrl"), kTown}).status, 0);
+    const std::string a = readFile(path("a.wrl"));
+    EXPECT_EQ(a, readFile(path("b.wrl")));
+    EXPECT_NE(a, readFile(path("c.wrl")));
+}
+
+TEST_F(Cli, LocaleDoesNotChangeTheBytes) {
+    ASSERT_EQ(tool({"-q", "-o", path("c.wrl"), kTown}, "LC_ALL=C").status, 0);
+    ASSERT_EQ(tool({"-q", "-o", path("de.wrl"), kTown}, "LC_ALL=de_DE.UTF-8").status, 0);
+    EXPECT_EQ(readFile(path("c.wrl")), readFile(path("de.wrl")));
+}
+
+// What a file holds by our own count: Shape nodes and faces (runs of coordIndex).
+struct Counts {
+    long shapes = 0;
+    long faces = 0;
+    long largestFace = 0;
+};
+
+Counts countWritten(const std::string& text) {
+    Counts c;
+    std::istringstream in(text);
+    bool inIndex = false;
+    long run = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.ends_with("Shape {"))
+            ++c.shapes;
+        const auto at = line.find("coordIndex ");
+        if (at != std::string::npos && (at == 0 || line[at - 1] == ' ')) {
+            if (line.ends_with("[")) {
+                inIndex = true;
+                run = 0;
+            } else {
+                ++c.faces; // one index on one line
+                c.largestFace = std::max(c.largestFace, 1L);
+            }
+            continue;
+        }
+        if (!inIndex)
+            continue;
+        std::istringstream values(line);
+        for (std::string v; values >> v;) {
+            if (v == "]") {
+                inIndex = false;
+                if (run > 0)
+                    ++c.faces;
+                break;
+            }
+            if (v == "-1") {
+                ++c.faces;
+                c.largestFace = std::max(c.largestFace, run);
+                run = 0;
+            } else {
+                ++run;
+            }
+        }
+    }
+    return c;
+}
+
+struct ReaderCase {
+    std::string example;
+    std::string mode;
+    bool triangulate;
+};
+
+void PrintTo(const ReaderCase& c, std::ostream* os) {
+    *os << c.example << " " << c.mode << (c.triangulate ? "" : " --no-triangulate");
+}
+
+class CliReaders : public Cli, public testing::WithParamInterface<ReaderCase> {};
+
+// Two independent VRML 2.0 readers take every export without complaint and see what we wrote.
+TEST_P(CliReaders, ReadersAcceptTheExport) {
+    const ReaderCase& c = GetParam();
+    const std::string out = path("city.wrl");
+    std::vector<std::string> args{"-q", "-m", c.mode, "-o", out};
+    if (!c.triangulate)
+        args.push_back("--no-triangulate");
+    args.push_back("examples/" + c.example + "/" + c.example + ".xml");
+    const Outcome r = tool(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Counts written = countWritten(readFile(out));
+    EXPECT_GT(written.shapes, 0);
+    if (c.triangulate) {
+        EXPECT_LE(written.largestFace, 3);
+    }
+    if (c.mode == "model") {
+        EXPECT_EQ(written.shapes, 1);
+    }
+
+    const Outcome castle = shell("tovrmlx3d " + quote(out));
+    EXPECT_EQ(castle.status, 0);
+    EXPECT_EQ(castle.err.find("Warning"), std::string::npos) << castle.err;
+    EXPECT_EQ(castle.err.find("Error"), std::string::npos) << castle.err;
+    long castleShapes = 0;
+    for (std::size_t p = 0; (p = castle.out.find("Shape {", p)) != std::string::npos; ++p)
+        ++castleShapes;
+    EXPECT_EQ(castleShapes, written.shapes);
+
+    if (!fs::exists(kCoin))
+        GTEST_SKIP() << "Coin3D reader not built";
+    const Outcome coin = shell(quote(kCoin) + " " + quote(out));
+    EXPECT_EQ(coin.status, 0) << coin.err;
+    EXPECT_EQ(coin.out, "shapes " + std::to_string(written.shapes) + " faces " +
+                            std::to_string(written.faces) + "\n");
+}
+
+std::vector<ReaderCase> readerCases() {
+    std::vector<ReaderCase> cases;
+    for (const char* example : {"town", "downtown", "metropolis"})
+        for (const char* mode : {"normal", "building", "model"})
+            for (bool triangulate : {true, false})
+                cases.push_back({example, mode, triangulate});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliReaders, testing::ValuesIn(readerCases()),
+                         [](const testing::TestParamInfo<ReaderCase>& info) {
+                             return info.param.example + "_" + info.param.mode +
+                                    (info.param.triangulate ? "_triangulated" : "_as_generated");
+                         });
+
+TEST_F(Cli, PictureShowsSkyAboveAndCityInTheMiddle) {
+    const std::string png = path("town.png");
+    const Outcome r = tool({"-q", "--png", png, "--size", "160x120", kTown});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int w = 0, h = 0, n = 0;
+    stbi_uc* pixels = stbi_load(png.c_str(), &w, &h, &n, 3);
+    ASSERT_NE(pixels, nullptr);
+    ASSERT_EQ(w, 160);
+    ASSERT_EQ(h, 120);
+    // The backdrop image is stored bottom row first; its last row is the top of the picture.
+    const std::vector<std::uint8_t> sky = SceneView::backdropImage(w, h);
+    for (int x = 0; x < w; x += 7)
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(pixels[3 * x + k], sky[std::size_t(3 * ((h - 1) * w + x) + k)]) << x;
+    // Somewhere in the middle band something other than the backdrop is drawn.
+    int cityPixels = 0;
+    for (int y = h / 3; y < 2 * h / 3 + 10 && y < h; ++y)
+        for (int x = w / 4; x < 3 * w / 4; ++x) {
+            const std::size_t p = std::size_t(3 * (y * w + x));
+            const std::size_t s = std::size_t(3 * ((h - 1 - y) * w + x));
+            if (pixels[p] != sky[s] || pixels[p + 1] != sky[s + 1] || pixels[p + 2] != sky[s + 2])
+                ++cityPixels;
+        }
+    stbi_image_free(pixels);
+    EXPECT_GT(cityPixels, 100);
+    EXPECT_FALSE(fs::exists(path("town.wrl")));
+}
+
+} // namespace
+} // namespace ombrel

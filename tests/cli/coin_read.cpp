@@ -1,0 +1,69 @@
+// Reads a VRML 2.0 file with Coin3D and prints what it found: "shapes N faces M". Fails (exit
+// status 1) on any read error, which it prints to standard error.
+#include <Inventor/SoDB.h>
+#include <Inventor/SoInput.h>
+#include <Inventor/VRMLnodes/SoVRMLIndexedFaceSet.h>
+#include <Inventor/VRMLnodes/SoVRMLShape.h>
+#include <Inventor/actions/SoSearchAction.h>
+#include <Inventor/errors/SoReadError.h>
+#include <Inventor/nodes/SoSeparator.h>
+
+#include <cstdio>
+
+namespace {
+
+int readErrors = 0;
+
+void onReadError(const SoError* error, void*) {
+    ++readErrors;
+    std::fprintf(stderr, "Coin read error: %s\n", error->getDebugString().getString());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: coin_read FILE.wrl\n");
+        return 2;
+    }
+    SoDB::init();
+    SoReadError::setHandlerCallback(onReadError, nullptr);
+    SoInput in;
+    if (!in.openFile(argv[1])) {
+        std::fprintf(stderr, "Coin cannot open %s\n", argv[1]);
+        return 1;
+    }
+    SoSeparator* root = SoDB::readAll(&in);
+    if (!root || readErrors > 0)
+        return 1;
+    root->ref();
+    if (!in.isFileVRML2()) {
+        std::fprintf(stderr, "not read as VRML 2.0\n");
+        return 1;
+    }
+    SoSearchAction search;
+    search.setType(SoVRMLShape::getClassTypeId());
+    search.setInterest(SoSearchAction::ALL);
+    search.setSearchingAll(TRUE);
+    search.apply(root);
+    const int shapes = search.getPaths().getLength();
+
+    long faces = 0;
+    for (int i = 0; i < shapes; ++i) {
+        SoNode* tail = search.getPaths()[i]->getTail();
+        if (!tail || !tail->isOfType(SoVRMLShape::getClassTypeId()))
+            continue;
+        SoNode* geometry = static_cast<SoVRMLShape*>(tail)->geometry.getValue();
+        if (!geometry || !geometry->isOfType(SoVRMLIndexedFaceSet::getClassTypeId()))
+            continue;
+        auto* set = static_cast<SoVRMLIndexedFaceSet*>(geometry);
+        const int n = set->coordIndex.getNum();
+        const int32_t* index = set->coordIndex.getValues(0);
+        for (int k = 0; k < n; ++k)
+            if (index[k] == -1 || k == n - 1)
+                ++faces;
+    }
+    std::printf("shapes %d faces %ld\n", shapes, faces);
+    root->unref();
+    return 0;
+}
