@@ -67,7 +67,8 @@ std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
     std::vector<PushedState>& s = stack();
     const std::size_t room = s.size() < kMaxStackSize ? kMaxStackSize - s.size() : 0;
     const std::size_t n = std::min<std::size_t>(count, room);
-    if (n < count) {
+    if (n < count && !warnedFull_) {
+        warnedFull_ = true;
         warningLog << "State stack is full (" << kMaxStackSize << " entries) - Push cut short"
                    << "\r\n";
     }

@@ -78,7 +78,12 @@ public:
 
     std::uint32_t count;
 
+    // When the stack is full the push is cut short; the warning is written the first time this
+    // element is cut, not for every building.
     std::unique_ptr<Drawable> create(GrammarState& state) const override;
+
+private:
+    mutable bool warnedFull_ = false;
 };
 
 // Pop: removes the top entry and restores what its flags name; colour is never restored. An

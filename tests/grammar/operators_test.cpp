@@ -259,6 +259,13 @@ TEST_F(OperatorTest, PushCountIsBounded) {
     PushFactory(5).create(s);
     EXPECT_EQ(processState().stateStack.size(), PushPopBase::kMaxStackSize);
     EXPECT_EQ(log.text(), "State stack is full (1048576 entries) - Push cut short\r\n");
+    PushFactory five(5);
+    log.clear();
+    five.create(s);
+    five.create(s);
+    EXPECT_EQ(log.text(), "State stack is full (1048576 entries) - Push cut short\r\n")
+        << "once per element";
+    EXPECT_EQ(processState().stateStack.size(), PushPopBase::kMaxStackSize);
 }
 
 // A procedure body that draws one floor and goes up 10.
