@@ -1,0 +1,23 @@
+#include "preview/CityWindow.h"
+
+namespace ombrel {
+
+CCityWindow::CCityWindow(std::uint8_t colorBits_) : COpenGLTraversableWindow(colorBits_, 24, 0) {
+    camera().toggles[1] = 1;
+}
+
+void CCityWindow::InitGL() {
+    view_.initGL();
+}
+
+void CCityWindow::ResizeGL(int, int width, int height) {
+    view_.resizeGL(width, height);
+}
+
+void CCityWindow::DrawGL() {
+    SceneToggles toggles;
+    toggles.skyBackdrop = camera().toggles[1] != 0;
+    view_.drawGL(city, camera().state(), toggles);
+}
+
+} // namespace ombrel

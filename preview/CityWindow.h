@@ -1,0 +1,35 @@
+#pragma once
+
+#include "preview/OpenGLTraversableWindow.h"
+#include "preview/gl/SceneView.h"
+
+namespace ombrel {
+
+class Drawable;
+
+// The "City Preview" window: sky backdrop (toggle 1), axes and the generated city, seen
+// through the keyboard camera.
+class CCityWindow : public COpenGLTraversableWindow {
+    Q_OBJECT
+public:
+    // 24 depth bits and no stencil; the backdrop is on from the start.
+    explicit CCityWindow(std::uint8_t colorBits);
+
+    // The city to draw, not owned; null draws the backdrop and axes only.
+    const Drawable* city = nullptr;
+
+    // Puts the camera and its home in front of a new city; speed and step are kept.
+    void setCameraHome(const CameraState& home) { camera().setHome(home); }
+
+    const SceneView& sceneView() const { return view_; }
+
+protected:
+    void InitGL() override;
+    void ResizeGL(int sizeType, int width, int height) override;
+    void DrawGL() override;
+
+private:
+    SceneView view_;
+};
+
+} // namespace ombrel

@@ -1,0 +1,128 @@
+#include "preview/OpenGLTraversableWindow.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+
+namespace ombrel {
+
+namespace {
+
+// Native key codes of the two Shift keys on X11 and Wayland (evdev code + 8).
+constexpr quint32 kLeftShiftScanCode = 50;
+
+// Classic virtual-key codes of letters and digits equal their upper-case characters.
+constexpr int kVkShift = 0x10;
+constexpr int kVkOemPlus = 0xBB;
+constexpr int kVkOemMinus = 0xBD;
+
+} // namespace
+
+COpenGLTraversableWindow::COpenGLTraversableWindow(std::uint8_t colorBits_, std::uint8_t depthBits_,
+                                                   std::uint8_t stencilBits_)
+    : COpenGLWindow(colorBits_, depthBits_, stencilBits_) {
+    timer_.setInterval(10);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] { UpdateCamera(); });
+}
+
+bool COpenGLTraversableWindow::InitView() {
+    const bool ok = COpenGLWindow::InitView();
+    if (ok) {
+        timer_.start();
+    }
+    return ok;
+}
+
+int COpenGLTraversableWindow::keyCode(const QKeyEvent& event) {
+    const int key = event.key();
+    const bool keypad = event.modifiers().testFlag(Qt::KeypadModifier);
+    switch (key) {
+    case Qt::Key_Up:
+        return keys::Up;
+    case Qt::Key_Down:
+        return keys::Down;
+    case Qt::Key_Left:
+        return keys::Left;
+    case Qt::Key_Right:
+        return keys::Right;
+    case Qt::Key_Home:
+        return keys::Home;
+    case Qt::Key_End:
+        return keys::End;
+    case Qt::Key_Plus:
+        return keypad ? keys::NumpadAdd : kVkOemPlus;
+    case Qt::Key_Minus:
+        return keypad ? keys::NumpadSubtract : kVkOemMinus;
+    case Qt::Key_Shift:
+        return kVkShift;
+    default:
+        break;
+    }
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+        return 'A' + (key - Qt::Key_A);
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9 && !keypad) {
+        return '0' + (key - Qt::Key_0);
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        return 0x60 + (key - Qt::Key_0); // numeric-keypad digits
+    }
+    return -1;
+}
+
+bool COpenGLTraversableWindow::isLeftShift(const QKeyEvent& event) {
+    return event.key() == Qt::Key_Shift && event.nativeScanCode() == kLeftShiftScanCode;
+}
+
+bool COpenGLTraversableWindow::leftShiftDown() const {
+    return leftShiftSeen_ && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+}
+
+void COpenGLTraversableWindow::keyPressEvent(QKeyEvent* event) {
+    if (isLeftShift(*event)) {
+        leftShiftSeen_ = true;
+    }
+    const int code = keyCode(*event);
+    if (code >= 0) {
+        camera_.keyPressed(code, leftShiftDown());
+    }
+    const QString text = event->text();
+    if (text.size() == 1 && camera_.characterTyped(text.at(0).unicode())) {
+        update();
+    }
+    COpenGLWindow::keyPressEvent(event);
+}
+
+void COpenGLTraversableWindow::keyReleaseEvent(QKeyEvent* event) {
+    // X11 reports auto-repeat as release-press pairs; only a real release lets go of a key.
+    if (!event->isAutoRepeat()) {
+        if (isLeftShift(*event)) {
+            leftShiftSeen_ = false;
+        }
+        const int code = keyCode(*event);
+        if (code >= 0) {
+            camera_.keyReleased(code);
+        }
+    }
+    COpenGLWindow::keyReleaseEvent(event);
+}
+
+void COpenGLTraversableWindow::focusOutEvent(QFocusEvent* event) {
+    // Releases that happen while another window has the keyboard never reach this one; without
+    // this the camera would fly on by itself.
+    camera_.releaseAllKeys();
+    leftShiftSeen_ = false;
+    COpenGLWindow::focusOutEvent(event);
+}
+
+void COpenGLTraversableWindow::UpdateCamera() {
+    if (camera_.tick(leftShiftDown())) {
+        update();
+    }
+}
+
+void COpenGLTraversableWindow::ApplyCamera() const {
+    applyCamera(camera_.state());
+}
+
+} // namespace ombrel

@@ -1,0 +1,215 @@
+#include "TestSupport.h"
+
+#include "grammar/DrawFactory.h"
+#include "preview/CityWindow.h"
+#include "vrml/VRNode.h"
+
+#include <GL/gl.h>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace ombrel {
+namespace {
+
+// A flat magenta square on the ground around the origin.
+class GroundSquare : public Drawable {
+public:
+    void render() const override {
+        glColor3ub(255, 0, 255);
+        glBegin(GL_QUADS);
+        glVertex3f(-50, -50, 0);
+        glVertex3f(50, -50, 0);
+        glVertex3f(50, 50, 0);
+        glVertex3f(-50, 50, 0);
+        glEnd();
+    }
+    VRRef<VRNode> toVrml() const override { return nullptr; }
+};
+
+QKeyEvent nativeKey(QEvent::Type type, int key, quint32 scanCode,
+                    Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
+    return QKeyEvent(type, key, mods, scanCode, 0, 0, text);
+}
+
+} // namespace
+
+class PreviewWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CCityWindow> window_;
+
+    // The window's current frame; rows counted from the top.
+    QImage frame() { return window_->grabFramebuffer().convertToFormat(QImage::Format_RGB888); }
+
+private slots:
+    void init() {
+        window_ = std::make_unique<CCityWindow>(24);
+        window_->setWindowTitle(QStringLiteral("City Preview"));
+        QVERIFY(window_->CreateGLContext());
+        window_->resize(120, 100);
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    }
+    void cleanup() { window_.reset(); }
+
+    void startsWithTheBackdropOn() {
+        QCOMPARE(window_->camera().toggles[1], std::uint8_t(1));
+        QCOMPARE(window_->city, nullptr);
+        QCOMPARE(window_->camera().moveSpeed, 15.0f);
+        QCOMPARE(window_->camera().rotateStep, 1.0f);
+    }
+
+    void backdropRows_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("top row") << 0 << QColor(82, 207, 250);
+        QTest::newRow("second row") << 1 << QColor(86, 208, 250);
+        QTest::newRow("row 51 white") << 50 << QColor(255, 255, 255);
+        QTest::newRow("bottom row white") << 99 << QColor(255, 255, 255);
+    }
+    void backdropRows() {
+        QFETCH(int, row);
+        QFETCH(QColor, expected);
+        const QImage image = frame();
+        QCOMPARE(image.height(), 100);
+        QCOMPARE(image.pixelColor(2, row), expected);
+    }
+
+    void typingOneTurnsTheBackdropOff() {
+        QTest::keyClick(window_.get(), Qt::Key_1, Qt::NoModifier);
+        QCOMPARE(window_->camera().toggles[1], std::uint8_t(0));
+        const QImage image = frame();
+        QCOMPARE(image.pixelColor(2, 0), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(2, 99), QColor(0, 0, 0));
+        QTest::keyClick(window_.get(), Qt::Key_A, Qt::NoModifier);
+        QCOMPARE(window_->camera().toggles[1], std::uint8_t(0));
+        QTest::keyClick(window_.get(), Qt::Key_1, Qt::NoModifier);
+        QCOMPARE(window_->camera().toggles[1], std::uint8_t(1));
+    }
+
+    void axesAndCityAreDrawn() {
+        GroundSquare square;
+        window_->city = &square;
+        window_->setCameraHome(cameraFacingCity({-50, -50, 0}, {50, 50, 100}));
+        const QImage image = frame();
+        QCOMPARE(image.pixelColor(60 - 15, 81), QColor(255, 0, 255));
+        int red = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                red += image.pixelColor(x, y) == QColor(255, 0, 0);
+            }
+        }
+        QVERIFY2(red > 0, "the x axis lies on the square");
+        window_->city = nullptr;
+    }
+
+    void heldKeysMoveTheCameraOnTheTimer() {
+        window_->setCameraHome(CameraState{});
+        QTest::keyPress(window_.get(), Qt::Key_Up);
+        QTRY_VERIFY_WITH_TIMEOUT(window_->camera().position.y >= 30.0f, 2000);
+        QTest::keyRelease(window_.get(), Qt::Key_Up);
+        const float stopped = window_->camera().position.y;
+        QTest::qWait(50);
+        QCOMPARE(window_->camera().position.y, stopped);
+        QTest::keyPress(window_.get(), Qt::Key_R);
+        QTRY_COMPARE_WITH_TIMEOUT(window_->camera().position.y, 0.0f, 2000);
+        QTest::keyRelease(window_.get(), Qt::Key_R);
+    }
+
+    void autoRepeatReleaseKeepsTheKeyHeld() {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &press);
+        QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_Left, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(window_.get(), &repeatRelease);
+        QVERIFY(window_->camera().held(keys::Left));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Left, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &release);
+        QVERIFY(!window_->camera().held(keys::Left));
+    }
+
+    void losingFocusReleasesEveryKey() {
+        QTest::keyPress(window_.get(), Qt::Key_Up);
+        QTest::keyPress(window_.get(), Qt::Key_Home);
+        QVERIFY(window_->camera().held(keys::Up));
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(window_.get(), &out);
+        QVERIFY(!window_->camera().held(keys::Up));
+        QVERIFY(!window_->camera().held(keys::Home));
+    }
+
+    void keypadKeysChangeTheSpeed() {
+        QTest::keyClick(window_.get(), Qt::Key_Minus, Qt::KeypadModifier);
+        QCOMPARE(window_->camera().moveSpeed, 5.0f);
+        QTest::keyClick(window_.get(), Qt::Key_Minus, Qt::KeypadModifier);
+        QCOMPARE(window_->camera().moveSpeed, 5.0f);
+        QTest::keyClick(window_.get(), Qt::Key_Plus, Qt::KeypadModifier);
+        QCOMPARE(window_->camera().moveSpeed, 15.0f);
+        // The main keyboard's + is another key.
+        QTest::keyClick(window_.get(), Qt::Key_Plus, Qt::NoModifier);
+        QCOMPARE(window_->camera().moveSpeed, 15.0f);
+    }
+
+    void keyCodes_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("code");
+        QTest::newRow("up") << int(Qt::Key_Up) << 0 << keys::Up;
+        QTest::newRow("down") << int(Qt::Key_Down) << 0 << keys::Down;
+        QTest::newRow("left") << int(Qt::Key_Left) << 0 << keys::Left;
+        QTest::newRow("right") << int(Qt::Key_Right) << 0 << keys::Right;
+        QTest::newRow("home") << int(Qt::Key_Home) << 0 << keys::Home;
+        QTest::newRow("end") << int(Qt::Key_End) << 0 << keys::End;
+        QTest::newRow("keypad home") << int(Qt::Key_Home) << int(Qt::KeypadModifier) << keys::Home;
+        QTest::newRow("r") << int(Qt::Key_R) << 0 << keys::R;
+        QTest::newRow("keypad plus")
+            << int(Qt::Key_Plus) << int(Qt::KeypadModifier) << keys::NumpadAdd;
+        QTest::newRow("keypad minus")
+            << int(Qt::Key_Minus) << int(Qt::KeypadModifier) << keys::NumpadSubtract;
+        QTest::newRow("main plus") << int(Qt::Key_Plus) << 0 << 0xBB;
+        QTest::newRow("digit") << int(Qt::Key_5) << 0 << int('5');
+        QTest::newRow("untracked") << int(Qt::Key_F5) << 0 << -1;
+    }
+    void keyCodes() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, code);
+        const QKeyEvent e(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(COpenGLTraversableWindow::keyCode(e), code);
+    }
+
+    void leftShiftIsToldFromRightShift_data() {
+        QTest::addColumn<quint32>("scanCode");
+        QTest::addColumn<bool>("left");
+        QTest::newRow("left shift") << quint32(50) << true;
+        QTest::newRow("right shift") << quint32(62) << false;
+        QTest::newRow("synthetic shift") << quint32(0) << false;
+    }
+    void leftShiftIsToldFromRightShift() {
+        QFETCH(quint32, scanCode);
+        QFETCH(bool, left);
+        const QKeyEvent e = nativeKey(QEvent::KeyPress, Qt::Key_Shift, scanCode, Qt::ShiftModifier);
+        QCOMPARE(COpenGLTraversableWindow::isLeftShift(e), left);
+    }
+
+    void closingOnlyHides() {
+        window_->close();
+        QVERIFY(!window_->isVisible());
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        QCOMPARE(frame().pixelColor(2, 0), QColor(82, 207, 250));
+    }
+
+    void makeCurrentKeepsTheContext() {
+        QVERIFY(window_->MakeCurrent());
+        QVERIFY(window_->IsCurrent());
+        QVERIFY(window_->MakeCurrent());
+    }
+};
+
+OMBREL_TEST_CLASS(PreviewWindowTest)
+
+} // namespace ombrel
+
+#include "preview_window_test.moc"
