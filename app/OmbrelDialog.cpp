@@ -1,0 +1,490 @@
+#include "app/OmbrelDialog.h"
+
+#include "app/AboutBox.h"
+#include "app/DialogUnits.h"
+#include "grammar/Texture.h"
+#include "preview/CityWindow.h"
+#include "preview/gl/Camera.h"
+#include "vrml/Export.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace ombrel {
+
+namespace {
+
+// Shows the busy cursor while long work blocks the window.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+std::string toNarrow(const QString& s) {
+    return s.toStdString();
+}
+
+void collectTextures(const TextureGroup& group, std::vector<std::shared_ptr<Texture>>& out) {
+    for (const auto& entry : group.textures.entries()) {
+        if (entry.item) {
+            out.push_back(entry.item);
+        }
+    }
+}
+
+} // namespace
+
+COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Ombrel Procedural City Generator"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(CAboutBox::picture().copy(16, 0, 89, 89)));
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    // The About entry lives in a Help menu: X11 window managers have no window menu to extend.
+    auto* menuBar = new QMenuBar(this);
+    QMenu* help = menuBar->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&About Ombrel..."), this, &COmbrelDialog::showAbout);
+    outer->setMenuBar(menuBar);
+
+    auto* form = new QWidget(this);
+    outer->addWidget(form);
+    const DialogUnits du(*form);
+    form->setFixedSize(du.rect(0, 0, 300, 230).size());
+
+    // Frames first, so the controls inside them stay on top.
+    auto* vrmlBox = new QGroupBox(QStringLiteral("VRML Options"), form);
+    vrmlBox->setGeometry(du.rect(18, 36, 199, 68));
+    auto* modesBox = new QGroupBox(QStringLiteral("Model Collapse Modes "), form);
+    modesBox->setGeometry(du.rect(31, 51, 89, 49));
+    auto* fileLabel = new QLabel(QStringLiteral("XML construction file:"), form);
+    fileLabel->setGeometry(du.rect(7, 7, 69, 8).adjusted(0, -2, 40, 2));
+    auto* logLabel = new QLabel(QStringLiteral("Generator log:"), form);
+    logLabel->setGeometry(du.rect(7, 111, 46, 8).adjusted(0, -2, 40, 2));
+
+    cfgEdit = new QLineEdit(form);
+    cfgEdit->setGeometry(du.rect(17, 17, 227, 14));
+    browseButton = new QPushButton(QStringLiteral("..."), form);
+    browseButton->setGeometry(du.rect(251, 17, 16, 14));
+    reloadButton = new QPushButton(QStringLiteral("Reload Cfg"), form);
+    reloadButton->setGeometry(du.rect(219, 43, 60, 14));
+    generateButton = new QPushButton(QStringLiteral("Generate"), form);
+    generateButton->setGeometry(du.rect(219, 66, 60, 14));
+    normalRadio = new QRadioButton(QStringLiteral("Normal (textured)"), form);
+    normalRadio->setGeometry(du.rect(38, 62, 69, 10).adjusted(0, 0, 20, 0));
+    collapseBuildingRadio = new QRadioButton(QStringLiteral("Collapse to building"), form);
+    collapseBuildingRadio->setGeometry(du.rect(38, 73, 77, 10).adjusted(0, 0, 12, 0));
+    collapseModelRadio = new QRadioButton(QStringLiteral("Collapse model"), form);
+    collapseModelRadio->setGeometry(du.rect(38, 84, 63, 10).adjusted(0, 0, 20, 0));
+    triangulateCheck = new QCheckBox(QStringLiteral("Triangulate everything"), form);
+    triangulateCheck->setGeometry(du.rect(129, 58, 86, 10).adjusted(0, 0, 6, 0));
+    saveButton = new QPushButton(QStringLiteral("Save VRML"), form);
+    saveButton->setGeometry(du.rect(142, 84, 60, 14));
+    closeButton = new QPushButton(QStringLiteral("Close"), form);
+    closeButton->setGeometry(du.rect(219, 89, 60, 14));
+    logEdit = new QPlainTextEdit(form);
+    logEdit->setGeometry(du.rect(6, 121, 287, 102));
+    saveRoadsCheck = new QCheckBox(QStringLiteral("Save roads"), form);
+    saveRoadsCheck->setGeometry(du.rect(129, 71, 52, 10).adjusted(0, 0, 20, 0));
+
+    collapseGroup_ = new QButtonGroup(this);
+    collapseGroup_->addButton(normalRadio, 0);
+    collapseGroup_->addButton(collapseBuildingRadio, 1);
+    collapseGroup_->addButton(collapseModelRadio, 2);
+
+    logEdit->setReadOnly(true);
+    logEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    logEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logEdit->setFocusPolicy(Qt::ClickFocus);
+    logEdit->setUndoRedoEnabled(false);
+
+    cfgEdit->setToolTip(QStringLiteral("The XML Ombrel configuration file"));
+    browseButton->setToolTip(QStringLiteral("Browse"));
+    reloadButton->setToolTip(QStringLiteral("Reload and reparse the configuration file"));
+    generateButton->setToolTip(QStringLiteral("Generate a city"));
+    normalRadio->setToolTip(
+        QStringLiteral("Each building is composed of multiple shapes with textures and colors"));
+    collapseBuildingRadio->setToolTip(QStringLiteral(
+        "Each building is a separate single shape with a different color (no texture)"));
+    collapseModelRadio->setToolTip(
+        QStringLiteral("The entire model is a single shape in a single color (no texture)"));
+    triangulateCheck->setToolTip(QStringLiteral("Create a VRML with only triangle primitives"));
+    saveRoadsCheck->setToolTip(QStringLiteral("Include the roads in the VRML"));
+    saveButton->setToolTip(QStringLiteral("Export to a VRML 2.0 file (CTRL-CLICK to resave)"));
+    logEdit->setToolTip(QStringLiteral("Execution log window"));
+
+    // No button is the default: Enter outside a focused button closes the dialog as "Close".
+    for (QPushButton* b : {browseButton, reloadButton, generateButton, saveButton, closeButton}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    QWidget::setTabOrder(cfgEdit, browseButton);
+    QWidget::setTabOrder(browseButton, reloadButton);
+    QWidget::setTabOrder(reloadButton, generateButton);
+    QWidget::setTabOrder(generateButton, normalRadio);
+    QWidget::setTabOrder(normalRadio, triangulateCheck);
+    QWidget::setTabOrder(triangulateCheck, saveButton);
+    QWidget::setTabOrder(saveButton, closeButton);
+    QWidget::setTabOrder(closeButton, saveRoadsCheck);
+
+    connect(browseButton, &QPushButton::clicked, this, &COmbrelDialog::OnBrowse);
+    connect(reloadButton, &QPushButton::clicked, this, &COmbrelDialog::OnReloadCfg);
+    connect(generateButton, &QPushButton::clicked, this, &COmbrelDialog::OnGenerate);
+    connect(saveButton, &QPushButton::clicked, this, &COmbrelDialog::SaveVrml);
+    connect(closeButton, &QPushButton::clicked, this, &COmbrelDialog::OnClose);
+
+    setFixedSize(sizeHint());
+    cityFactory_ = std::make_unique<CityFactory>();
+}
+
+COmbrelDialog::~COmbrelDialog() {
+    if (logSink() == this) {
+        setLogSink(nullptr);
+    }
+    // The preview goes first: it refers to the city.
+    delete preview_;
+    preview_ = nullptr;
+    city_.reset();
+    cityFactory_.reset();
+}
+
+Settings COmbrelDialog::values() const {
+    return Settings{cfgFile, lastSavedPath, triangulateEverything, collapseMode, saveRoads};
+}
+
+void COmbrelDialog::setValues(const Settings& s) {
+    cfgFile = s.cfgFile;
+    lastSavedPath = s.lastSavedPath;
+    triangulateEverything = s.triangulateEverything;
+    collapseMode = s.collapseMode;
+    saveRoads = s.saveRoads;
+}
+
+void COmbrelDialog::updateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        cfgFile = cfgEdit->text();
+        triangulateEverything = triangulateCheck->isChecked() ? 1 : 0;
+        collapseMode = collapseGroup_->checkedId(); // -1 when none is selected
+        saveRoads = saveRoadsCheck->isChecked() ? 1 : 0;
+        return;
+    }
+    if (cfgEdit->text() != cfgFile) {
+        cfgEdit->setText(cfgFile);
+    }
+    // Values outside 0..2 are not check states; they are shown, and so kept, as 0.
+    if (triangulateEverything < 0 || triangulateEverything > 2) {
+        triangulateEverything = 0;
+    }
+    triangulateCheck->setChecked(triangulateEverything != 0);
+    if (saveRoads < 0 || saveRoads > 2) {
+        saveRoads = 0;
+    }
+    saveRoadsCheck->setChecked(saveRoads != 0);
+    if (collapseMode >= 0 && collapseMode <= 2) {
+        collapseGroup_->button(collapseMode)->setChecked(true);
+    } else {
+        collapseGroup_->setExclusive(false);
+        for (QAbstractButton* b : collapseGroup_->buttons()) {
+            b->setChecked(false);
+        }
+        collapseGroup_->setExclusive(true);
+    }
+}
+
+void COmbrelDialog::createPreview() {
+    if (preview_) {
+        return;
+    }
+    auto* window = new CCityWindow(24);
+    window->setWindowTitle(QStringLiteral("City Preview"));
+    if (!window->CreateGLContext()) {
+        // Told already; the dialog goes on without a preview.
+        delete window;
+        return;
+    }
+    preview_ = window;
+    preview_->resize(500, 500);
+    preview_->show();
+    preview_->MakeCurrent();
+}
+
+void COmbrelDialog::initDialog() {
+    updateData(false);
+    controlsReady_ = true;
+}
+
+int COmbrelDialog::runModal() {
+    createPreview();
+    initDialog();
+    setModal(false);
+    show();
+    raise();
+    activateWindow();
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    return result();
+}
+
+QString COmbrelDialog::chooseConstructionFile(const QString& initial) {
+    QFileDialog chooser(this, QString(), initial);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setDefaultSuffix(QStringLiteral("xml"));
+    chooser.setNameFilters(
+        {QStringLiteral("XML Files (*.xml)"), QStringLiteral("All Files (*.*)")});
+    if (!initial.isEmpty()) {
+        chooser.selectFile(initial);
+    }
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return QFileInfo(chooser.selectedFiles().first()).absoluteFilePath();
+}
+
+QString COmbrelDialog::chooseExportFile() {
+    QFileDialog chooser(this, QStringLiteral("Save As"));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDefaultSuffix(QStringLiteral("wrl"));
+    chooser.setNameFilters({QStringLiteral("VRML 2.0 (*.wrl)"), QStringLiteral("All Files (*.*)")});
+    // Asking before overwriting is the chooser's default.
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return QFileInfo(chooser.selectedFiles().first()).absoluteFilePath();
+}
+
+bool COmbrelDialog::ctrlHeld() const {
+    return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
+}
+
+void COmbrelDialog::OnBrowse() {
+    updateData(true);
+    const QString chosen = chooseConstructionFile(cfgFile);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    cfgFile = chosen;
+    updateData(false);
+}
+
+void COmbrelDialog::showMissingFile() {
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                    QStringLiteral("Specified configuration file doesn't exist"), QMessageBox::Ok,
+                    this);
+    box.exec();
+}
+
+std::vector<std::shared_ptr<Texture>> COmbrelDialog::heldTextures() const {
+    std::vector<std::shared_ptr<Texture>> all = definitionTextures_;
+    all.insert(all.end(), cityTextures_.begin(), cityTextures_.end());
+    return all;
+}
+
+void COmbrelDialog::releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> before) {
+    std::vector<std::shared_ptr<Texture>> after = heldTextures();
+    std::sort(before.begin(), before.end());
+    before.erase(std::unique(before.begin(), before.end()), before.end());
+    std::sort(after.begin(), after.end());
+    std::vector<std::shared_ptr<Texture>> gone;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                        std::back_inserter(gone));
+    if (gone.empty()) {
+        return;
+    }
+    // Texture objects live in the preview's context; without it there is nothing to free.
+    const bool current = preview_ && preview_->MakeCurrent();
+    for (const auto& t : gone) {
+        if (current) {
+            t->releaseGL();
+        } else {
+            t->forgetGL();
+        }
+    }
+}
+
+bool COmbrelDialog::loadConstructionFile() {
+    std::vector<std::shared_ptr<Texture>> before = heldTextures();
+    bool ok = false;
+    {
+        BusyCursor busy;
+        ok = cityFactory_->load(toNarrow(cfgFile));
+    }
+    definitionTextures_.clear();
+    if (ok) {
+        for (const auto& [name, group] : cityFactory_->textureGroups) {
+            if (group) {
+                collectTextures(*group, definitionTextures_);
+            }
+        }
+        for (const auto& group : cityFactory_->inlineTextureGroups) {
+            if (group) {
+                collectTextures(*group, definitionTextures_);
+            }
+        }
+    }
+    releaseUnusedTextures(std::move(before));
+    return ok;
+}
+
+void COmbrelDialog::OnReloadCfg() {
+    // Reload what the field shows, as Generate does.
+    updateData(true);
+    if (!QFileInfo::exists(cfgFile)) {
+        showMissingFile();
+        return;
+    }
+    loadConstructionFile();
+}
+
+void COmbrelDialog::OnGenerate() {
+    updateData(true);
+    if (!cityFactory_->loaded || toNarrow(cfgFile) != cityFactory_->fileName) {
+        if (!QFileInfo::exists(cfgFile)) {
+            showMissingFile();
+            return;
+        }
+        if (!loadConstructionFile()) {
+            return;
+        }
+    }
+    std::vector<std::shared_ptr<Texture>> before = heldTextures();
+    CityFactory::Generated generated;
+    {
+        BusyCursor busy;
+        generated = cityFactory_->generate();
+    }
+    citySeed = generated.seed;
+    cityMin = generated.minCorner;
+    cityMax = generated.maxCorner;
+    if (preview_) {
+        preview_->city = generated.city.get();
+        preview_->setCameraHome(cameraFacingCity(cityMin, cityMax));
+    }
+    city_ = std::move(generated.city);
+    cityTextures_ = definitionTextures_;
+    releaseUnusedTextures(std::move(before));
+    if (preview_ && preview_->isVisible()) {
+        preview_->update();
+    }
+}
+
+void COmbrelDialog::SaveVrml() {
+    if (!city_) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Can not save"),
+                        QStringLiteral("Generate a city first and then save"), QMessageBox::Ok,
+                        this);
+        box.exec();
+        return;
+    }
+    updateData(true);
+    QString path;
+    if (ctrlHeld() && !lastSavedPath.isEmpty()) {
+        path = lastSavedPath;
+    } else {
+        path = chooseExportFile();
+        if (path.isEmpty()) {
+            return;
+        }
+        lastSavedPath = path;
+    }
+    ExportOptions options;
+    options.collapseMode = collapseMode;
+    options.triangulateEverything = triangulateEverything != 0;
+    options.saveRoads = saveRoads == 1;
+    BusyCursor busy;
+    exportCity(*city_, toNarrow(path), cityFactory_->fileName, citySeed, options);
+}
+
+void COmbrelDialog::OnClose() {
+    updateData(true);
+    accept();
+}
+
+void COmbrelDialog::showAbout() {
+    CAboutBox box(this);
+    box.exec();
+}
+
+void COmbrelDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // A focused push button takes Enter; anywhere else Enter means "Close".
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            OnClose();
+        }
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void COmbrelDialog::append(const LogChannel&, std::string_view text) {
+    AppendToLog(text);
+}
+
+void COmbrelDialog::AppendToLog(std::string_view text) {
+    // Bring the values up to date with what the user has typed or clicked; the controls are
+    // left as they are, so nothing typed is lost.
+    if (controlsReady_) {
+        updateData(true);
+    }
+    // Lines end in "\r\n", which may arrive split over two writes; a lone CR or LF also ends a
+    // line.
+    std::string piece;
+    piece.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r') {
+            piece.push_back('\n');
+            pendingCarriageReturn_ = true;
+            continue;
+        }
+        if (c == '\n' && pendingCarriageReturn_) {
+            pendingCarriageReturn_ = false;
+            continue;
+        }
+        pendingCarriageReturn_ = false;
+        piece.push_back(c);
+    }
+    if (!piece.empty()) {
+        QTextCursor cursor(logEdit->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(QString::fromUtf8(piece.data(), static_cast<qsizetype>(piece.size())));
+    }
+    QScrollBar* bar = logEdit->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    // Show the text now, even while a long load keeps the event loop waiting.
+    if (logEdit->isVisible()) {
+        logEdit->viewport()->repaint();
+    }
+}
+
+QString COmbrelDialog::logText() const {
+    return logEdit->toPlainText();
+}
+
+} // namespace ombrel

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "app/Settings.h"
+#include "config/CityFactory.h"
+#include "grammar/Log.h"
+#include "grammar/Vec.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace ombrel {
+
+class CCityWindow;
+class Texture;
+
+// The program's main window: the construction file, "Reload Cfg", "Generate", the export
+// options and "Save VRML", and the generator log. It owns the construction-file holder, the last
+// generated city and the preview window, and is the sink of the generator log.
+class COmbrelDialog : public QDialog, public LogSink {
+    Q_OBJECT
+public:
+    explicit COmbrelDialog(QWidget* parent = nullptr);
+    ~COmbrelDialog() override;
+
+    // The dialog's values, exchanged with its controls by updateData().
+    QString cfgFile;
+    int triangulateEverything = 1;
+    int collapseMode = 0;
+    int saveRoads = 1;
+    QString lastSavedPath;
+
+    Settings values() const;
+    void setValues(const Settings& settings);
+
+    // Copies every control into the values (true) or every value into the controls (false).
+    // A collapse mode outside 0..2 selects no button and reads back as -1; a check-box value
+    // outside 0..2 is shown (and so read back) as 0.
+    void updateData(bool saveAndValidate);
+
+    // Creates the preview window (500 x 500, "City Preview"), shows it and makes its context
+    // current. When its OpenGL set-up fails the user is told and the dialog runs without it.
+    void createPreview();
+    // Puts the values into the controls; called once before the dialog is first shown.
+    void initDialog();
+    // createPreview, initDialog, show, and wait until the dialog closes. Other windows (the
+    // preview) keep taking input meanwhile. Returns Accepted for "Close", Rejected otherwise.
+    int runModal();
+
+    // The commands.
+    void OnBrowse();
+    void OnReloadCfg();
+    void OnGenerate();
+    void SaveVrml();
+    void OnClose();
+    void showAbout();
+
+    // Appends text to the generator log at once and scrolls to its end; the user's edits in the
+    // other controls are kept.
+    void AppendToLog(std::string_view text);
+    void append(const LogChannel& channel, std::string_view text) override;
+
+    // The whole log with "\n" line ends.
+    QString logText() const;
+
+    CityFactory& cityFactory() { return *cityFactory_; }
+    CCityWindow* preview() const { return preview_; }
+    const CityFactory::CityDrawable* city() const { return city_.get(); }
+    std::uint32_t citySeed = 0;
+    Vec3 cityMin;
+    Vec3 cityMax;
+
+    // The controls, for tests and tab order.
+    QLineEdit* cfgEdit;
+    QPushButton* browseButton;
+    QPushButton* reloadButton;
+    QPushButton* generateButton;
+    QRadioButton* normalRadio;
+    QRadioButton* collapseBuildingRadio;
+    QRadioButton* collapseModelRadio;
+    QCheckBox* triangulateCheck;
+    QPushButton* saveButton;
+    QPushButton* closeButton;
+    QPlainTextEdit* logEdit;
+    QCheckBox* saveRoadsCheck;
+
+protected:
+    // Seams for the platform's choosers and key state, replaced in tests.
+    virtual QString chooseConstructionFile(const QString& initial);
+    virtual QString chooseExportFile();
+    virtual bool ctrlHeld() const;
+
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool loadConstructionFile();
+    void showMissingFile();
+    // Frees the OpenGL objects of textures that neither the loaded definitions nor the shown
+    // city use any more.
+    void releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> before);
+    std::vector<std::shared_ptr<Texture>> heldTextures() const;
+
+    std::unique_ptr<CityFactory> cityFactory_;
+    std::unique_ptr<CityFactory::CityDrawable> city_;
+    CCityWindow* preview_ = nullptr;
+    QButtonGroup* collapseGroup_;
+    bool pendingCarriageReturn_ = false;
+    bool controlsReady_ = false;
+    // Textures of the loaded definitions and of the definitions the shown city came from.
+    std::vector<std::shared_ptr<Texture>> definitionTextures_;
+    std::vector<std::shared_ptr<Texture>> cityTextures_;
+};
+
+} // namespace ombrel

@@ -1,0 +1,398 @@
+#include "DialogFixture.h"
+
+#include "app/OmbrelApp.h"
+#include "preview/CityWindow.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace ombrel {
+
+using namespace ombrel::test;
+
+class DialogTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScriptedDialog> dialog_;
+    QTemporaryDir tmp_;
+
+    void generateWith(const QString& path) {
+        dialog_->cfgEdit->setText(path);
+        QTest::mouseClick(dialog_->generateButton, Qt::LeftButton);
+    }
+
+private slots:
+    void init() {
+        dialog_ = std::make_unique<ScriptedDialog>();
+        setLogSink(dialog_.get());
+        dialog_->createPreview();
+        QVERIFY(dialog_->preview() != nullptr);
+        dialog_->initDialog();
+        dialog_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+    }
+    void cleanup() {
+        setLogSink(nullptr);
+        dialog_.reset();
+    }
+
+    void controlsAndTexts() {
+        QCOMPARE(dialog_->windowTitle(), QStringLiteral("Ombrel Procedural City Generator"));
+        QCOMPARE(dialog_->preview()->windowTitle(), QStringLiteral("City Preview"));
+        QCOMPARE(dialog_->preview()->size(), QSize(500, 500));
+        QCOMPARE(dialog_->saveButton->toolTip(),
+                 QStringLiteral("Export to a VRML 2.0 file (CTRL-CLICK to resave)"));
+        QCOMPARE(dialog_->logEdit->toolTip(), QStringLiteral("Execution log window"));
+        QVERIFY(dialog_->logEdit->isReadOnly());
+        QCOMPARE(dialog_->logEdit->focusPolicy(), Qt::ClickFocus);
+        for (QPushButton* b :
+             {dialog_->browseButton, dialog_->reloadButton, dialog_->generateButton,
+              dialog_->saveButton, dialog_->closeButton}) {
+            QVERIFY2(!b->isDefault() && !b->autoDefault(), qPrintable(b->text()));
+        }
+        // Tab order of the template.
+        const QList<QWidget*> order = {
+            dialog_->cfgEdit,        dialog_->browseButton, dialog_->reloadButton,
+            dialog_->generateButton, dialog_->normalRadio,  dialog_->triangulateCheck,
+            dialog_->saveButton,     dialog_->closeButton,  dialog_->saveRoadsCheck};
+        for (int i = 0; i + 1 < order.size(); ++i) {
+            QWidget* next = order[i]->nextInFocusChain();
+            while (next->focusPolicy() == Qt::NoFocus || !next->isVisible() ||
+                   (qobject_cast<QRadioButton*>(next) && next != dialog_->normalRadio)) {
+                next = next->nextInFocusChain();
+            }
+            QCOMPARE(next, order[i + 1]);
+        }
+    }
+
+    void firstRunShowsTheDefaults() {
+        QCOMPARE(dialog_->cfgEdit->text(), QString());
+        QVERIFY(dialog_->triangulateCheck->isChecked());
+        QVERIFY(dialog_->normalRadio->isChecked());
+        QVERIFY(dialog_->saveRoadsCheck->isChecked());
+    }
+
+    void outOfRangeValues_data() {
+        QTest::addColumn<int>("collapse");
+        QTest::addColumn<int>("triangulate");
+        QTest::addColumn<int>("roads");
+        QTest::addColumn<int>("collapseBack");
+        QTest::addColumn<int>("triangulateBack");
+        QTest::addColumn<int>("roadsBack");
+        QTest::newRow("all in range") << 2 << 0 << 1 << 2 << 0 << 1;
+        QTest::newRow("collapse above range") << 3 << 1 << 1 << -1 << 1 << 1;
+        QTest::newRow("collapse negative") << -4 << 1 << 1 << -1 << 1 << 1;
+        QTest::newRow("check boxes above range") << 0 << 7 << 9 << 0 << 0 << 0;
+        QTest::newRow("check boxes negative") << 0 << -1 << -2 << 0 << 0 << 0;
+        QTest::newRow("check value 2 is ticked") << 0 << 2 << 2 << 0 << 1 << 1;
+    }
+    void outOfRangeValues() {
+        QFETCH(int, collapse);
+        QFETCH(int, triangulate);
+        QFETCH(int, roads);
+        dialog_->collapseMode = collapse;
+        dialog_->triangulateEverything = triangulate;
+        dialog_->saveRoads = roads;
+        dialog_->updateData(false);
+        dialog_->updateData(true);
+        QTEST(dialog_->collapseMode, "collapseBack");
+        QTEST(dialog_->triangulateEverything, "triangulateBack");
+        QTEST(dialog_->saveRoads, "roadsBack");
+    }
+
+    void generateLoadsTheTypedPathAndPlacesTheCamera() {
+        const QString path = examplePath("town");
+        generateWith(path);
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Parsing ")),
+                 QStringList{QStringLiteral("Parsing ") + path + QStringLiteral(" ... ")});
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Successfully loaded ")).size(), 1);
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Generated city [randomSeed=0x")).size(), 1);
+        QVERIFY(dialog_->city() != nullptr);
+        CCityWindow* preview = dialog_->preview();
+        QCOMPARE(preview->city, dialog_->city());
+        const Camera& cam = preview->camera();
+        QCOMPARE(cam.position.x, (dialog_->cityMin.x + dialog_->cityMax.x) / 2.0f);
+        QCOMPARE(cam.position.y, -400.0f);
+        QCOMPARE(cam.position.z, dialog_->cityMax.z);
+        QVERIFY(cam.homePosition == cam.position);
+        QVERIFY(cam.orientation == identityMat3());
+    }
+
+    void generatedCityShowsInThePreview() {
+        generateWith(examplePath("town"));
+        const QImage frame =
+            dialog_->preview()->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+        // Below the horizon the backdrop is white; the city covers part of it.
+        int notWhite = 0;
+        for (int y = frame.height() / 2 + 10; y < frame.height(); y += 4) {
+            for (int x = 0; x < frame.width(); x += 4) {
+                notWhite += frame.pixelColor(x, y) != QColor(255, 255, 255);
+            }
+        }
+        QVERIFY2(notWhite > 100, qPrintable(QString::number(notWhite)));
+    }
+
+    void generateTwiceGoesOnWithTheSequence() {
+        generateWith(examplePath("town"));
+        QTest::mouseClick(dialog_->generateButton, Qt::LeftButton);
+        const QStringList seeds = logLines(*dialog_, QStringLiteral("Generated city"));
+        QCOMPARE(seeds.size(), 2);
+        QVERIFY2(seeds[0] != seeds[1], qPrintable(seeds.join(QLatin1Char('|'))));
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Parsing ")).size(), 1);
+    }
+
+    void caseOnlyChangeIsAnotherFile() {
+        // Two files whose names differ only in case, beside a link to the bundled textures.
+        QVERIFY(QFile::link(sourceDir() + QStringLiteral("/examples/textures"),
+                            tmp_.filePath(QStringLiteral("textures"))) ||
+                QFile::exists(tmp_.filePath(QStringLiteral("textures"))));
+        QDir(tmp_.path()).mkpath(QStringLiteral("case"));
+        const QString lower = tmp_.filePath(QStringLiteral("case/city.xml"));
+        const QString upper = tmp_.filePath(QStringLiteral("case/City.xml"));
+        QFile::remove(lower);
+        QFile::remove(upper);
+        QVERIFY(QFile::copy(examplePath("town"), lower));
+        QVERIFY(QFile::copy(examplePath("town"), upper));
+        generateWith(lower);
+        generateWith(upper);
+        const QStringList parsed = logLines(*dialog_, QStringLiteral("Parsing "));
+        QCOMPARE(parsed.size(), 2);
+        QVERIFY(parsed[1].contains(QStringLiteral("City.xml")));
+    }
+
+    void missingFileIsReported_data() {
+        QTest::addColumn<bool>("reload");
+        QTest::newRow("Generate") << false;
+        QTest::newRow("Reload Cfg") << true;
+    }
+    void missingFileIsReported() {
+        QFETCH(bool, reload);
+        dialog_->cfgEdit->setText(QStringLiteral("/no/such/folder/city.xml"));
+        SeenBox box;
+        dismissNextMessageBox(&box);
+        QTest::mouseClick(reload ? dialog_->reloadButton : dialog_->generateButton, Qt::LeftButton);
+        QVERIFY(box.seen);
+        QCOMPARE(box.title, QStringLiteral("Ombrel"));
+        QCOMPARE(box.text, QStringLiteral("Specified configuration file doesn't exist"));
+        QCOMPARE(dialog_->city(), nullptr);
+        QVERIFY(logLines(*dialog_, QStringLiteral("Parsing ")).isEmpty());
+    }
+
+    void reloadUsesTheTypedPathAndKeepsTheCity() {
+        generateWith(examplePath("town"));
+        const CityFactory::CityDrawable* city = dialog_->city();
+        dialog_->cfgEdit->setText(examplePath("downtown"));
+        QTest::mouseClick(dialog_->reloadButton, Qt::LeftButton);
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Parsing ")).last(),
+                 QStringLiteral("Parsing ") + examplePath("downtown") + QStringLiteral(" ... "));
+        QCOMPARE(dialog_->city(), city);
+        QCOMPARE(dialog_->preview()->city, city);
+        // The city built before the reload still draws and exports.
+        dialog_->preview()->grabFramebuffer();
+        dialog_->saveAnswer = tmp_.filePath(QStringLiteral("after-reload.wrl"));
+        QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+        QVERIFY(readAll(dialog_->saveAnswer).startsWith("#VRML V2.0 utf8\r\n"));
+    }
+
+    void saveVrmlWritesTheChosenFile_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("triangulate");
+        QTest::addColumn<bool>("roads");
+        QTest::newRow("normal") << 0 << true << true;
+        QTest::newRow("collapse to building") << 1 << false << true;
+        QTest::newRow("collapse model") << 2 << true << false;
+    }
+    void saveVrmlWritesTheChosenFile() {
+        QFETCH(int, mode);
+        QFETCH(bool, triangulate);
+        QFETCH(bool, roads);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        QRadioButton* radio = mode == 0   ? dialog_->normalRadio
+                              : mode == 1 ? dialog_->collapseBuildingRadio
+                                          : dialog_->collapseModelRadio;
+        generateWith(examplePath("town"));
+        radio->click();
+        dialog_->triangulateCheck->setChecked(triangulate);
+        dialog_->saveRoadsCheck->setChecked(roads);
+        const QString out = tmp_.filePath(tag + QStringLiteral(".wrl"));
+        QFile::remove(out);
+        dialog_->saveAnswer = out;
+        QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog_->saveAsked, 1);
+        QCOMPARE(dialog_->lastSavedPath, out);
+        const QByteArray bytes = readAll(out);
+        QVERIFY(bytes.startsWith("#VRML V2.0 utf8\r\n#\r\n"));
+        QVERIFY(bytes.contains("# \t" + examplePath("town").toUtf8() + "\r\n"));
+        QCOMPARE(bytes.contains("Roads"), roads);
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Saved as VRML to ")),
+                 QStringList{QStringLiteral("Saved as VRML to ") + out});
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Triangulating the entire model")).size(),
+                 triangulate ? 1 : 0);
+    }
+
+    void saveWithoutACitySaysSo() {
+        SeenBox box;
+        dismissNextMessageBox(&box);
+        QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+        QVERIFY(box.seen);
+        QCOMPARE(box.title, QStringLiteral("Can not save"));
+        QCOMPARE(box.text, QStringLiteral("Generate a city first and then save"));
+        QCOMPARE(dialog_->saveAsked, 0);
+    }
+
+    void ctrlClickResaves() {
+        generateWith(examplePath("town"));
+        // CTRL with no earlier export still asks.
+        dialog_->ctrl = true;
+        dialog_->saveAnswer = tmp_.filePath(QStringLiteral("first.wrl"));
+        QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog_->saveAsked, 1);
+        QFile::remove(dialog_->saveAnswer);
+        QTest::mouseClick(dialog_->generateButton, Qt::LeftButton);
+        QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog_->saveAsked, 1);
+        QVERIFY(QFile::exists(tmp_.filePath(QStringLiteral("first.wrl"))));
+        QCOMPARE(logLines(*dialog_, QStringLiteral("Saved as VRML to ")).size(), 2);
+    }
+
+    void cancelledSaveChangesNothing() {
+        generateWith(examplePath("town"));
+        dialog_->lastSavedPath = QStringLiteral("/tmp/earlier.wrl");
+        dialog_->saveAnswer.clear();
+        QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog_->saveAsked, 1);
+        QCOMPARE(dialog_->lastSavedPath, QStringLiteral("/tmp/earlier.wrl"));
+        QVERIFY(logLines(*dialog_, QStringLiteral("Saved as VRML")).isEmpty());
+    }
+
+    void browse() {
+        dialog_->cfgEdit->setText(QStringLiteral("typed.xml"));
+        dialog_->openAnswer.clear();
+        QTest::mouseClick(dialog_->browseButton, Qt::LeftButton);
+        QCOMPARE(dialog_->openInitial, QStringLiteral("typed.xml"));
+        QCOMPARE(dialog_->cfgEdit->text(), QStringLiteral("typed.xml"));
+        QVERIFY(logLines(*dialog_, QStringLiteral("Parsing")).isEmpty());
+        dialog_->openAnswer = examplePath("town");
+        QTest::mouseClick(dialog_->browseButton, Qt::LeftButton);
+        QCOMPARE(dialog_->cfgEdit->text(), examplePath("town"));
+        QCOMPARE(dialog_->cfgFile, examplePath("town"));
+        QVERIFY2(logLines(*dialog_, QStringLiteral("Parsing")).isEmpty(), "nothing is loaded");
+    }
+
+    void enterInThePathFieldClosesLikeClose() {
+        dialog_->cfgEdit->setFocus();
+        dialog_->cfgEdit->setText(QStringLiteral("entered.xml"));
+        QTest::keyClick(dialog_->cfgEdit, Qt::Key_Return);
+        QCOMPARE(dialog_->result(), int(QDialog::Accepted));
+        QVERIFY(!dialog_->isVisible());
+        QCOMPARE(dialog_->cfgFile, QStringLiteral("entered.xml"));
+    }
+
+    void escapeClosesWithoutCopying() {
+        dialog_->cfgFile = QStringLiteral("kept.xml");
+        dialog_->updateData(false);
+        dialog_->cfgEdit->setText(QStringLiteral("typed.xml"));
+        QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+        QCOMPARE(dialog_->result(), int(QDialog::Rejected));
+        QCOMPARE(dialog_->cfgFile, QStringLiteral("kept.xml"));
+    }
+};
+
+// The whole program run: settings read at start, written at close.
+class AppRunTest : public QObject {
+    Q_OBJECT
+
+    // Runs the program; act is done on its dialog once it shows, then it is closed by key.
+    static void runProgram(const std::function<void(COmbrelDialog&)>& act, int closeKey) {
+        QTimer::singleShot(0, [act, closeKey] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* d = qobject_cast<COmbrelDialog*>(w)) {
+                    QTRY_VERIFY(d->isVisible());
+                    act(*d);
+                    if (closeKey == Qt::Key_Escape) {
+                        QTest::keyClick(d, Qt::Key_Escape);
+                    } else {
+                        QTest::mouseClick(d->closeButton, Qt::LeftButton);
+                    }
+                    return;
+                }
+            }
+            QFAIL("no main dialog");
+        });
+        COmbrelApp program;
+        QCOMPARE(program.run(), 0);
+    }
+
+private slots:
+    void init() { openSettingsStore()->clear(); }
+
+    void firstRunWritesTheDefaults() {
+        QVERIFY(openSettingsStore()->allKeys().isEmpty());
+        bool sawDefaults = false;
+        runProgram(
+            [&sawDefaults](COmbrelDialog& d) {
+                sawDefaults = d.cfgEdit->text().isEmpty() && d.triangulateCheck->isChecked() &&
+                              d.normalRadio->isChecked() && d.saveRoadsCheck->isChecked();
+            },
+            Qt::Key_Close);
+        QVERIFY(sawDefaults);
+        std::unique_ptr<QSettings> store = openSettingsStore();
+        QCOMPARE(store->value(QStringLiteral("Settings/cfgFile")).toString(), QString());
+        QCOMPARE(store->value(QStringLiteral("Settings/lastSavedPath")).toString(), QString());
+        QCOMPARE(store->value(QStringLiteral("Settings/triangulateEverything")).toInt(), 1);
+        QCOMPARE(store->value(QStringLiteral("Settings/collapseMode")).toInt(), 0);
+        QCOMPARE(store->value(QStringLiteral("Settings/saveRoads")).toInt(), 1);
+    }
+
+    void changesAreKeptAfterClose() {
+        runProgram(
+            [](COmbrelDialog& d) {
+                d.cfgEdit->setText(QStringLiteral("/data/my city.xml"));
+                d.collapseModelRadio->click();
+                d.saveRoadsCheck->setChecked(false);
+            },
+            Qt::Key_Close);
+        Settings restored;
+        runProgram(
+            [&restored](COmbrelDialog& d) {
+                d.updateData(true);
+                restored = d.values();
+            },
+            Qt::Key_Close);
+        QCOMPARE(restored.cfgFile, QStringLiteral("/data/my city.xml"));
+        QCOMPARE(restored.collapseMode, 2);
+        QCOMPARE(restored.saveRoads, 0);
+        QCOMPARE(restored.triangulateEverything, 1);
+    }
+
+    void escapeAfterAnEditKeepsThePreviousPath() {
+        {
+            std::unique_ptr<QSettings> store = openSettingsStore();
+            store->setValue(QStringLiteral("Settings/cfgFile"), QStringLiteral("before.xml"));
+        }
+        runProgram([](COmbrelDialog& d) { d.cfgEdit->setText(QStringLiteral("after.xml")); },
+                   Qt::Key_Escape);
+        QCOMPARE(openSettingsStore()->value(QStringLiteral("Settings/cfgFile")).toString(),
+                 QStringLiteral("before.xml"));
+        QVERIFY(openSettingsStore()->contains(QStringLiteral("Settings/saveRoads")));
+    }
+
+    void outOfRangeCollapseModeIsWrittenAsMinusOne() {
+        openSettingsStore()->setValue(QStringLiteral("Settings/collapseMode"), 9);
+        runProgram([](COmbrelDialog&) {}, Qt::Key_Close);
+        QCOMPARE(openSettingsStore()->value(QStringLiteral("Settings/collapseMode")).toInt(), -1);
+    }
+};
+
+OMBREL_TEST_CLASS(DialogTest)
+OMBREL_TEST_CLASS(AppRunTest)
+
+} // namespace ombrel
+
+#include "dialog_test.moc"

@@ -1,0 +1,109 @@
+#include "DialogFixture.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+
+namespace ombrel {
+
+using namespace ombrel::test;
+
+class LogTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScriptedDialog> dialog_;
+
+private slots:
+    void init() {
+        dialog_ = std::make_unique<ScriptedDialog>();
+        setLogSink(dialog_.get());
+        dialog_->initDialog();
+        dialog_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+    }
+    void cleanup() {
+        setLogSink(nullptr);
+        dialog_.reset();
+    }
+
+    void piecesFormLines_data() {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("one message")
+            << QStringList{"Parsing ", "a.xml", " ... ", "\r\n"} << "Parsing a.xml ... \n";
+        QTest::newRow("partial line")
+            << QStringList{"Parsing ", "a.xml", " ... "} << "Parsing a.xml ... ";
+        QTest::newRow("empty piece") << QStringList{"a", "", "b"} << "ab";
+        QTest::newRow("line end split over two writes")
+            << QStringList{"one\r", "\ntwo\r\n"} << "one\ntwo\n";
+        QTest::newRow("bare line feed")
+            << QStringList{"An error occurred during parsing\n ", "\r\n"}
+            << "An error occurred during parsing\n \n";
+        QTest::newRow("utf-8") << QStringList{"Adding 'caf\u00e9.png'", "\r\n"}
+                               << "Adding 'caf\u00e9.png'\n";
+    }
+    void piecesFormLines() {
+        QFETCH(QStringList, pieces);
+        QFETCH(QString, text);
+        for (const QString& p : pieces) {
+            dialog_->AppendToLog(p.toStdString());
+        }
+        QCOMPARE(dialog_->logText(), text);
+    }
+
+    void channelsShareOneTextWithoutLabels() {
+        infoLog << "Parsing "
+                << "x.xml"
+                << " ... ";
+        warningLog << "continued"
+                   << "\r\n";
+        errorLog << "Failed parsing input file - fix errors and reload"
+                 << "\r\n";
+        infoLog << 42 << " " << 0.1234567 << "\r\n";
+        QCOMPARE(dialog_->logText(),
+                 QStringLiteral("Parsing x.xml ... continued\n"
+                                "Failed parsing input file - fix errors and reload\n"
+                                "42 0.123457\n"));
+    }
+
+    void aLogWriteKeepsWhatTheUserTyped() {
+        dialog_->cfgEdit->setText(QStringLiteral("being typed"));
+        dialog_->cfgEdit->setCursorPosition(5);
+        dialog_->normalRadio->setChecked(false);
+        dialog_->collapseModelRadio->click();
+        infoLog << "line"
+                << "\r\n";
+        QCOMPARE(dialog_->cfgEdit->text(), QStringLiteral("being typed"));
+        QCOMPARE(dialog_->cfgEdit->cursorPosition(), 5);
+        QVERIFY(dialog_->collapseModelRadio->isChecked());
+        // ... and brings the values up to date with the controls.
+        QCOMPARE(dialog_->cfgFile, QStringLiteral("being typed"));
+        QCOMPARE(dialog_->collapseMode, 2);
+    }
+
+    void scrollsToTheNewestLine() {
+        for (int i = 0; i < 500; ++i) {
+            infoLog << "line " << i << "\r\n";
+        }
+        QScrollBar* bar = dialog_->logEdit->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        QVERIFY(dialog_->logText().endsWith(QStringLiteral("line 499\n")));
+    }
+
+    void writesBeforeTheDialogAreKept() {
+        setLogSink(nullptr);
+        infoLog << "early"
+                << "\r\n";
+        setLogSink(dialog_.get());
+        QCOMPARE(dialog_->logText(), QStringLiteral("early\n"));
+    }
+};
+
+OMBREL_TEST_CLASS(LogTest)
+
+} // namespace ombrel
+
+#include "log_test.moc"
