@@ -1,6 +1,7 @@
 #include "DialogFixture.h"
 
 #include "app/OmbrelApp.h"
+#include "grammar/Texture.h"
 #include "preview/CityWindow.h"
 
 #include <QCheckBox>
@@ -236,6 +237,35 @@ private slots:
                  triangulate ? 1 : 0);
     }
 
+    void texturesAreFreedOnceNothingUsesThem() {
+        generateWith(examplePath("town"));
+        dialog_->preview()->grabFramebuffer(); // draws, so the textures are uploaded
+        std::vector<std::shared_ptr<Texture>> old;
+        for (const auto& [name, group] : dialog_->cityFactory().textureGroups) {
+            for (const auto& entry : group->textures.entries()) {
+                old.push_back(entry.item);
+            }
+        }
+        QVERIFY(!old.empty());
+        int uploaded = 0;
+        for (const auto& t : old) {
+            uploaded += t->glName() != 0;
+        }
+        QVERIFY(uploaded > 0);
+        // Reloading keeps the shown city's textures; the next city lets them go.
+        QTest::mouseClick(dialog_->reloadButton, Qt::LeftButton);
+        int stillUploaded = 0;
+        for (const auto& t : old) {
+            stillUploaded += t->glName() != 0;
+        }
+        QCOMPARE(stillUploaded, uploaded);
+        QTest::mouseClick(dialog_->generateButton, Qt::LeftButton);
+        for (const auto& t : old) {
+            QCOMPARE(t->glName(), 0u);
+        }
+        dialog_->preview()->grabFramebuffer();
+    }
+
     void saveWithoutACitySaysSo() {
         SeenBox box;
         dismissNextMessageBox(&box);
@@ -301,6 +331,48 @@ private slots:
         QTest::keyClick(dialog_.get(), Qt::Key_Escape);
         QCOMPARE(dialog_->result(), int(QDialog::Rejected));
         QCOMPARE(dialog_->cfgFile, QStringLiteral("kept.xml"));
+    }
+};
+
+// The dialog goes on when the preview's OpenGL set-up failed.
+class NoPreviewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void generateAndSaveWorkWithoutAPreview() {
+        QTemporaryDir tmp;
+        ScriptedDialog dialog;
+        setLogSink(&dialog);
+        dialog.initDialog();
+        dialog.show();
+        QCOMPARE(dialog.preview(), nullptr);
+        dialog.cfgEdit->setText(examplePath("town"));
+        QTest::mouseClick(dialog.generateButton, Qt::LeftButton);
+        QVERIFY(dialog.city() != nullptr);
+        QTest::mouseClick(dialog.reloadButton, Qt::LeftButton);
+        QTest::mouseClick(dialog.generateButton, Qt::LeftButton);
+        dialog.saveAnswer = tmp.filePath(QStringLiteral("city.wrl"));
+        QTest::mouseClick(dialog.saveButton, Qt::LeftButton);
+        QVERIFY(QFile::exists(dialog.saveAnswer));
+        setLogSink(nullptr);
+    }
+
+    void unsuitableFormatIsReported() {
+        // A depth buffer no implementation offers.
+        class DeepWindow : public COpenGLWindow {
+        public:
+            DeepWindow() : COpenGLWindow(24, 99, 0) {}
+            void ResizeGL(int, int, int) override {}
+            void InitGL() override {}
+        } window;
+        SeenBox box;
+        dismissNextMessageBox(&box);
+        QVERIFY(!window.CreateGLContext());
+        QVERIFY(box.seen);
+        QCOMPARE(box.title, QStringLiteral("ERROR"));
+        QCOMPARE(box.text, QStringLiteral("Can't Find A Suitable PixelFormat."));
+        QVERIFY(!window.glUsable());
+        QVERIFY(!window.MakeCurrent());
     }
 };
 
@@ -392,6 +464,7 @@ private slots:
 
 OMBREL_TEST_CLASS(DialogTest)
 OMBREL_TEST_CLASS(AppRunTest)
+OMBREL_TEST_CLASS(NoPreviewTest)
 
 } // namespace ombrel
 

@@ -3,6 +3,8 @@
 #include "app/AppSetup.h"
 #include "app/Settings.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +74,37 @@ private slots:
                         : key == "collapseMode"        ? s.collapseMode
                                                        : s.saveRoads;
         QCOMPARE(got, expected);
+    }
+
+    // scripts/first-run-settings writes the store file directly; the program must read back the
+    // exact path, and a store that already names a file must stay as it is.
+    void firstRunScriptNamesTheExample() {
+        QTemporaryDir home;
+        const QString folder = home.filePath(QStringLiteral("my \"odd\" cities"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString city = folder + QStringLiteral("/a\\b.xml");
+        QFile f(city);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+
+        auto runScript = [&home](const QString& file) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+            p.setProcessEnvironment(env);
+            p.start(test::sourceDir() + QStringLiteral("/scripts/first-run-settings"), {file});
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        const QString conf = home.filePath(QStringLiteral("Ombrel/Ombrel.conf"));
+        QVERIFY(runScript(city));
+        {
+            QSettings store(conf, QSettings::IniFormat);
+            QCOMPARE(readSettings(store).cfgFile, city);
+        }
+        const QString other = test::sourceDir() + QStringLiteral("/examples/town/town.xml");
+        QVERIFY(runScript(other));
+        QSettings store(conf, QSettings::IniFormat);
+        QCOMPARE(readSettings(store).cfgFile, city);
     }
 
     void theProgramsStoreIsIsolatedHere() {
