@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QSettings>
 
-#include <exception>
 
 namespace ombrel {
 
@@ -18,13 +17,10 @@ int COmbrelApp::run() {
     std::unique_ptr<COmbrelDialog> dialog;
     try {
         dialog = std::make_unique<COmbrelDialog>();
-    } catch (const std::exception& e) {
-        // Only the XML library's start can fail here; nothing is read or written after it.
+    } catch (const XmlStartError& e) {
+        // The XML library could not start; nothing is read or written after it.
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ombrel Xerces Error:"),
-                        QStringLiteral("Error during Xerces-c Initialization.\n") +
-                            QStringLiteral("  Exception message:") + QString::fromUtf8(e.what()) +
-                            QStringLiteral("\n"),
-                        QMessageBox::Ok);
+                        QString::fromUtf8(e.what()), QMessageBox::Ok);
         box.exec();
         return -1;
     }
