@@ -9,7 +9,6 @@
 #include <memory>
 
 #define STB_IMAGE_IMPLEMENTATION
-#define STBI_NO_STDIO_WARNINGS
 #define STBI_FAILURE_USERMSG
 #include <stb_image.h>
 

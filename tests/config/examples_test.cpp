@@ -165,8 +165,11 @@ TEST_F(FromElsewhere, NonAsciiPaths) {
 }
 
 TEST(Examples, ReloadingRebuildsEverything) {
-    const fs::path previous = fs::current_path();
-    fs::current_path(kSource);
+    struct Cwd {
+        fs::path previous = fs::current_path();
+        Cwd() { fs::current_path(kSource); }
+        ~Cwd() { fs::current_path(previous); }
+    } cwd;
     CityFactory factory;
     StringLogSink sink;
     ScopedLogSink scope(sink);
@@ -186,7 +189,6 @@ TEST(Examples, ReloadingRebuildsEverything) {
     EXPECT_EQ(again.seed, firstCity.seed);
     EXPECT_EQ(again.maxCorner, firstCity.maxCorner);
     EXPECT_EQ(again.city->buildingDrawables.size(), firstCity.city->buildingDrawables.size());
-    fs::current_path(previous);
 }
 
 } // namespace
