@@ -135,13 +135,15 @@ bool CityFactory::load(const std::string& path) {
     parser.setLoadExternalDTD(false);
     parser.setCreateEntityReferenceNodes(false);
 
-    infoLog << "Parsing " << path << " ... "
-            << "\r\n";
+    // The line ends when the parse does (or at the first problem), so it shows while it runs.
+    infoLog << "Parsing " << path << " ... ";
+    reporter.openLine();
 
     bool failed = false;
     try {
         const std::string schemaFile = findSchemaFile();
         if (schemaFile.empty()) {
+            reporter.closeLine();
             errorLog << "Cannot find the schema xsd/Ombrel.xsd in the current directory or beside "
                         "the program"
                      << "\r\n";
@@ -153,6 +155,7 @@ bool CityFactory::load(const std::string& path) {
             parser.setLoadSchema(false);
             parser.setExternalNoNamespaceSchemaLocation(toXml(schemaFile).c_str());
         } else {
+            reporter.closeLine();
             errorLog << "Cannot read the schema " << schemaFile << "\r\n";
             failed = true;
         }
@@ -160,6 +163,7 @@ bool CityFactory::load(const std::string& path) {
         const bool special = fs::exists(path, ec) && !fs::is_regular_file(path, ec);
         if (!failed && special) {
             // A folder, pipe or device: reading it could block or never end.
+            reporter.closeLine();
             errorLog << "Cannot read " << path << ": it is not a file"
                      << "\r\n";
             failed = true;
@@ -174,11 +178,13 @@ bool CityFactory::load(const std::string& path) {
             }
         }
     } catch (const XMLException& e) {
+        reporter.closeLine();
         errorLog << "An error occurred during parsing"
                  << "\r\n";
         errorLog << "\tMessage: " << xmlView(e.getMessage()) << "\r\n";
         failed = true;
     } catch (const DOMException& e) {
+        reporter.closeLine();
         errorLog << "DOM Error during parsing: '" << path << "\r\n";
         errorLog << "\t DOMException code is:  " << e.code << "\r\n";
         XMLCh message[2048];
@@ -187,11 +193,13 @@ bool CityFactory::load(const std::string& path) {
         }
         failed = true;
     } catch (...) {
+        reporter.closeLine();
         errorLog << "An error occurred during parsing\n "
                  << "\r\n";
         failed = true;
     }
 
+    reporter.closeLine();
     const DOMDocument* document = failed ? nullptr : parser.getDocument();
     if (failed || reporter.sawErrors() || !document) {
         errorLog << "Failed parsing input file - fix errors and reload"

@@ -15,8 +15,16 @@ float xmlToFloat(const XMLCh* text) {
 
 void DOMTreeErrorReporter::warning(const xercesc::SAXParseException&) {}
 
+void DOMTreeErrorReporter::closeLine() {
+    if (lineOpen_) {
+        lineOpen_ = false;
+        infoLog << "\r\n";
+    }
+}
+
 void DOMTreeErrorReporter::error(const xercesc::SAXParseException& e) {
     errors_ = true;
+    closeLine();
     errorLog << "Error at file \"" << xmlView(e.getSystemId()) << "\", line " << e.getLineNumber()
              << ", column " << e.getColumnNumber() << "\r\n";
     errorLog << "\tMessage: " << xmlView(e.getMessage()) << "\r\n";

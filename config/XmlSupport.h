@@ -33,6 +33,12 @@ inline bool hasName(const xercesc::DOMNode* node, const XMLCh* name) {
 // the error flag. Warnings are dropped: they never fail a load.
 class DOMTreeErrorReporter : public xercesc::ErrorHandler {
 public:
+    // While the parse runs, the "Parsing <file> ... " line stays open on the info log so the
+    // user sees what is being worked on; the first error ends it before its own lines.
+    void openLine() { lineOpen_ = true; }
+    // Ends the open line, if any. Call before writing anything else to the log.
+    void closeLine();
+
     ~DOMTreeErrorReporter() override = default;
     void warning(const xercesc::SAXParseException& e) override;
     void error(const xercesc::SAXParseException& e) override;
@@ -43,6 +49,7 @@ public:
 
 private:
     bool errors_ = false;
+    bool lineOpen_ = false;
 };
 
 // Accepts elements of one name for a node iterator, and skips every other node (so the

@@ -34,6 +34,18 @@ TEST(XmlSupport, ReporterLogsErrorsAndIgnoresWarnings) {
     reporter.fatalError(problem);
     EXPECT_TRUE(reporter.sawErrors());
     EXPECT_EQ(sink.text(), pair + pair);
+
+    // The "Parsing ..." line stays open during the parse; the first error ends it, once.
+    sink.clear();
+    reporter.openLine();
+    reporter.error(problem);
+    reporter.closeLine();
+    EXPECT_EQ(sink.text(), "\r\n" + pair);
+    sink.clear();
+    reporter.openLine();
+    reporter.closeLine();
+    reporter.closeLine();
+    EXPECT_EQ(sink.text(), "\r\n");
 }
 
 TEST(XmlSupport, Conversions) {
