@@ -106,25 +106,35 @@ bool Triangulator::diagonal(std::size_t i, std::size_t j) const {
 }
 
 // Removes repeated points and points on the line through their neighbours, in passes until a
-// pass removes nothing.
+// pass removes nothing. A pass looks at vertices 1 to m - 1, each between the last vertex kept
+// and the next one still to look at, then at vertex 0 between the last vertex and vertex 1.
 void Triangulator::clean() {
     bool removed;
     do {
         removed = false;
-        std::size_t b = 1;
-        while (!work_.empty() && b <= work_.size()) {
-            const std::size_t m = work_.size();
-            const std::size_t at = b % m;
-            const Pt pa{work_[(at + m - 1) % m].x, work_[(at + m - 1) % m].y};
-            const Pt pb{work_[at].x, work_[at].y};
-            const Pt pc{work_[(at + 1) % m].x, work_[(at + 1) % m].y};
-            if (equal(pa, pb) || collinear(pa, pb, pc)) {
-                work_.erase(work_.begin() + std::ptrdiff_t(at));
-                map_.erase(map_.begin() + std::ptrdiff_t(at));
+        const std::size_t m = work_.size();
+        std::size_t kept = 1; // work_[0, kept) stay
+        for (std::size_t b = 1; b < m; ++b) {
+            const P2 a = work_[kept - 1];
+            const P2 c = b + 1 < m ? work_[b + 1] : work_[0];
+            const P2 p = work_[b];
+            if (equal({a.x, a.y}, {p.x, p.y}) || collinear({a.x, a.y}, {p.x, p.y}, {c.x, c.y})) {
                 removed = true;
-            } else {
-                ++b;
+                continue;
             }
+            work_[kept] = p;
+            map_[kept] = map_[b];
+            ++kept;
+        }
+        work_.resize(kept);
+        map_.resize(kept);
+        const std::size_t n = work_.size();
+        const Pt a{work_[n - 1].x, work_[n - 1].y}, p{work_[0].x, work_[0].y},
+            c{work_[n > 1 ? 1 : 0].x, work_[n > 1 ? 1 : 0].y};
+        if (equal(a, p) || collinear(a, p, c)) {
+            work_.erase(work_.begin());
+            map_.erase(map_.begin());
+            removed = true;
         }
     } while (removed && !work_.empty());
 }

@@ -118,6 +118,28 @@ TEST(Triangulate, NonFiniteCoordinatesNeverHang) {
     }
 }
 
+TEST(Triangulate, LargeFacesAreHandledOrKept) {
+    // A long face on a line is cleaned away in a few passes and dropped.
+    std::vector<Vec3> line;
+    MFInt32 index;
+    for (int i = 0; i < 20000; ++i) {
+        line.push_back({float(i % 100), 0, 0});
+        index.push_back(i);
+    }
+    auto f = faceSet(line, index);
+    ASSERT_EQ(triangulate(*f), 0);
+    EXPECT_TRUE(f->coordIndex.empty());
+
+    // Faces above the limit are left as they are.
+    MFInt32 huge(Triangulator::kMaxFaceVertices + 1, 0);
+    huge[1] = 1;
+    huge[2] = 2;
+    auto g = faceSet(kSquare, huge);
+    ASSERT_EQ(triangulate(*g), 0);
+    huge.push_back(-1);
+    EXPECT_EQ(g->coordIndex, huge);
+}
+
 TEST(Triangulate, WorkStorageIsReused) {
     Triangulator t;
     for (int i = 0; i < 3; ++i) {
