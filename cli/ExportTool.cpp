@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "                           (default 1)\n"
     "      --png PATH           also draw the city to a PNG, seen from the preview's home camera\n"
     "      --size WxH           size of that picture (default 1024x768)\n"
-    "  -q, --quiet              print no log\n"
+    "  -q, --quiet              print no log but errors\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
     "\n"
@@ -214,8 +214,8 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
 
     StreamLogSink stderrSink(stderr, ::isatty(STDERR_FILENO) == 1);
-    NullLogSink nullSink;
-    ScopedLogSink scopedSink(o.quiet ? static_cast<LogSink&>(nullSink) : stderrSink);
+    ErrorsOnlyLogSink errorsOnly(stderrSink);
+    ScopedLogSink scopedSink(o.quiet ? static_cast<LogSink&>(errorsOnly) : stderrSink);
 
     // The context outlives the factory, whose textures are uploaded into it on first use and
     // deleted from it when the factory goes.

@@ -26,10 +26,17 @@ private:
     bool coloured_ = false;
 };
 
-// Swallows everything (for --quiet).
-class NullLogSink : public LogSink {
+// Passes only the error channel on (for --quiet: a failure still says why).
+class ErrorsOnlyLogSink : public LogSink {
 public:
-    void append(const LogChannel&, std::string_view) override {}
+    explicit ErrorsOnlyLogSink(LogSink& next) : next_(next) {}
+    void append(const LogChannel& channel, std::string_view text) override {
+        if (channel.severity() == LogSeverity::Error)
+            next_.append(channel, text);
+    }
+
+private:
+    LogSink& next_;
 };
 
 } // namespace ombrel

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ombrel {
@@ -12,7 +13,14 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
         error_ = ENOENT;
         return;
     }
-    const std::filesystem::path path(target);
+    // A link is written through: the file it names is replaced, the link stays.
+    std::error_code ec;
+    if (std::filesystem::is_symlink(target, ec)) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
+        if (!ec)
+            target_ = resolved.string();
+    }
+    const std::filesystem::path path(target_);
     const std::filesystem::path folder = path.parent_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string leaf = ".";
@@ -30,6 +38,10 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
             temporary_.clear();
             return;
         }
+        // A replaced file keeps its permissions.
+        struct stat old;
+        if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+            ::fchmod(fd, old.st_mode & 07777);
         file_ = ::fdopen(fd, "wb");
         if (!file_) {
             error_ = errno;

@@ -7,7 +7,8 @@ namespace ombrel {
 
 // A file written under a temporary name in the target's folder and renamed over the target
 // only when it is complete, so that a failed or interrupted write never destroys the previous
-// file. A file that is not committed is removed.
+// file. A file that is not committed is removed. A replaced file keeps its permissions; a
+// symbolic link as target is followed, so the file it names is replaced and the link stays.
 class ReplacingFile {
 public:
     // Creates the temporary file (with the usual permissions). On failure stream() is null and

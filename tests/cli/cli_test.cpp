@@ -156,6 +156,11 @@ TEST_F(Cli, ExportsAndLogsEachStep) {
     const Outcome quiet = tool({"-q", "-o", out, kTown});
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.err, "");
+    // Quiet still says why it failed.
+    const Outcome failed = tool({"-q", "-o", path("missing/x.wrl"), kTown});
+    EXPECT_EQ(failed.status, 3);
+    EXPECT_EQ(failed.err, "ERROR  : Could not save VRML to " + path("missing/x.wrl") +
+                              ": No such file or directory\n");
 }
 
 TEST_F(Cli, MissingConstructionFileExitsOne) {

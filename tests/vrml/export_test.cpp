@@ -230,11 +230,27 @@ TEST_F(Export, FailureKeepsThePreviousFile) {
     EXPECT_EQ(entries, 1u);
 }
 
-TEST_F(Export, ReplacesAnOlderFile) {
+TEST_F(Export, ReplacesAnOlderFileKeepingItsPermissions) {
     const fs::path path = dir_ / "city.wrl";
     std::ofstream(path) << "old";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     ASSERT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, {}));
     EXPECT_EQ(readFile(path).substr(0, 17), "#VRML V2.0 utf8\r\n");
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(Export, WritesThroughALink) {
+    fs::create_directories(dir_ / "models");
+    const fs::path real = dir_ / "models" / "city.wrl";
+    std::ofstream(real) << "old";
+    const fs::path link = dir_ / "latest.wrl";
+    fs::create_symlink("models/city.wrl", link);
+    ASSERT_TRUE(exportCity(*city_, link.string(), "x.xml", 1, {}));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(real).substr(0, 17), "#VRML V2.0 utf8\r\n");
+    EXPECT_EQ(log_.text().substr(log_.text().rfind("Saved")),
+              "Saved as VRML to " + link.string() + "\r\n");
 }
 
 } // namespace
