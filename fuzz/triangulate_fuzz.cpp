@@ -1,0 +1,65 @@
+// Feeds arbitrary face sets to the triangulation and the writer: any points (NaN and infinity
+// included), any index lists, per-vertex or per-face parallel lists. Nothing may crash, hang or
+// read out of bounds, and every index written must come from the input.
+#include "vrml/Triangulate.h"
+#include "vrml/VRWriter.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+namespace {
+
+struct Reader {
+    const std::uint8_t* data;
+    std::size_t size;
+    template <class T> bool take(T& value) {
+        if (size < sizeof(T))
+            return false;
+        std::memcpy(&value, data, sizeof(T));
+        data += sizeof(T);
+        size -= sizeof(T);
+        return true;
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace ombrel;
+    Reader in{data, size};
+    std::uint8_t flags = 0, points = 0;
+    if (!in.take(flags) || !in.take(points))
+        return 0;
+    auto faces = makeNode<VRIndexedFaceSet>();
+    auto coord = makeNode<VRCoordinate>();
+    for (int i = 0; i < points % 64; ++i) {
+        Vec3 p;
+        if (!in.take(p))
+            break;
+        coord->point.push_back(p);
+    }
+    faces->setCoord(std::move(coord));
+    faces->colorPerVertex = flags & 1;
+    faces->normalPerVertex = flags & 2;
+    std::int8_t index;
+    // The rest: small indices (-1 ends a face); every few go to the parallel lists too.
+    for (std::size_t k = 0; in.take(index) && k < 4096; ++k) {
+        faces->coordIndex.push_back(index < -1 ? -1 : index);
+        if (flags & 4)
+            faces->texCoordIndex.push_back(index);
+        if ((flags & 8) && k % 3 == 0)
+            faces->colorIndex.push_back(index);
+        if ((flags & 16) && k % 2 == 0)
+            faces->normalIndex.push_back(index);
+    }
+    const std::set<std::int32_t> before(faces->coordIndex.begin(), faces->coordIndex.end());
+    if (triangulate(*faces) != 0)
+        std::abort();
+    for (std::int32_t i : faces->coordIndex)
+        if (i != -1 && !before.count(i))
+            std::abort();
+    (void)vrmlText(faces.get());
+    return 0;
+}
