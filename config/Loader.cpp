@@ -212,6 +212,9 @@ bool CityFactory::load(const std::string& path) {
         read = ConstructionReader(*this, path).read(*document);
     } catch (const std::exception& e) {
         errorLog << "Loading stopped: " << e.what() << "\r\n";
+    } catch (...) {
+        errorLog << "Loading stopped by an unexpected error"
+                 << "\r\n";
     }
     if (!read) {
         // Nothing of a rejected file stays.
