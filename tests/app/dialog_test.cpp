@@ -1,9 +1,11 @@
 #include "DialogFixture.h"
 
+#include "app/AboutBox.h"
 #include "app/OmbrelApp.h"
 #include "grammar/Texture.h"
 #include "preview/CityWindow.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -70,6 +72,27 @@ private slots:
             }
             QCOMPARE(next, order[i + 1]);
         }
+    }
+
+    void helpMenuOpensTheAboutBox() {
+        QAction* about = nullptr;
+        for (QAction* a : dialog_->findChildren<QAction*>()) {
+            if (a->text() == QStringLiteral("&About Ombrel...")) {
+                about = a;
+            }
+        }
+        QVERIFY(about != nullptr);
+        QString seenTitle;
+        QTimer::singleShot(50, [&seenTitle] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<CAboutBox*>(w); box && box->isVisible()) {
+                    seenTitle = box->windowTitle();
+                    box->accept();
+                }
+            }
+        });
+        about->trigger();
+        QCOMPARE(seenTitle, QStringLiteral("About Ombrel"));
     }
 
     void firstRunShowsTheDefaults() {
