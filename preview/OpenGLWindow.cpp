@@ -90,6 +90,10 @@ bool COpenGLWindow::MakeCurrent() {
     if (IsCurrent()) {
         return true;
     }
+    if (!context()) {
+        // Not shown yet: the context comes with the first show, and there is nothing in it.
+        return false;
+    }
     makeCurrent();
     if (!IsCurrent()) {
         showGLError("Can't Activate The GL Rendering Context.");

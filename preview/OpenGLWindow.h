@@ -24,7 +24,8 @@ public:
     // True when the calling thread's current context is this window's.
     bool IsCurrent() const;
     // Makes the window's context current unless it already is. On failure shows "Can't Activate
-    // The GL Rendering Context." and leaves whatever context was current. Returns success.
+    // The GL Rendering Context." and leaves whatever context was current. Returns success; false
+    // without a message before the window was first shown (it has no context yet).
     bool MakeCurrent();
 
     // False once the window's context could not be created; it then draws nothing.

@@ -380,6 +380,15 @@ private slots:
         setLogSink(nullptr);
     }
 
+    void aWindowNotYetShownHasNothingToActivate() {
+        CCityWindow window(24);
+        SeenBox box;
+        dismissNextMessageBox(&box, 200);
+        QVERIFY(!window.MakeCurrent());
+        QTest::qWait(300);
+        QVERIFY(!box.seen);
+    }
+
     void unsuitableFormatIsReported() {
         // A depth buffer no implementation offers.
         class DeepWindow : public COpenGLWindow {
