@@ -30,6 +30,18 @@ struct VrmlTagCodes {
 // commands; they are not guarded. Nothing else in the program is global, except the three
 // log channels and their sink (grammar/Log.h).
 struct ProcessState {
+    // OpenGL texture objects whose Texture died while they were still uploaded, each with the
+    // tag of the context it lives in; deleted the next time a texture is bound in that context.
+    // Declared first so that it outlives lastTexture when the process ends.
+    struct ReleasedTexture {
+        const void* context;
+        unsigned int name;
+    };
+    std::vector<ReleasedTexture> releasedTextures;
+    // Tags the OpenGL context that uploads textures now; null for the one context of a program
+    // that never sets it (the preview). The headless context sets its own.
+    const void* glContextTag = nullptr;
+
     // The city random generator's state; 0 at process start, set by loading a construction
     // file, otherwise only advanced.
     std::uint32_t randomState = 0;

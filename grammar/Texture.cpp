@@ -8,6 +8,7 @@
 #include <GL/glu.h>
 
 #include <utility>
+#include <vector>
 
 namespace ombrel {
 
@@ -16,12 +17,38 @@ Texture::Texture(std::string path_, float scalex_, float scaley_, bool relativeT
     : path(std::move(path_)), scalex(scalex_), scaley(scaley_), relativeToWidth(relativeToWidth_),
       relativeToHeight(relativeToHeight_) {}
 
-// The texture object is not deleted here: a texture may outlive every context it was uploaded
-// in, and deleting without the right context current would hit another context's object.
-// Whoever owns the context calls releaseGL() while it is current.
-Texture::~Texture() = default;
+// The texture object is not deleted here: no context need be current when the last drawable
+// lets go of a texture, and deleting in the wrong one would hit another context's object.
+Texture::~Texture() {
+    if (glName_ != 0) {
+        processState().releasedTextures.push_back({glContext_, glName_});
+    }
+}
+
+void Texture::deleteReleasedTextures() {
+    ProcessState& process = processState();
+    auto& released = process.releasedTextures;
+    const void* context = process.glContextTag;
+    std::erase_if(released, [context](const ProcessState::ReleasedTexture& r) {
+        if (r.context != context) {
+            return false;
+        }
+        GLuint name = r.name;
+        glDeleteTextures(1, &name);
+        return true;
+    });
+}
+
+void Texture::forgetReleasedTextures(const void* contextTag) {
+    std::erase_if(
+        processState().releasedTextures,
+        [contextTag](const ProcessState::ReleasedTexture& r) { return r.context == contextTag; });
+}
 
 void Texture::bind() const {
+    if (!processState().releasedTextures.empty()) {
+        deleteReleasedTextures();
+    }
     if (glName_ == 0 && !image.empty()) {
         GLuint name = 0;
         glGenTextures(1, &name);
@@ -30,6 +57,7 @@ void Texture::bind() const {
                           image.rgba.data());
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glName_ = name;
+        glContext_ = processState().glContextTag;
         return;
     }
     glBindTexture(GL_TEXTURE_2D, glName_);

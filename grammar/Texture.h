@@ -32,6 +32,8 @@ public:
     Texture() = default;
     Texture(std::string path, float scalex, float scaley, bool relativeToWidth,
             bool relativeToHeight);
+    // No context need be current: an uploaded texture object is left for the next bind in its
+    // context to delete (deleteReleasedTextures), so reloading never leaks texture memory.
     ~Texture();
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
@@ -47,7 +49,8 @@ public:
 
     // Binds the texture to GL_TEXTURE_2D in the current context, uploading the image first
     // (gluBuild2DMipmaps, linear magnification) when it has not been uploaded yet. A texture
-    // without an image binds 0, so the face is drawn untextured. Needs a current context.
+    // without an image binds 0, so the face is drawn untextured. Needs a current context; it
+    // also deletes the texture objects of textures that died since (see the destructor).
     void bind() const;
     // The OpenGL texture name, 0 while not uploaded.
     unsigned int glName() const { return glName_; }
@@ -57,8 +60,16 @@ public:
     // Drops the texture name without deleting it, for when its context is already gone.
     void forgetGL() { glName_ = 0; }
 
+    // Deletes, in the current context, the texture objects that died textures left behind in
+    // it (the context tagged processState().glContextTag).
+    static void deleteReleasedTextures();
+    // Forgets the left-behind texture objects of a context that is being destroyed: they go
+    // with it.
+    static void forgetReleasedTextures(const void* contextTag);
+
 private:
     mutable unsigned int glName_ = 0;
+    mutable const void* glContext_ = nullptr; // tag of the context holding glName_
 };
 
 // Weighted textures; a drawing element picks one each time it runs.

@@ -1,5 +1,8 @@
 #include "preview/gl/HeadlessGL.h"
 
+#include "grammar/ProcessState.h"
+#include "grammar/Texture.h"
+
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
@@ -28,6 +31,11 @@ struct HeadlessGL::Impl {
     PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
 
     ~Impl() {
+        // The context's texture objects go with it.
+        Texture::forgetReleasedTextures(this);
+        if (processState().glContextTag == this) {
+            processState().glContextTag = nullptr;
+        }
         if (display == EGL_NO_DISPLAY) {
             return;
         }
@@ -171,6 +179,7 @@ std::unique_ptr<HeadlessGL> HeadlessGL::create(int width, int height, std::strin
     glDrawBuffer(GL_COLOR_ATTACHMENT0);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glViewport(0, 0, width, height);
+    processState().glContextTag = impl.get();
     return std::unique_ptr<HeadlessGL>(new HeadlessGL(std::move(impl), width, height));
 }
 
@@ -179,6 +188,7 @@ bool HeadlessGL::makeCurrent() {
         return false;
     }
     impl_->bindFramebuffer(GL_FRAMEBUFFER, impl_->framebuffer);
+    processState().glContextTag = impl_.get();
     return true;
 }
 

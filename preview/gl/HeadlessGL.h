@@ -12,7 +12,8 @@ namespace ombrel {
 // framebuffer object with colour and depth. For tests and batch pictures.
 class HeadlessGL {
 public:
-    // Creates the context and a width x height framebuffer and makes both current. Returns none
+    // Creates the context and a width x height framebuffer and makes both current (and the
+    // context that textures upload into; see Texture::deleteReleasedTextures). Returns none
     // when no EGL device, no suitable configuration or no framebuffer support exists; *why (when
     // given) then says what was missing. Never crashes for want of a display.
     static std::unique_ptr<HeadlessGL> create(int width, int height, std::string* why = nullptr);

@@ -116,6 +116,41 @@ TEST_F(HeadlessTest, TextureIsUploadedOnFirstBind) {
     EXPECT_EQ(texture->glName(), 0u);
 }
 
+std::shared_ptr<Texture> greenTexture() {
+    auto texture = std::make_shared<Texture>("green.png", 1, 1, false, false);
+    texture->image.width = 1;
+    texture->image.height = 1;
+    texture->image.rgba = {0, 255, 0, 255};
+    return texture;
+}
+
+TEST_F(HeadlessTest, DiedTexturesAreDeletedAtTheNextBindInTheirContext) {
+    std::unique_ptr<HeadlessGL> gl = topDownContext();
+    REQUIRE_GL(gl);
+    auto texture = greenTexture();
+    texture->bind();
+    const GLuint name = texture->glName();
+    ASSERT_NE(name, 0u);
+    EXPECT_TRUE(glIsTexture(name));
+    texture.reset(); // the last drawable let go of it, no matter which context is current
+    ASSERT_EQ(processState().releasedTextures.size(), 1u);
+    EXPECT_TRUE(glIsTexture(name)) << "still there until the next bind";
+
+    auto other = greenTexture();
+    other->bind();
+    EXPECT_TRUE(processState().releasedTextures.empty());
+    if (other->glName() != name) { // the freed name may be handed out again at once
+        EXPECT_FALSE(glIsTexture(name));
+    }
+
+    // A context that goes away takes its left-behind objects with it.
+    other.reset();
+    EXPECT_EQ(processState().releasedTextures.size(), 1u);
+    gl.reset();
+    EXPECT_TRUE(processState().releasedTextures.empty());
+    EXPECT_EQ(processState().glContextTag, nullptr);
+}
+
 // One vertex as OpenGL feedback reports it, in object coordinates under the top-down view.
 struct FeedbackVertex {
     float x, y, z, s, t;
