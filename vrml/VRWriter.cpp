@@ -7,6 +7,28 @@
 
 namespace ombrel {
 
+std::string vrmlName(std::string_view name) {
+    static constexpr std::string_view kKeywords[] = {
+        "DEF", "EXTERNPROTO", "FALSE", "IS",      "NULL",     "PROTO",        "ROUTE",
+        "TO",  "TRUE",        "USE",   "eventIn", "eventOut", "exposedField", "field"};
+    std::string out;
+    out.reserve(name.size() + 1);
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool bad = u <= 0x20 || u == 0x7F || c == '"' || c == '#' || c == '\'' || c == ',' ||
+                         c == '.' || c == '[' || c == '\\' || c == ']' || c == '{' || c == '}';
+        out += bad ? '_' : c;
+    }
+    // A name may not be empty, start with a digit or sign, or be a keyword.
+    bool keyword = false;
+    for (std::string_view k : kKeywords)
+        keyword = keyword || out == k;
+    if (out.empty() || (out[0] >= '0' && out[0] <= '9') || out[0] == '+' || out[0] == '-' ||
+        keyword)
+        out.insert(out.begin(), '_');
+    return out;
+}
+
 namespace {
 
 // A large output buffer that numbers are formatted into directly; it is handed on to a stream
@@ -315,7 +337,7 @@ private:
         out_.text(prefix);
         if (n.name) {
             out_.text("DEF ");
-            out_.text(*n.name);
+            out_.text(vrmlName(*n.name));
             out_.ch(' ');
         }
         out_.text(kind);
@@ -687,11 +709,11 @@ void writeAll(const VRNode* root, Output& out, std::string_view preamble) {
             !r->toNode->name)
             continue;
         out.text("ROUTE ");
-        out.text(*r->fromNode->name);
+        out.text(vrmlName(*r->fromNode->name));
         out.ch('.');
         out.text(from);
         out.text(" TO ");
-        out.text(*r->toNode->name);
+        out.text(vrmlName(*r->toNode->name));
         out.ch('.');
         out.text(to);
         out.nl();

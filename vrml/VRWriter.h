@@ -12,6 +12,12 @@
 
 namespace ombrel {
 
+// A DEF name as VRML readers accept it: characters that a name cannot hold (blanks, control
+// characters, quotes, '#', ',', '.', brackets, braces, backslash) become '_', and a name that is
+// empty, starts with a digit or sign, or is a keyword gets a leading '_'. Valid names are kept
+// as they are.
+std::string vrmlName(std::string_view name);
+
 // The first line of every file, with its line end: 17 bytes.
 inline constexpr std::string_view kVrmlFirstLine = "#VRML V2.0 utf8\r\n";
 

@@ -339,6 +339,26 @@ INSTANTIATE_TEST_SUITE_P(
                         "    ### Unrecognized node type (99)", "   ]", "  }", " ]", "}"})}),
     [](const testing::TestParamInfo<ArrayCase>& info) { return info.param.name; });
 
+TEST(VRWriter, NamesAreWrittenSoReadersAcceptThem) {
+    const std::pair<std::string, std::string> cases[] = {{"Building_3_7", "Building_3_7"},
+                                                         {"100%", "_100%"},
+                                                         {"my house", "my_house"},
+                                                         {"a.b,c#d", "a_b_c_d"},
+                                                         {"", "_"},
+                                                         {"TRUE", "_TRUE"},
+                                                         {"-x", "_-x"},
+                                                         {"x-1+2", "x-1+2"},
+                                                         {"q\"{}[]\\'", "q_______"},
+                                                         {"caf\xc3\xa9", "caf\xc3\xa9"},
+                                                         {"line\r\nbreak", "line__break"}};
+    for (const auto& [name, written] : cases) {
+        EXPECT_EQ(vrmlName(name), written) << name;
+        auto t = makeNode<VRTransform>();
+        t->setName(name);
+        EXPECT_EQ(body(t.get()), crlf({"DEF " + written + " Transform {", "}"})) << name;
+    }
+}
+
 TEST(VRWriter, RootGroupIsUnwrapped) {
     auto root = makeNode<VRGroup>();
     root->setName("City");
