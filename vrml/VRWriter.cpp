@@ -201,6 +201,19 @@ private:
         out_.nl();
     }
     void close(unsigned level) { line(level, "]"); }
+    // The inside of a quoted string: a quote or backslash is escaped with a backslash, so that
+    // readers get the text back as it was.
+    void quoted(std::string_view text) {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '"' || text[i] == '\\') {
+                out_.text(text.substr(start, i - start));
+                out_.ch('\\');
+                start = i;
+            }
+        }
+        out_.text(text.substr(start));
+    }
 
     void mfInt32(unsigned level, std::string_view name, const MFInt32& v) {
         if (v.empty())
@@ -265,7 +278,7 @@ private:
             out_.indent(level);
             out_.text(name);
             out_.text(" \"");
-            out_.text(v[0]);
+            quoted(v[0]);
             out_.ch('"');
             out_.nl();
             return;
@@ -278,7 +291,7 @@ private:
             }
             out_.indent(level + 1);
             out_.ch('"');
-            out_.text(v[i]);
+            quoted(v[i]);
             out_.ch('"');
         }
         close(level);
@@ -546,7 +559,7 @@ void Writer::body(const VRNode& n, unsigned level) {
         if (v.description && !v.description->empty()) {
             out_.indent(in);
             out_.text("description \"");
-            out_.text(*v.description);
+            quoted(*v.description);
             out_.text("\" ");
             out_.nl();
         }

@@ -359,6 +359,17 @@ TEST(VRWriter, NamesAreWrittenSoReadersAcceptThem) {
     }
 }
 
+TEST(VRWriter, QuotesAndBackslashesInStringsAreEscaped) {
+    auto t = makeNode<VRImageTexture>();
+    t->url = {"say \"hi\".png", "c:\\walls\\a.png"};
+    EXPECT_EQ(body(t.get()), crlf({"texture ImageTexture {", " url [", "  \"say \\\"hi\\\".png\",",
+                                   "  \"c:\\\\walls\\\\a.png\" ]", "", "}"}));
+    auto v = makeNode<VRViewpoint>();
+    v->position = {0, 0, 10};
+    v->description = "the \"main\" view";
+    EXPECT_EQ(body(v.get()), crlf({"Viewpoint {", " description \"the \\\"main\\\" view\" ", "}"}));
+}
+
 TEST(VRWriter, RootGroupIsUnwrapped) {
     auto root = makeNode<VRGroup>();
     root->setName("City");
