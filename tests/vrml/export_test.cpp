@@ -186,6 +186,22 @@ TEST_F(Export, TriangulatedFacesHaveThreeIndices) {
     EXPECT_GT(faces, 0);
 }
 
+TEST_F(Export, EmptyCityInEveryMode) {
+    city_ = std::make_unique<CityFactory::CityDrawable>();
+    for (int mode = 0; mode < 3; ++mode) {
+        const std::string text = save({mode, true, true});
+        EXPECT_NE(text.find("  Viewpoint {\r\n"), std::string::npos) << mode;
+        EXPECT_EQ(text.substr(text.size() - 7), " ]\r\n}\r\n") << mode;
+    }
+    const auto l = lines(save({2, true, true}));
+    const std::vector<std::string> tail(l.end() - 14, l.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "  Shape {", "   appearance Appearance {", "    material Material {",
+                        "     diffuseColor 0.5 0.5 0.5", "    }", "   }",
+                        "   geometry IndexedFaceSet {", "    coord Coordinate {", "    }",
+                        "    creaseAngle 1", "   }", "  }", " ]", "}"}));
+}
+
 TEST_F(Export, LongPathLengthensTheHeader) {
     const std::string cfg = "/" + std::string(600, 'd') + "/city.xml";
     const auto text = save({}, cfg, 7);
