@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QSettings>
 
-
 namespace ombrel {
 
 int COmbrelApp::run() {

@@ -163,7 +163,13 @@ COmbrelDialog::~COmbrelDialog() {
     if (logSink() == this) {
         setLogSink(nullptr);
     }
-    // The preview goes first: it refers to the city.
+    // The preview goes first: it refers to the city. Its texture objects are freed while its
+    // context still exists, so the textures that outlive it leave nothing behind.
+    if (preview_ && preview_->MakeCurrent()) {
+        for (const auto& t : heldTextures()) {
+            t->releaseGL();
+        }
+    }
     delete preview_;
     preview_ = nullptr;
     city_.reset();

@@ -1,5 +1,8 @@
 #include "preview/OpenGLWindow.h"
 
+#include "grammar/ProcessState.h"
+#include "grammar/Texture.h"
+
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QOffscreenSurface>
@@ -39,7 +42,19 @@ COpenGLWindow::COpenGLWindow(std::uint8_t colorBits_, std::uint8_t depthBits_,
     setFocusPolicy(Qt::StrongFocus);
 }
 
-COpenGLWindow::~COpenGLWindow() = default;
+COpenGLWindow::~COpenGLWindow() {
+    // Texture objects left behind in this context go with it.
+    if (const void* tag = context()) {
+        Texture::forgetReleasedTextures(tag);
+        if (processState().glContextTag == tag) {
+            processState().glContextTag = nullptr;
+        }
+    }
+}
+
+void COpenGLWindow::tagContext() const {
+    processState().glContextTag = context();
+}
 
 void COpenGLWindow::showGLError(const char* text) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ERROR"), QString::fromUtf8(text),
@@ -88,6 +103,7 @@ bool COpenGLWindow::MakeCurrent() {
         return false;
     }
     if (IsCurrent()) {
+        tagContext();
         return true;
     }
     if (!context()) {
@@ -99,6 +115,7 @@ bool COpenGLWindow::MakeCurrent() {
         showGLError("Can't Activate The GL Rendering Context.");
         return false;
     }
+    tagContext();
     return true;
 }
 
@@ -113,6 +130,7 @@ void COpenGLWindow::initializeGL() {
         showGLError("Can't Create A GL Rendering Context.");
         return;
     }
+    tagContext();
     if (!InitView()) {
         glUsable_ = false;
     }
@@ -144,6 +162,7 @@ void COpenGLWindow::paintGL() {
         return;
     }
     activationFailed_ = false;
+    tagContext();
     DrawGL();
 }
 

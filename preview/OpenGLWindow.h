@@ -55,6 +55,9 @@ protected:
     std::uint8_t stencilBits;
 
 private:
+    // Tells the textures which context uploads and deletes them from now on.
+    void tagContext() const;
+
     bool glUsable_ = true;
     bool activationFailed_ = false;
 };

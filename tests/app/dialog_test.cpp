@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/OmbrelApp.h"
+#include "grammar/ProcessState.h"
 #include "grammar/Texture.h"
 #include "preview/CityWindow.h"
 
@@ -287,6 +288,11 @@ private slots:
             QCOMPARE(t->glName(), 0u);
         }
         dialog_->preview()->grabFramebuffer();
+        // Closing frees the rest in the preview's context; nothing is left for a later one.
+        old.clear();
+        setLogSink(nullptr);
+        dialog_.reset();
+        QVERIFY(processState().releasedTextures.empty());
     }
 
     void saveWithoutACitySaysSo() {
