@@ -38,8 +38,8 @@ struct ProcessState {
         unsigned int name;
     };
     std::vector<ReleasedTexture> releasedTextures;
-    // Tags the OpenGL context that uploads textures now; null for the one context of a program
-    // that never sets it (the preview). The headless context sets its own.
+    // Tags the OpenGL context that uploads textures now; the preview window and the headless
+    // context each set their own, and null stands for a program's only context.
     const void* glContextTag = nullptr;
 
     // The city random generator's state; 0 at process start, set by loading a construction
