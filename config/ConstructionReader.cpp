@@ -325,7 +325,9 @@ std::shared_ptr<TextureGroup> ConstructionReader::parseTextureGroup(const DOMEle
 
 fs::path ConstructionReader::patternFolder(const fs::path& folder) const {
     std::error_code ec;
-    fs::path absolute = fs::absolute(folder, ec);
+    // A pattern without a folder ("*.png") searches the current directory itself; absolute()
+    // refuses an empty path.
+    fs::path absolute = folder.empty() ? fs::current_path(ec) : fs::absolute(folder, ec);
     if (!folder.is_absolute() && !fs::is_directory(absolute, ec) && !baseFolder_.empty()) {
         const fs::path beside = fs::absolute(baseFolder_ / folder, ec);
         if (fs::is_directory(beside, ec)) {

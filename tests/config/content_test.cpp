@@ -249,6 +249,23 @@ TEST_F(Content, TextureOptionsAndTextures) {
     EXPECT_EQ(child<DrawPyramidFactory>(building, 4)->textureGroup, nullptr);
 }
 
+TEST_F(Content, APatternWithoutAFolderSearchesTheCurrentDirectory) {
+    const fs::path folder = fs::absolute(fs::path(kData) / "folder").lexically_normal();
+    fs::current_path(folder);
+    const Logged r = loadBody(factory, kData + "barepattern.xml");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.log, "Looking for texture files from pattern '*.png'\r\n"
+                     "\tAdding '" +
+                         (folder / "a.png").string() +
+                         "'\r\n"
+                         "\tAdding '" +
+                         (folder / "b.png").string() +
+                         "'\r\n"
+                         "\tAdding '" +
+                         (folder / "c.png").string() + "'\r\n");
+    EXPECT_EQ(factory.textureGroups.at("here")->textures.size(), 3u);
+}
+
 TEST_F(Content, ExtensionsAndDeepDefinitions) {
     const Logged r = loadBody(factory, kData + "extensions.xml");
     ASSERT_TRUE(r.ok);
