@@ -233,14 +233,22 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         stderrSink.finish();
         return kExitLoadFailed;
     }
-    CityFactory factory;
-    if (!factory.load(o.constructionFile)) {
+    // Without the XML library nothing can be loaded: say why and fail like a bad file.
+    std::optional<CityFactory> factory;
+    try {
+        factory.emplace();
+    } catch (const XmlStartError& e) {
+        errorLog << e.what() << "\r\n";
+        stderrSink.finish();
+        return kExitLoadFailed;
+    }
+    if (!factory->load(o.constructionFile)) {
         stderrSink.finish();
         return kExitLoadFailed;
     }
     CityFactory::Generated generated;
     for (long i = 0; i < o.generations; ++i)
-        generated = factory.generate();
+        generated = factory->generate();
 
     int status = kExitExported;
     if (!o.output.empty() &&
