@@ -3,6 +3,7 @@
 #include "grammar/Vec.h"
 #include "vrml/VRRef.h"
 
+#include <cstddef>
 #include <memory>
 
 namespace ombrel {
@@ -13,6 +14,11 @@ class VRNode;
 class Drawable {
 public:
     virtual ~Drawable() = default;
+
+    // Drawables are cut from the process's drawable arena (grammar/DrawableArena.h): a city
+    // holds millions of them, made and freed together.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* piece) noexcept;
     // Draws into the current OpenGL context with immediate-mode calls.
     virtual void render() const = 0;
     // A new VRML node tree holding one reference, owned by the caller; the drawable keeps

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "grammar/DrawFactory.h"
+#include "grammar/DrawableArena.h"
 #include "grammar/Vec.h"
 
 #include <array>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,7 +74,9 @@ public:
 // What every grammar sequence returns: its children in order.
 class CompoundDrawable : public Drawable {
 public:
-    std::vector<std::unique_ptr<Drawable>> children;
+    // Kept in the drawable arena with the drawables themselves.
+    std::vector<std::unique_ptr<Drawable>, DrawableArenaAllocator<std::unique_ptr<Drawable>>>
+        children;
     // The DEF name of the exported Group; set from a building's vrmlTag.
     std::string vrmlName;
 
@@ -89,7 +93,7 @@ Vec3 colourToDiffuse(Colour colour);
 
 // Builds the node that a list of drawables exports as, the way CompoundDrawable does: exactly
 // one drawable gives its own node, otherwise a Group with the given DEF name (none when empty).
-VRRef<VRNode> drawablesToVrml(const std::vector<std::unique_ptr<Drawable>>& drawables,
+VRRef<VRNode> drawablesToVrml(std::span<const std::unique_ptr<Drawable>> drawables,
                               const std::string& name);
 
 } // namespace ombrel

@@ -136,7 +136,7 @@ VRRef<VRNode> CompoundDrawable::toVrml() const {
     return drawablesToVrml(children, vrmlName);
 }
 
-VRRef<VRNode> drawablesToVrml(const std::vector<std::unique_ptr<Drawable>>& drawables,
+VRRef<VRNode> drawablesToVrml(std::span<const std::unique_ptr<Drawable>> drawables,
                               const std::string& name) {
     if (drawables.size() == 1) {
         return drawables.front()->toVrml();

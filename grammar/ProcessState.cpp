@@ -2,11 +2,6 @@
 
 namespace ombrel {
 
-ProcessState& processState() {
-    static ProcessState state;
-    return state;
-}
-
 void resetProcessState() { processState() = ProcessState{}; }
 
 } // namespace ombrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "grammar/DrawableArena.h"
 #include "grammar/Vec.h"
 
 #include <cstdint>
@@ -50,9 +51,16 @@ struct ProcessState {
     // The texture that the most recent pick of an ordinary texture group returned.
     std::shared_ptr<Texture> lastTexture;
     VrmlTagCodes vrmlTagCodes;
+    // The block that new drawables are cut from.
+    DrawableArena drawableArena;
 };
 
-ProcessState& processState();
+// Defined here so that the hot paths that consult it (random draws, texture picks, drawable
+// allocation) inline the lookup.
+inline ProcessState& processState() {
+    static ProcessState state;
+    return state;
+}
 
 // Puts every process-wide value back to its start-up state. For tests; the program never
 // calls it.
