@@ -54,6 +54,9 @@ CityFactory::Generated CityFactory::generate() const {
 
     const bool streetsOn = streetEveryX != 0 && streetEveryY != 0;
     reserveCells(city, streetsOn);
+    // The code texts are looked up once: map entries stay where they are.
+    std::string& xCode = process.vrmlTagCodes.codes['X'];
+    std::string& yCode = process.vrmlTagCodes.codes['Y'];
     for (std::uint32_t x = 0; x < numCellsX; ++x) {
         const std::string xText = std::to_string(x);
         std::uint32_t kx = 0;
@@ -66,8 +69,8 @@ CityFactory::Generated CityFactory::generate() const {
             static_cast<float>(kx) * streetSizeX + static_cast<float>(x - kx) * cellSizeX;
         for (std::uint32_t y = 0; y < numCellsY; ++y) {
             process.lastTexture.reset();
-            process.vrmlTagCodes.codes['X'] = xText;
-            process.vrmlTagCodes.codes['Y'] = std::to_string(y);
+            xCode = xText;
+            yCode = std::to_string(y);
             std::uint32_t ky = 0;
             bool streetRow = false;
             if (streetsOn) {

@@ -79,8 +79,11 @@ std::shared_ptr<Texture> TextureGroup::pick() const {
         processState().lastTexture = nullptr;
         return nullptr;
     }
-    std::shared_ptr<Texture> chosen = pickWeighted(textures);
-    processState().lastTexture = chosen;
+    const std::shared_ptr<Texture>& chosen = pickWeighted(textures);
+    std::shared_ptr<Texture>& last = processState().lastTexture;
+    if (last != chosen) {
+        last = chosen;
+    }
     return chosen;
 }
 
