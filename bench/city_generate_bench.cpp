@@ -79,9 +79,15 @@ void BM_Generate(benchmark::State& state) {
     // Memory held by one city, measured once outside the timed runs (mallinfo2 is slow).
     double bytes = 0;
     {
-        const std::size_t before = mallinfo2().uordblks;
+        // The heap's chunks plus what the drawable arena cut from its own blocks.
+        const auto inUse = [] {
+            const struct mallinfo2 m = mallinfo2();
+            return static_cast<double>(m.uordblks) + static_cast<double>(m.hblkhd) +
+                   static_cast<double>(processState().drawableArena.bytesCut());
+        };
+        const double before = inUse();
         CityFactory::Generated g = f->generate();
-        bytes = static_cast<double>(mallinfo2().uordblks - before);
+        bytes = inUse() - before;
     }
     for (auto _ : state) {
         CityFactory::Generated g = f->generate();

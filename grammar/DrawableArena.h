@@ -25,6 +25,9 @@ public:
     void* allocate(std::size_t size);
     // Frees a piece that allocate returned, from any arena; null does nothing.
     static void deallocate(void* piece) noexcept;
+    // Bytes cut from blocks so far, headers included; large pieces are the heap's. For
+    // measuring memory: the blocks are not the heap's.
+    std::size_t bytesCut() const noexcept { return bytesCut_; }
 
 private:
     struct Block;
@@ -33,6 +36,7 @@ private:
     Block* current_ = nullptr;
     char* next_ = nullptr;
     char* end_ = nullptr;
+    std::size_t bytesCut_ = 0;
 };
 
 // The process's drawable arena as a standard allocator, for the lists that drawables hold.
