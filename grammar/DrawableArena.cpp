@@ -19,7 +19,13 @@ namespace {
 
 // One huge page: where the system offers them, a block costs one page fault instead of 512.
 constexpr std::size_t kBlockSize = std::size_t(2) << 20;
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer every piece is the heap's, so that use after free and leaks of
+// drawables are still caught.
+constexpr std::size_t kMaxPiece = 0;
+#else
 constexpr std::size_t kMaxPiece = 1024; // larger pieces get their own allocation
+#endif
 constexpr std::size_t kHeader = 8;      // the owning block, null when alone
 
 #if __has_include(<sys/mman.h>)

@@ -71,7 +71,9 @@ TEST(DrawableArena, MoveHandsTheBlockOver) {
     void* third = a.allocate(32); // NOLINT(bugprone-use-after-move): a moved-from arena is empty
     a = std::move(b);
     void* fourth = a.allocate(32);
+#if !defined(__SANITIZE_ADDRESS__) // under AddressSanitizer every piece is the heap's
     EXPECT_EQ(a.bytesCut(), 3u * 48u);
+#endif
     for (void* p : {first, second, third, fourth}) {
         DrawableArena::deallocate(p);
     }
