@@ -5,6 +5,7 @@
 #include "grammar/Log.h"
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
+#include "tests/config/LoadSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,33 +20,8 @@ namespace fs = std::filesystem;
 
 const std::string kData = std::string(OMBREL_TEST_DATA_DIR) + "/data/";
 
-struct Logged {
-    bool ok;
-    std::string log;
-};
-
-// Loads and returns what was logged between the "Parsing" line and the "Successfully loaded"
-// line; fails the test when either is missing.
-Logged loadBody(CityFactory& factory, const std::string& path) {
-    StringLogSink sink;
-    ScopedLogSink scope(sink);
-    const bool ok = factory.load(path);
-    std::string log = sink.text();
-    const std::string first = "Parsing " + path + " ... \r\n";
-    const std::string last = "Successfully loaded " + path + "\r\n";
-    if (log.rfind(first, 0) == 0) {
-        log.erase(0, first.size());
-    } else {
-        ADD_FAILURE() << "no Parsing line in:\n" << sink.text();
-    }
-    if (ok && log.size() >= last.size() &&
-        log.compare(log.size() - last.size(), last.size(), last) == 0) {
-        log.erase(log.size() - last.size());
-    } else if (ok) {
-        ADD_FAILURE() << "no Successfully loaded line in:\n" << sink.text();
-    }
-    return {ok, log};
-}
+using testsupport::loadBody;
+using testsupport::Logged;
 
 template <class T> const T* child(const CityCellFactory& container, std::size_t index) {
     if (index >= container.children.size()) {
@@ -57,19 +33,9 @@ template <class T> const T* child(const CityCellFactory& container, std::size_t 
     return typed;
 }
 
-class Content : public ::testing::Test {
+class Content : public testsupport::SourceDirTest {
 protected:
-    void SetUp() override {
-        resetProcessState();
-        previousDir_ = fs::current_path();
-        fs::current_path(OMBREL_SOURCE_DIR);
-    }
-    void TearDown() override { fs::current_path(previousDir_); }
-
     CityFactory factory;
-
-private:
-    fs::path previousDir_;
 };
 
 TEST_F(Content, EveryRepairIsReportedInReadingOrder) {

@@ -1,6 +1,7 @@
 #include "config/CityFactory.h"
 #include "grammar/Log.h"
 #include "grammar/ProcessState.h"
+#include "tests/config/LoadSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +14,12 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string data(const std::string& name) {
-    return std::string(OMBREL_TEST_DATA_DIR) + "/data/" + name;
+    return testsupport::dataFile(name);
 }
 
-struct Logged {
-    bool ok;
-    std::string log;
-};
-
+using testsupport::Logged;
 Logged load(CityFactory& factory, const std::string& path) {
-    StringLogSink sink;
-    ScopedLogSink scope(sink);
-    const bool ok = factory.load(path);
-    return {ok, sink.text()};
+    return testsupport::loadLogged(factory, path);
 }
 
 std::string parsingLine(const std::string& path) {
@@ -36,18 +30,7 @@ std::string loadedLine(const std::string& path) {
 }
 const std::string kFailed = "Failed parsing input file - fix errors and reload\r\n";
 
-class Loader : public ::testing::Test {
-protected:
-    void SetUp() override {
-        resetProcessState();
-        previousDir_ = fs::current_path();
-        fs::current_path(OMBREL_SOURCE_DIR);
-    }
-    void TearDown() override { fs::current_path(previousDir_); }
-
-private:
-    fs::path previousDir_;
-};
+class Loader : public testsupport::SourceDirTest {};
 
 // Every bundled city loads and generates without a single warning, from the repository root.
 TEST_F(Loader, BundledExamplesLoadAndGenerateCleanly) {

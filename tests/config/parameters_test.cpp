@@ -3,6 +3,7 @@
 #include "config/CityFactory.h"
 #include "grammar/Log.h"
 #include "grammar/ProcessState.h"
+#include "tests/config/LoadSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -49,33 +50,12 @@ std::string loadRoot(CityFactory& factory, const std::string& attributes,
         }
         out << "  <Building/>\n</Ombrel>\n";
     }
-    StringLogSink sink;
-    ScopedLogSink scope(sink);
-    ok = factory.load(file.string());
-    std::string log = sink.text();
-    const std::string first = "Parsing " + file.string() + " ... \r\n";
-    EXPECT_EQ(log.rfind(first, 0), 0u) << log;
-    log.erase(0, first.size());
-    const std::string last = "Successfully loaded " + file.string() + "\r\n";
-    if (ok && log.size() >= last.size()) {
-        EXPECT_EQ(log.substr(log.size() - last.size()), last);
-        log.erase(log.size() - last.size());
-    }
-    return log;
+    const testsupport::Logged r = testsupport::loadBody(factory, file.string());
+    ok = r.ok;
+    return r.log;
 }
 
-class Parameters : public ::testing::Test {
-protected:
-    void SetUp() override {
-        resetProcessState();
-        previousDir_ = fs::current_path();
-        fs::current_path(OMBREL_SOURCE_DIR);
-    }
-    void TearDown() override { fs::current_path(previousDir_); }
-
-private:
-    fs::path previousDir_;
-};
+class Parameters : public testsupport::SourceDirTest {};
 
 TEST_F(Parameters, StreetAdjustments) {
     const std::string sizes = R"( streetSizeX="4" streetSizeY="6")";
