@@ -1,6 +1,8 @@
 #include "config/CityFactory.h"
 
+#include "grammar/Progress.h"
 #include "vrml/VRNode.h"
+#include "vrml/VRSceneSink.h"
 
 namespace ombrel {
 
@@ -37,32 +39,77 @@ VRRef<VRNode> collapseBuilding(VRRef<VRNode> building, Colour colour) {
     return shape;
 }
 
+// Progress is told every this many drawables: often enough for a display, rarely enough to
+// cost nothing.
+constexpr std::size_t kProgressEvery = 256;
+
 } // namespace
 
 VRRef<VRNode> CityFactory::CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads) const {
+    VRTreeBuilder builder;
+    toVrmlScene(collapseBuildings, saveRoads, builder);
+    return builder.result();
+}
+
+void CityFactory::CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads,
+                                            VRSceneSink& sink, Progress* progress) const {
+    const bool buildings = !buildingDrawables.empty();
+    const bool roads = saveRoads && !roadDrawables.empty();
+    const std::size_t total = buildingDrawables.size() + (roads ? roadDrawables.size() : 0);
+    std::size_t done = 0;
+    auto advance = [&] {
+        if (progress && ++done % kProgressEvery == 0)
+            progress->step("Exporting", done, total);
+    };
+
     auto root = makeNode<VRGroup>();
     root->setName("City_Model");
-    if (!buildingDrawables.empty()) {
-        VRRef<VRNode> buildings = drawablesToVrml(buildingDrawables, "Buildings");
-        if (collapseBuildings && buildings) {
-            if (buildingDrawables.size() == 1) {
-                buildings = collapseBuilding(std::move(buildings), buildingColours.front());
-            } else {
-                auto& group = static_cast<VRGroup&>(*buildings);
-                for (std::size_t i = 0; i < group.children.size(); ++i) {
-                    const Colour colour = i < buildingColours.size() ? buildingColours[i] : 0;
-                    VRRef<VRNode> shape = collapseBuilding(std::move(group.children[i]), colour);
-                    shape->parent = &group;
-                    group.children[i] = std::move(shape);
-                }
-            }
+    if (!buildings && !roads) {
+        sink.node(std::move(root));
+        return;
+    }
+    sink.openGroup(std::move(root));
+    if (buildings) {
+        // One building stands for itself; two or more are gathered under "Buildings".
+        const bool single = buildingDrawables.size() == 1;
+        if (!single) {
+            auto group = makeNode<VRGroup>();
+            group->setName("Buildings");
+            sink.openGroup(std::move(group));
         }
-        root->addChild(std::move(buildings));
+        std::size_t child = 0;
+        for (const auto& drawable : buildingDrawables) {
+            VRRef<VRNode> node = drawable->toVrml();
+            advance();
+            if (!node)
+                continue;
+            if (collapseBuildings) {
+                const Colour colour = child < buildingColours.size() ? buildingColours[child] : 0;
+                node = collapseBuilding(std::move(node), colour);
+            }
+            ++child;
+            sink.node(std::move(node));
+        }
+        if (!single)
+            sink.closeGroup();
     }
-    if (saveRoads && !roadDrawables.empty()) {
-        root->addChild(drawablesToVrml(roadDrawables, "Roads"));
+    if (roads) {
+        const bool single = roadDrawables.size() == 1;
+        if (!single) {
+            auto group = makeNode<VRGroup>();
+            group->setName("Roads");
+            sink.openGroup(std::move(group));
+        }
+        for (const auto& drawable : roadDrawables) {
+            VRRef<VRNode> node = drawable->toVrml();
+            advance();
+            if (node)
+                sink.node(std::move(node));
+        }
+        if (!single)
+            sink.closeGroup();
     }
-    return root;
+    sink.closeGroup();
 }
 
 } // namespace ombrel

@@ -2,6 +2,7 @@
 
 #include "grammar/Log.h"
 #include "grammar/ProcessState.h"
+#include "grammar/Progress.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -43,7 +44,7 @@ void CityFactory::reserveCells(CityDrawable& city, bool streetsOn) const {
     city.roadDrawables.reserve(std::min(streetCells, kMaxReserve));
 }
 
-CityFactory::Generated CityFactory::generate() const {
+CityFactory::Generated CityFactory::generate(Progress* progress) const {
     ProcessState& process = processState();
     Generated out;
     out.seed = process.randomState;
@@ -58,6 +59,8 @@ CityFactory::Generated CityFactory::generate() const {
     std::string& xCode = process.vrmlTagCodes.codes['X'];
     std::string& yCode = process.vrmlTagCodes.codes['Y'];
     for (std::uint32_t x = 0; x < numCellsX; ++x) {
+        if (progress)
+            progress->step("Generating", x, numCellsX);
         const std::string xText = std::to_string(x);
         std::uint32_t kx = 0;
         bool streetColumn = false;

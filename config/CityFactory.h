@@ -16,6 +16,9 @@
 
 namespace ombrel {
 
+class Progress;
+class VRSceneSink;
+
 // Thrown by CityFactory's constructor when the XML library cannot start. what() is the whole
 // text to show the user: "Error during Xerces-c Initialization.\n  Exception message:<why>\n".
 // The program cannot load construction files without the library and should end.
@@ -50,6 +53,11 @@ public:
         // roads' node ("Roads"). collapseBuildings turns every building into one Shape of its
         // colour, named like the building.
         virtual VRRef<VRNode> toVrmlScene(bool collapseBuildings, bool saveRoads) const;
+        // The same tree handed to `sink` piece by piece (one building or road at a time, in
+        // writing order), so that it never needs to be in memory whole. Reports the buildings
+        // and roads done to `progress` as stage "Exporting" when one is given.
+        void toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSink& sink,
+                         Progress* progress = nullptr) const;
     };
 
     // What generate() hands back.
@@ -80,7 +88,8 @@ public:
     // Builds a city from the current randomState (which the last load set and every generation
     // since has advanced) and writes "Generated city [randomSeed=0x%08X]" to the info log.
     // Never fails; empty definition lists leave cells empty.
-    Generated generate() const;
+    // Reports the columns done to `progress` as stage "Generating" when one is given.
+    Generated generate(Progress* progress = nullptr) const;
 
 private:
     void reserveCells(CityDrawable& city, bool streetsOn) const;

@@ -1,13 +1,16 @@
 #include "vrml/Export.h"
 
 #include "grammar/Log.h"
+#include "grammar/Progress.h"
 #include "vrml/ReplacingFile.h"
 #include "vrml/Triangulate.h"
+#include "vrml/VRSceneSink.h"
 #include "vrml/VRWriter.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace ombrel {
 
@@ -36,6 +39,15 @@ void triangulateTree(VRNode* node, Triangulator& triangulator) {
     }
 }
 
+// The collapsed model's look: one grey Material, no texture.
+void setGrey(VRShape& shape) {
+    auto appearance = makeNode<VRAppearance>();
+    auto material = makeNode<VRMaterial>();
+    material->diffuseColor = {0.5f, 0.5f, 0.5f};
+    appearance->setMaterial(std::move(material));
+    shape.setAppearance(std::move(appearance));
+}
+
 VRRef<VRNode> cityNode(const CityFactory::CityDrawable& city, int mode, bool saveRoads) {
     switch (mode) {
     case 1:
@@ -45,16 +57,127 @@ VRRef<VRNode> cityNode(const CityFactory::CityDrawable& city, int mode, bool sav
         VRRef<VRNode> scene = city.toVrmlScene(false, saveRoads);
         VRRef<VRShape> shape = collapseToShape(scene.get());
         scene.reset();
-        auto appearance = makeNode<VRAppearance>();
-        auto material = makeNode<VRMaterial>();
-        material->diffuseColor = {0.5f, 0.5f, 0.5f};
-        appearance->setMaterial(std::move(material));
-        shape->setAppearance(std::move(appearance));
+        setGrey(*shape);
         return shape;
     }
     default:
         return city.toVrmlScene(false, saveRoads);
     }
+}
+
+// The mode to export in: one outside 0..2 (a stored setting can be) is taken as 0, with a
+// warning.
+int checkedMode(int mode) {
+    if (mode >= 0 && mode <= 2)
+        return mode;
+    warningLog << "Unknown collapse mode " << mode << ", exporting as Normal (textured)"
+               << "\r\n";
+    return 0;
+}
+
+VRRef<VRViewpoint> originViewpoint() {
+    auto viewpoint = makeNode<VRViewpoint>();
+    viewpoint->position = {0, 0, 0};
+    viewpoint->orientation = kUpright;
+    viewpoint->fieldOfView = 1.0471976f;
+    viewpoint->description = "Origin";
+    return viewpoint;
+}
+
+// Writes each piece of the city as it comes (triangulated first when asked) and lets it go.
+class WritingSink : public VRSceneSink {
+public:
+    WritingSink(VRStreamWriter& writer, Triangulator* triangulator)
+        : writer_(writer), triangulator_(triangulator) {}
+    void openGroup(VRRef<VRGroup> group) override { writer_.openGroup(*group); }
+    void node(VRRef<VRNode> node) override {
+        if (triangulator_)
+            triangulateTree(node.get(), *triangulator_);
+        writer_.node(node.get());
+    }
+    void closeGroup() override { writer_.closeGroup(); }
+
+private:
+    VRStreamWriter& writer_;
+    Triangulator* triangulator_;
+};
+
+// Collapses the city into one Shape as the pieces come, as collapseToShape does for the whole
+// tree: every Shape moved into world coordinates, the only one copied whole, or all of them
+// merged into one face set. Each piece is let go once its faces are taken over.
+class CollapsingSink : public VRSceneSink {
+public:
+    void openGroup(VRRef<VRGroup>) override {}
+    void closeGroup() override {}
+    void node(VRRef<VRNode> node) override {
+        // Held by a plain group, the node is visited as the whole tree's walk would visit it
+        // (its own transformation applied).
+        auto holder = makeNode<VRGroup>();
+        holder->addChild(std::move(node));
+        for (VRRef<VRShape>& shape : collectWorldShapes(holder.get(), false)) {
+            if (++shapes_ == 1)
+                first_ = shape;
+            if (!shape->geometry || shape->geometry->type != VR_INDEXED_FACE_SET)
+                continue;
+            const auto& f = static_cast<const VRIndexedFaceSet&>(*shape->geometry);
+            if (!f.coord)
+                continue;
+            const auto offset = static_cast<std::int32_t>(points_.size());
+            points_.insert(points_.end(), f.coord->point.begin(), f.coord->point.end());
+            for (std::int32_t index : f.coordIndex)
+                coordIndex_.push_back(index == -1 ? -1 : index + offset);
+            if (!f.coordIndex.empty() && f.coordIndex.back() != -1)
+                coordIndex_.push_back(-1);
+        }
+    }
+    VRRef<VRShape> result() {
+        if (shapes_ == 1)
+            return cloneAs(first_.get());
+        auto shape = makeNode<VRShape>();
+        auto faces = makeNode<VRIndexedFaceSet>();
+        auto coord = makeNode<VRCoordinate>();
+        coord->point = std::move(points_);
+        faces->coordIndex = std::move(coordIndex_);
+        faces->setCoord(std::move(coord));
+        shape->setGeometry(std::move(faces));
+        return shape;
+    }
+
+private:
+    std::size_t shapes_ = 0;
+    VRRef<VRShape> first_;
+    MFVec3f points_;
+    MFInt32 coordIndex_;
+};
+
+// Writes the export's scene (the mode already checked) without ever holding the whole city's
+// scene graph: normal and per-building modes write building by building, the model mode keeps
+// only the merged faces. The bytes are those of writeVrml on exportScene's tree.
+bool streamScene(const CityFactory::CityDrawable& city, const ExportOptions& options,
+                 std::FILE* out, const std::string& header, Progress* progress) {
+    std::optional<Triangulator> triangulator;
+    if (options.triangulateEverything)
+        triangulator.emplace();
+    auto root = makeNode<VRTransform>();
+    root->rotation = kUpright;
+    if (options.collapseMode == 2) {
+        CollapsingSink collapsing;
+        city.toVrmlScene(false, options.saveRoads, collapsing, progress);
+        VRRef<VRShape> shape = collapsing.result();
+        setGrey(*shape);
+        root->addChild(originViewpoint());
+        root->addChild(std::move(shape));
+        if (triangulator)
+            triangulateTree(root.get(), *triangulator);
+        return writeVrml(root.get(), out, header);
+    }
+    VRStreamWriter writer(out, header);
+    writer.openGroup(*root);
+    writer.node(originViewpoint().get());
+    WritingSink writing(writer, triangulator ? &*triangulator : nullptr);
+    city.toVrmlScene(options.collapseMode == 1, options.saveRoads, writing, progress);
+    writer.closeGroup();
+    return writer.finish();
 }
 
 void reportFailure(const std::string& path, int error) {
@@ -80,20 +203,10 @@ std::string exportHeader(const std::string& constructionFile, std::uint32_t rand
 
 VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city,
                                const ExportOptions& options) {
-    int mode = options.collapseMode;
-    if (mode < 0 || mode > 2) {
-        warningLog << "Unknown collapse mode " << mode << ", exporting as Normal (textured)"
-                   << "\r\n";
-        mode = 0;
-    }
+    const int mode = checkedMode(options.collapseMode);
     auto root = makeNode<VRTransform>();
     root->rotation = kUpright;
-    auto viewpoint = makeNode<VRViewpoint>();
-    viewpoint->position = {0, 0, 0};
-    viewpoint->orientation = kUpright;
-    viewpoint->fieldOfView = 1.0471976f;
-    viewpoint->description = "Origin";
-    root->addChild(std::move(viewpoint));
+    root->addChild(originViewpoint());
     root->addChild(cityNode(city, mode, options.saveRoads));
 
     if (options.triangulateEverything) {
@@ -107,14 +220,18 @@ VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city,
 
 bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
-                const ExportOptions& options) {
+                const ExportOptions& options, Progress* progress) {
     if (path.empty()) {
         errorLog << "Could not save VRML: no file name given"
                  << "\r\n";
         return false;
     }
     const std::string header = exportHeader(constructionFile, randomSeed);
-    VRRef<VRTransform> root = exportScene(city, options);
+    ExportOptions checked = options;
+    checked.collapseMode = checkedMode(options.collapseMode);
+    if (checked.triangulateEverything)
+        infoLog << "Triangulating the entire model"
+                << "\r\n";
 
     // The scene goes into a new file beside the target, which replaces the target only once it
     // is complete: a failed export never destroys the previous file.
@@ -124,13 +241,12 @@ bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
         return false;
     }
     errno = 0;
-    if (!writeVrml(root.get(), file.stream(), header)) {
+    if (!streamScene(city, checked, file.stream(), header, progress)) {
         const int error = errno ? errno : EIO;
         file.discard();
         reportFailure(path, error);
         return false;
     }
-    root.reset();
     if (!file.commit()) {
         reportFailure(path, file.error());
         return false;

@@ -12,6 +12,8 @@
 
 namespace ombrel {
 
+class Progress;
+
 struct ExportOptions {
     int collapseMode = 0; // 0 "Normal (textured)", 1 "Collapse to building", 2 "Collapse model"
     bool triangulateEverything = true;
@@ -31,8 +33,11 @@ VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city, const Expo
 // Writes the city as a VRML 2.0 file with the configuration header naming constructionFile and
 // randomSeed. Returns false on failure, which is reported on errorLog; an existing file at path
 // is then left untouched.
+// The scene is written piece by piece as it is built, never held whole, so a city of a million
+// cells exports in little more memory than the city itself; the bytes are those of exportScene's
+// tree. Reports its steps to `progress` when one is given.
 bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
-                const ExportOptions& options);
+                const ExportOptions& options, Progress* progress = nullptr);
 
 } // namespace ombrel

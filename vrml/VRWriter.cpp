@@ -139,8 +139,17 @@ public:
     explicit Writer(Output& out) : out_(out) {}
 
     void node(const VRNode* n, unsigned level);
+    // The header, the fields and the opening of the children list of a group kind; what
+    // body() writes before the children.
+    void openGroup(const VRGroup& n, unsigned level);
+    // The end of the children list and of the node that openGroup began.
+    void closeGroup(unsigned level);
 
 private:
+    static std::string_view childListName(const VRGroup& n) {
+        return n.type == VR_LOD ? "level" : "children";
+    }
+    void groupFields(const VRGroup& n, unsigned in);
     // --- lines and arrays ---
     void line(unsigned level, std::string_view s) {
         out_.indent(level);
@@ -431,13 +440,8 @@ void Writer::block(const VRNode& n, unsigned level, std::string_view prefix) {
     line(level, "}");
 }
 
-void Writer::body(const VRNode& n, unsigned level) {
-    const unsigned in = level + 1;
-    switch (n.type) {
-    case VR_GROUP:
-        childList(in, "children", static_cast<const VRGroup&>(n).children);
-        break;
-    case VR_TRANSFORM: {
+void Writer::groupFields(const VRGroup& n, unsigned in) {
+    if (n.type == VR_TRANSFORM) {
         const auto& t = static_cast<const VRTransform&>(n);
         if (t.translation != Vec3{0, 0, 0})
             vec3Line(in, "translation", t.translation, true);
@@ -449,15 +453,34 @@ void Writer::body(const VRNode& n, unsigned level) {
             rotationLine(in, "scaleOrientation", t.scaleOrientation);
         if (t.center != Vec3{0, 0, 0})
             vec3Line(in, "center", t.center, false);
-        childList(in, "children", t.children);
-        break;
-    }
-    case VR_LOD: {
+    } else if (n.type == VR_LOD) {
         const auto& l = static_cast<const VRLOD&>(n);
         mfFloat(in, "range", l.range);
         if (l.center != Vec3{0, 0, 0})
             vec3Line(in, "center", l.center, false);
-        childList(in, "level", l.children);
+    }
+}
+
+void Writer::openGroup(const VRGroup& n, unsigned level) {
+    header(n, level, {}, kindName(n.type));
+    groupFields(n, level + 1);
+    open(level + 1, childListName(n));
+}
+
+void Writer::closeGroup(unsigned level) {
+    close(level + 1);
+    line(level, "}");
+}
+
+void Writer::body(const VRNode& n, unsigned level) {
+    const unsigned in = level + 1;
+    switch (n.type) {
+    case VR_GROUP:
+    case VR_TRANSFORM:
+    case VR_LOD: {
+        const auto& g = static_cast<const VRGroup&>(n);
+        groupFields(g, in);
+        childList(in, childListName(g), g.children);
         break;
     }
     case VR_SHAPE: {
@@ -734,6 +757,54 @@ void writeAll(const VRNode* root, Output& out, std::string_view preamble) {
 }
 
 } // namespace
+
+struct VRStreamWriter::Impl {
+    template <class Target> explicit Impl(Target* target) : output(target), writer(output) {}
+    Output output;
+    Writer writer;
+    unsigned level = 0;
+    std::FILE* file = nullptr;
+};
+
+VRStreamWriter::VRStreamWriter(std::FILE* out, std::string_view preamble)
+    : impl_(std::make_unique<Impl>(out)) {
+    impl_->file = out;
+    impl_->output.text(kVrmlFirstLine);
+    impl_->output.text(preamble);
+}
+
+VRStreamWriter::VRStreamWriter(std::string* out, std::string_view preamble)
+    : impl_(std::make_unique<Impl>(out)) {
+    impl_->output.text(kVrmlFirstLine);
+    impl_->output.text(preamble);
+}
+
+VRStreamWriter::~VRStreamWriter() = default;
+
+void VRStreamWriter::openGroup(const VRGroup& group) {
+    impl_->writer.openGroup(group, impl_->level);
+    impl_->level += 2;
+}
+
+void VRStreamWriter::node(const VRNode* node) {
+    impl_->writer.node(node, impl_->level);
+}
+
+void VRStreamWriter::closeGroup() {
+    if (impl_->level < 2)
+        return;
+    impl_->level -= 2;
+    impl_->writer.closeGroup(impl_->level);
+}
+
+bool VRStreamWriter::finish() {
+    while (impl_->level >= 2)
+        closeGroup();
+    const bool ok = impl_->output.finish();
+    if (!impl_->file)
+        return ok;
+    return ok && std::fflush(impl_->file) == 0 && !std::ferror(impl_->file);
+}
 
 bool writeVrml(const VRNode* root, std::FILE* out, std::string_view preamble) {
     Output output(out);

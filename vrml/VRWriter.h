@@ -7,6 +7,7 @@
 #include "vrml/VRNode.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,35 @@ inline constexpr std::string_view kVrmlFirstLine = "#VRML V2.0 utf8\r\n";
 // the outer level), then one ROUTE line per route node in the tree. Returns false when any
 // write to the stream failed; the stream is not closed.
 bool writeVrml(const VRNode* root, std::FILE* out, std::string_view preamble = {});
+
+// Writes a scene piece by piece, so that a big model never has to be in memory whole: open a
+// group, write its children one at a time (each freed once written), close the group. The bytes
+// are those writeVrml gives for the same tree with a root that is not a plain Group; route
+// nodes are not written. Nothing is written after a write fails; finish() tells.
+class VRStreamWriter {
+public:
+    // Writes the first line and `preamble` at once. The stream is not closed.
+    explicit VRStreamWriter(std::FILE* out, std::string_view preamble = {});
+    explicit VRStreamWriter(std::string* out, std::string_view preamble = {});
+    ~VRStreamWriter();
+    VRStreamWriter(const VRStreamWriter&) = delete;
+    VRStreamWriter& operator=(const VRStreamWriter&) = delete;
+
+    // The header, the fields and the children list's opening of a Group, Transform or LOD
+    // whose children are not written with it: call only when at least one child follows,
+    // since a group without children is written without a list (write that one with node()).
+    void openGroup(const VRGroup& group);
+    // A whole node at the current level: a child of the innermost open group.
+    void node(const VRNode* node);
+    // Ends the innermost open group; does nothing when none is open.
+    void closeGroup();
+    // Closes the groups still open and flushes. Returns false when any write failed.
+    bool finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // The same text as a string (for tests and in-memory use).
 std::string vrmlText(const VRNode* root, std::string_view preamble = {});

@@ -1,0 +1,51 @@
+#pragma once
+
+// A scene tree handed over piece by piece in writing order, so that an exporter can write (and
+// free) each piece before the next one is built.
+
+#include "vrml/VRNode.h"
+
+#include <vector>
+
+namespace ombrel {
+
+class VRSceneSink {
+public:
+    virtual ~VRSceneSink() = default;
+    // A plain Group (no transformation of its own) whose children follow, at least one, until
+    // the matching closeGroup(). Its own children list is empty.
+    virtual void openGroup(VRRef<VRGroup> group) = 0;
+    // A whole node: a child of the innermost open group, or the whole scene when none is open.
+    virtual void node(VRRef<VRNode> node) = 0;
+    virtual void closeGroup() = 0;
+};
+
+// Puts the pieces back together into one tree, each node placed with addChild.
+class VRTreeBuilder : public VRSceneSink {
+public:
+    void openGroup(VRRef<VRGroup> group) override {
+        VRGroup* raw = group.get();
+        place(std::move(group));
+        open_.push_back(raw);
+    }
+    void node(VRRef<VRNode> node) override { place(std::move(node)); }
+    void closeGroup() override {
+        if (!open_.empty())
+            open_.pop_back();
+    }
+    // The tree; null when nothing was handed over.
+    VRRef<VRNode> result() { return std::move(root_); }
+
+private:
+    void place(VRRef<VRNode> node) {
+        if (open_.empty())
+            root_ = std::move(node);
+        else
+            open_.back()->addChild(std::move(node));
+    }
+
+    VRRef<VRNode> root_;
+    std::vector<VRGroup*> open_;
+};
+
+} // namespace ombrel
