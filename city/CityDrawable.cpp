@@ -110,6 +110,8 @@ void CityFactory::CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoa
             sink.closeGroup();
     }
     sink.closeGroup();
+    if (progress)
+        progress->step("Exporting", total, total);
 }
 
 } // namespace ombrel

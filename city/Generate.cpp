@@ -122,6 +122,8 @@ CityFactory::Generated CityFactory::generate(Progress* progress) const {
             }
         }
     }
+    if (progress)
+        progress->step("Generating", numCellsX, numCellsX);
     out.minCorner = Vec3{0.0f, 0.0f, lowest};
     out.maxCorner = Vec3{static_cast<float>(numCellsX) * cellSizeX,
                          static_cast<float>(numCellsY) * cellSizeY, highest};

@@ -1,6 +1,7 @@
 #include "cli/ExportTool.h"
 
 #include "cli/PngWriter.h"
+#include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
 #include "config/CityFactory.h"
 #include "grammar/Log.h"
@@ -213,7 +214,11 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return kExitExported;
     }
 
-    StreamLogSink stderrSink(stderr, ::isatty(STDERR_FILENO) == 1);
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    // Long runs show how far they are on a terminal; --quiet shows nothing but errors.
+    ProgressLine progress(stderr, terminal && !o.quiet);
+    StreamLogSink stderrSink(stderr, terminal);
+    stderrSink.setProgressLine(&progress);
     ErrorsOnlyLogSink errorsOnly(stderrSink);
     ScopedLogSink scopedSink(o.quiet ? static_cast<LogSink&>(errorsOnly) : stderrSink);
 
@@ -248,12 +253,13 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     CityFactory::Generated generated;
     for (long i = 0; i < o.generations; ++i)
-        generated = factory->generate();
+        generated = factory->generate(&progress);
 
     int status = kExitExported;
-    if (!o.output.empty() &&
-        !exportCity(*generated.city, o.output, o.constructionFile, generated.seed, o.exportOptions))
+    if (!o.output.empty() && !exportCity(*generated.city, o.output, o.constructionFile,
+                                         generated.seed, o.exportOptions, &progress))
         status = kExitWriteFailed;
+    progress.clear();
     if (!o.png.empty() && !drawPicture(generated, o, gl))
         status = kExitWriteFailed;
     generated.city.reset();

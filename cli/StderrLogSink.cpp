@@ -15,6 +15,8 @@ void StreamLogSink::endLine() {
 }
 
 void StreamLogSink::append(const LogChannel& channel, std::string_view text) {
+    if (progress_)
+        progress_->clear();
     while (!text.empty()) {
         if (!lineOpen_) {
             lineOpen_ = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/ProgressLine.h"
 #include "grammar/Log.h"
 
 #include <cstdio>
@@ -16,6 +17,8 @@ public:
     void append(const LogChannel& channel, std::string_view text) override;
     // Ends a line that a message left open.
     void finish();
+    // A progress line on the same stream, wiped before each piece of log text. Not owned.
+    void setProgressLine(ProgressLine* line) { progress_ = line; }
 
 private:
     void endLine();
@@ -24,6 +27,7 @@ private:
     bool colour_;
     bool lineOpen_ = false;
     bool coloured_ = false;
+    ProgressLine* progress_ = nullptr;
 };
 
 // Passes only the error channel on (for --quiet: a failure still says why).

@@ -163,6 +163,8 @@ bool streamScene(const CityFactory::CityDrawable& city, const ExportOptions& opt
     if (options.collapseMode == 2) {
         CollapsingSink collapsing;
         city.toVrmlScene(false, options.saveRoads, collapsing, progress);
+        if (progress)
+            progress->step("Writing", 0, 1);
         VRRef<VRShape> shape = collapsing.result();
         setGrey(*shape);
         root->addChild(originViewpoint());

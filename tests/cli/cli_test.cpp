@@ -163,6 +163,24 @@ TEST_F(Cli, ExportsAndLogsEachStep) {
                               ": No such file or directory\n");
 }
 
+TEST_F(Cli, LongRunShowsNoProgressWhenStderrIsNotATerminal) {
+    // Six hundred generations of a 100 x 100 city run past the two seconds after which a
+    // terminal would get a progress line; a file must get the log lines alone.
+    const std::string out = path("metropolis.wrl");
+    const std::string file = "examples/metropolis/metropolis.xml";
+    const Outcome r = tool({"-n", "600", "-m", "model", "--no-triangulate", "-o", out, file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.err);
+    std::size_t generated = 0;
+    std::string last;
+    for (std::string line; std::getline(lines, line); last = line) {
+        EXPECT_EQ(line.find_first_of("\r%"), std::string::npos) << line;
+        generated += line.rfind("Generated city [randomSeed=0x", 0) == 0;
+    }
+    EXPECT_EQ(generated, 600u);
+    EXPECT_EQ(last, "Saved as VRML to " + out);
+}
+
 TEST_F(Cli, MissingConstructionFileExitsOne) {
     const Outcome r = tool({"-o", path("x.wrl"), "no/such/city.xml"});
     EXPECT_EQ(r.status, 1);
