@@ -1,5 +1,7 @@
 #include "vrml/VRWriter.h"
 
+#include "vrml/FormatG.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -74,10 +76,7 @@ public:
     // printf "%g": six significant digits, trailing zeros dropped.
     void g(float value) {
         reserve(kNumber);
-        pos_ = std::to_chars(buf_.get() + pos_, buf_.get() + kSize, double(value),
-                             std::chars_format::general, 6)
-                   .ptr -
-               buf_.get();
+        pos_ = formatG(buf_.get() + pos_, value) - buf_.get();
     }
     // printf "%G".
     void bigG(double value) {
