@@ -1,31 +1,40 @@
 #!/usr/bin/env bash
-# End-to-end timing of ombrel-export on the 100 x 100 example in every collapse mode, with and
-# without triangulation: wall time, output size and rate, peak memory (GNU time).
-# Usage: bench/export_e2e.sh [construction file]   (after building the ombrel-export target)
+# End-to-end timing of ombrel-export in every collapse mode: wall and CPU time, output size and
+# rate, peak memory (GNU time), and the load average when the run started (the machine is
+# shared; compare runs taken at a similar load).
+# Usage: bench/export_e2e.sh [construction file] [faces]   (after building ombrel-export)
+#   faces: "both" (default: triangulated and as generated) or "triangulated"
+# The million-cell city: bench/export_e2e.sh examples/downtown/downtown-1024.xml triangulated
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tool=build/bin/ombrel-export
 cfg=${1:-examples/metropolis/metropolis.xml}
+faces=${2:-both}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
 [ -x "$tool" ] || { echo "build the ombrel-export target first" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "needs GNU time (package time)" >&2; exit 1; }
 
-printf '%-10s %-14s %9s %10s %9s %10s\n' mode faces wall_s size_MB MB_per_s peak_MB
+printf '%-10s %-14s %8s %8s %10s %9s %9s %6s\n' mode faces wall_s cpu_s size_MB MB_per_s peak_MB load
 for mode in normal building model; do
     for tri in yes no; do
+        [ "$tri" = no ] && [ "$faces" = triangulated ] && continue
         args=(-q -m "$mode" -o "$out/city.wrl")
         [ "$tri" = no ] && args+=(--no-triangulate)
+        load=$(cut -d' ' -f1 /proc/loadavg)
         /usr/bin/time -v -o "$out/time.txt" "$tool" "${args[@]}" "$cfg"
         wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$out/time.txt" |
             awk -F: '{ if (NF == 3) print $1 * 3600 + $2 * 60 + $3; else print $1 * 60 + $2 }')
+        cpu=$(awk -F': ' '/(User|System) time/ {s += $2} END {printf "%.2f", s}' "$out/time.txt")
         peak=$(awk -F': ' '/Maximum resident set size/ {printf "%.1f", $2 / 1024}' "$out/time.txt")
         bytes=$(stat -c %s "$out/city.wrl")
         mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }')
         rate=$(awk -v b="$bytes" -v t="$wall" 'BEGIN { printf "%.1f", (t > 0 ? b / 1e6 / t : 0) }')
         label=$([ "$tri" = yes ] && echo triangulated || echo as-generated)
-        printf '%-10s %-14s %9s %10s %9s %10s\n' "$mode" "$label" "$wall" "$mb" "$rate" "$peak"
+        printf '%-10s %-14s %8s %8s %10s %9s %9s %6s\n' "$mode" "$label" "$wall" "$cpu" "$mb" \
+            "$rate" "$peak" "$load"
+        rm -f "$out/city.wrl"
     done
 done

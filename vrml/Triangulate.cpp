@@ -12,6 +12,10 @@ struct Pt {
     float x, y;
 };
 
+// Result lists this long are handed to the node rather than copied (a copy is sized exactly,
+// the work list keeps its spare capacity, which matters for many small face sets only).
+constexpr std::size_t kHandOverEntries = std::size_t(1) << 16;
+
 // The predicates work on the stored 32-bit coordinates and compare exactly against zero.
 float area2(Pt a, Pt b, Pt c) {
     return (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
@@ -64,8 +68,8 @@ static_assert(sizeof(Pt) == 2 * sizeof(float));
 bool Triangulator::inside(P2 p, const std::vector<P2>& polygon) {
     const std::size_t n = polygon.size();
     std::size_t crossings = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const P2 a = polygon[(i + n - 1) % n]; // vertex i - 1
+    for (std::size_t i = 0, previous = n - 1; i < n; previous = i++) {
+        const P2 a = polygon[previous];
         const P2 b = polygon[i];
         const float ax = a.x - p.x, ay = a.y - p.y;
         const float bx = b.x - p.x, by = b.y - p.y;
@@ -339,14 +343,23 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
 
         if (!anyLarge)
             return 0;
-        // Copies first, so that running out of memory leaves the node as it was.
-        MFInt32 coord(coordIndex_), tex, color, normal;
+        // Copies first, so that running out of memory leaves the node as it was. A big list
+        // (a whole collapsed model) is handed over instead of copied: a copy would be a third
+        // list of that size at once.
+        auto take = [](MFInt32& work, MFInt32& out) {
+            if (work.size() >= kHandOverEntries)
+                out.swap(work);
+            else
+                out = work;
+        };
+        MFInt32 coord, tex, color, normal;
+        take(coordIndex_, coord);
         if (hasTex)
-            tex = texCoordIndex_;
+            take(texCoordIndex_, tex);
         if (hasColor)
-            color = colorIndex_;
+            take(colorIndex_, color);
         if (hasNormal)
-            normal = normalIndex_;
+            take(normalIndex_, normal);
         faces.coordIndex.swap(coord);
         if (hasTex)
             faces.texCoordIndex.swap(tex);
