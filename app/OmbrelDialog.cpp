@@ -387,7 +387,7 @@ void COmbrelDialog::OnGenerate() {
     cityMin = generated.minCorner;
     cityMax = generated.maxCorner;
     if (preview_) {
-        preview_->city = generated.city.get();
+        preview_->setCity(generated.city.get());
         preview_->setCameraHome(cameraFacingCity(cityMin, cityMax));
     }
     city_ = std::move(generated.city);

@@ -42,6 +42,10 @@ struct ProcessState {
     // Tags the OpenGL context that uploads textures now; the preview window and the headless
     // context each set their own, and null stands for a program's only context.
     const void* glContextTag = nullptr;
+    // Counts every texture upload and every texture object deleted or forgotten, so that
+    // whatever recorded texture names (the preview's compiled city) can tell they may be stale.
+    // Only ever grows, across resetProcessState too.
+    std::uint64_t textureObjectChanges = 0;
 
     // The city random generator's state; 0 at process start, set by loading a construction
     // file, otherwise only advanced.

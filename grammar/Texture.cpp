@@ -29,17 +29,19 @@ void Texture::deleteReleasedTextures() {
     ProcessState& process = processState();
     auto& released = process.releasedTextures;
     const void* context = process.glContextTag;
-    std::erase_if(released, [context](const ProcessState::ReleasedTexture& r) {
+    std::erase_if(released, [context, &process](const ProcessState::ReleasedTexture& r) {
         if (r.context != context) {
             return false;
         }
         GLuint name = r.name;
         glDeleteTextures(1, &name);
+        ++process.textureObjectChanges;
         return true;
     });
 }
 
 void Texture::forgetReleasedTextures(const void* contextTag) {
+    ++processState().textureObjectChanges;
     std::erase_if(
         processState().releasedTextures,
         [contextTag](const ProcessState::ReleasedTexture& r) { return r.context == contextTag; });
@@ -58,6 +60,7 @@ void Texture::bind() const {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glName_ = name;
         glContext_ = processState().glContextTag;
+        ++processState().textureObjectChanges;
         return;
     }
     glBindTexture(GL_TEXTURE_2D, glName_);
@@ -68,6 +71,14 @@ void Texture::releaseGL() {
         GLuint name = glName_;
         glDeleteTextures(1, &name);
         glName_ = 0;
+        ++processState().textureObjectChanges;
+    }
+}
+
+void Texture::forgetGL() {
+    if (glName_ != 0) {
+        glName_ = 0;
+        ++processState().textureObjectChanges;
     }
 }
 

@@ -51,6 +51,7 @@ public:
     // (gluBuild2DMipmaps, linear magnification) when it has not been uploaded yet. A texture
     // without an image binds 0, so the face is drawn untextured. Needs a current context; it
     // also deletes the texture objects of textures that died since (see the destructor).
+    // Uploads and deletions count in processState().textureObjectChanges.
     void bind() const;
     // The OpenGL texture name, 0 while not uploaded.
     unsigned int glName() const { return glName_; }
@@ -58,7 +59,7 @@ public:
     // next bind uploads again.
     void releaseGL();
     // Drops the texture name without deleting it, for when its context is already gone.
-    void forgetGL() { glName_ = 0; }
+    void forgetGL();
 
     // Deletes, in the current context, the texture objects that died textures left behind in
     // it (the context tagged processState().glContextTag).

@@ -6,6 +6,10 @@ CCityWindow::CCityWindow(std::uint8_t colorBits_) : COpenGLTraversableWindow(col
     camera().toggles[1] = 1;
 }
 
+CCityWindow::~CCityWindow() {
+    releaseGLNow();
+}
+
 void CCityWindow::InitGL() {
     view_.initGL();
 }
@@ -18,6 +22,10 @@ void CCityWindow::DrawGL() {
     SceneToggles toggles;
     toggles.skyBackdrop = camera().toggles[1] != 0;
     view_.drawGL(city, camera().state(), toggles);
+}
+
+void CCityWindow::ReleaseGL() {
+    view_.releaseGL();
 }
 
 } // namespace ombrel

@@ -14,9 +14,17 @@ class CCityWindow : public COpenGLTraversableWindow {
 public:
     // 24 depth bits and no stencil; the backdrop is on from the start.
     explicit CCityWindow(std::uint8_t colorBits);
+    // Frees the city's display list in the window's context.
+    ~CCityWindow() override;
 
-    // The city to draw, not owned; null draws the backdrop and axes only.
+    // The city to draw, not owned; null draws the backdrop and axes only. Set it through
+    // setCity when the city it held may be gone: a new city made at the same address would
+    // otherwise be taken for the old one.
     const Drawable* city = nullptr;
+    void setCity(const Drawable* newCity) {
+        city = newCity;
+        view_.forgetCity();
+    }
 
     // Puts the camera and its home in front of a new city; speed and step are kept.
     void setCameraHome(const CameraState& home) { camera().setHome(home); }
@@ -27,6 +35,7 @@ protected:
     void InitGL() override;
     void ResizeGL(int sizeType, int width, int height) override;
     void DrawGL() override;
+    void ReleaseGL() override;
 
 private:
     SceneView view_;

@@ -43,11 +43,25 @@ COpenGLWindow::COpenGLWindow(std::uint8_t colorBits_, std::uint8_t depthBits_,
 }
 
 COpenGLWindow::~COpenGLWindow() {
+    // The context is destroyed after this part of the window is gone: nothing may call back.
+    if (QOpenGLContext* ctx = context()) {
+        disconnect(ctx, &QOpenGLContext::aboutToBeDestroyed, this, nullptr);
+    }
     // Texture objects left behind in this context go with it.
     if (const void* tag = context()) {
         Texture::forgetReleasedTextures(tag);
         if (processState().glContextTag == tag) {
             processState().glContextTag = nullptr;
+        }
+    }
+}
+
+void COpenGLWindow::releaseGLNow() {
+    if (glUsable_ && context() && context()->isValid()) {
+        makeCurrent();
+        if (IsCurrent()) {
+            tagContext();
+            ReleaseGL();
         }
     }
 }
@@ -131,6 +145,10 @@ void COpenGLWindow::initializeGL() {
         return;
     }
     tagContext();
+    // Each context is new (Qt may replace it when the window moves); what lives in it is freed
+    // before it goes.
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &COpenGLWindow::releaseGLNow,
+            Qt::DirectConnection);
     if (!InitView()) {
         glUsable_ = false;
     }

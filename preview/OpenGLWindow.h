@@ -41,6 +41,13 @@ protected:
     virtual void ResizeGL(int sizeType, int width, int height) = 0;
     virtual void InitGL() = 0;
     virtual void DrawGL() {}
+    // Called with the context current just before it goes (the window's end, or Qt making a
+    // new one when the window moves): frees what lives only in it. The next context gets
+    // InitView again.
+    virtual void ReleaseGL() {}
+    // For the destructors of derived windows, which must free their OpenGL objects while they
+    // are still whole: runs ReleaseGL now when the window has a usable context.
+    void releaseGLNow();
 
     // Shows the "ERROR" message box with an exclamation icon and an OK button.
     static void showGLError(const char* text);

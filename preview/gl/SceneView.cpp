@@ -1,6 +1,7 @@
 #include "preview/gl/SceneView.h"
 
 #include "grammar/DrawFactory.h"
+#include "grammar/ProcessState.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -18,6 +19,22 @@ void SceneView::initGL() {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glEnable(GL_CULL_FACE);
+    cityList_ = 0;
+    forgetCity();
+}
+
+void SceneView::forgetCity() {
+    listReady_ = false;
+    listRefused_ = false;
+    drawnCity_ = nullptr;
+}
+
+void SceneView::releaseGL() {
+    if (cityList_ != 0) {
+        glDeleteLists(cityList_, 1);
+        cityList_ = 0;
+    }
+    forgetCity();
 }
 
 void SceneView::resizeGL(int w, int h) {
@@ -66,22 +83,71 @@ std::vector<std::uint8_t> SceneView::backdropImage(int w, int h) {
     return image;
 }
 
+void SceneView::drawBackdrop() {
+    if (backdropWidth_ != viewWidth_ || backdropHeight_ != viewHeight_ || backdrop_.empty()) {
+        backdrop_ = backdropImage(viewWidth_, viewHeight_);
+        backdropWidth_ = viewWidth_;
+        backdropHeight_ = viewHeight_;
+        ++backdropBuilds_;
+    }
+    const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
+    glDisable(GL_TEXTURE_2D);
+    glDepthMask(GL_FALSE);
+    // The raster position is never set, so the image lands at the lower-left corner.
+    glDrawPixels(viewWidth_, viewHeight_, GL_RGB, GL_UNSIGNED_BYTE, backdrop_.data());
+    glDepthMask(GL_TRUE);
+    if (textured) {
+        glEnable(GL_TEXTURE_2D);
+    }
+}
+
+void SceneView::drawCity(const Drawable& city) {
+    std::uint64_t& textureChanges = processState().textureObjectChanges;
+    const bool same = drawnCity_ == &city && drawnTextures_ == textureChanges;
+    if (same && listReady_) {
+        glCallList(cityList_);
+        return;
+    }
+    if (same && !listRefused_) {
+        if (cityList_ == 0) {
+            cityList_ = glGenLists(1);
+        }
+        if (cityList_ != 0) {
+            // Every texture it binds was uploaded by the last frame, so the recording holds
+            // texture names only, never images.
+            glNewList(cityList_, GL_COMPILE_AND_EXECUTE);
+            city.render();
+            glEndList();
+            ++cityListBuilds_;
+            // A list the driver had no memory for is undefined: this city is drawn afresh
+            // every frame instead. A texture uploaded or freed meanwhile would have put an
+            // image or a dead name into the list: record again next frame.
+            listRefused_ = glGetError() == GL_OUT_OF_MEMORY;
+            listReady_ = !listRefused_ && textureChanges == drawnTextures_;
+            if (!listReady_) {
+                glNewList(cityList_, GL_COMPILE); // give the memory back
+                glEndList();
+                drawnTextures_ = textureChanges;
+            }
+            return;
+        }
+    }
+    if (!same) {
+        listReady_ = false;
+        listRefused_ = false;
+    }
+    city.render();
+    drawnCity_ = &city;
+    drawnTextures_ = textureChanges;
+}
+
 void SceneView::drawGL(const Drawable* city, const CameraState& camera,
-                       const SceneToggles& toggles) const {
+                       const SceneToggles& toggles) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
 
     if (toggles.skyBackdrop && viewWidth_ > 0 && viewHeight_ > 0) {
-        const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
-        glDisable(GL_TEXTURE_2D);
-        glDepthMask(GL_FALSE);
-        // The raster position is never set, so the image lands at the lower-left corner.
-        const std::vector<std::uint8_t> image = backdropImage(viewWidth_, viewHeight_);
-        glDrawPixels(viewWidth_, viewHeight_, GL_RGB, GL_UNSIGNED_BYTE, image.data());
-        glDepthMask(GL_TRUE);
-        if (textured) {
-            glEnable(GL_TEXTURE_2D);
-        }
+        drawBackdrop();
     }
 
     gluLookAt(0.0, 0.0, 0.0, 0.0, 20.0, 0.0, 0.0, 0.0, 1.0);
@@ -101,7 +167,7 @@ void SceneView::drawGL(const Drawable* city, const CameraState& camera,
     glEnd();
 
     if (city) {
-        city->render();
+        drawCity(*city);
     }
 }
 
