@@ -28,6 +28,42 @@ namespace {
 constexpr XMLSize_t kEntityExpansionLimit = 10000;
 // A construction file is text of a few kilobytes; anything near this is not one.
 constexpr std::uintmax_t kMaxFileSize = 64u * 1024 * 1024;
+// Elements may nest this deep. A city needs far less; and the XML library looks namespace
+// prefixes up through every open element, so each level makes every element below it slower:
+// a hundred thousand levels would take minutes before failing anyway.
+constexpr XMLSize_t kMaxElementDepth = 1000;
+
+// Thrown out of the parse when the elements nest deeper than kMaxElementDepth.
+struct ElementsTooDeep {};
+
+// The DOM parser, stopping as soon as an element opens deeper than kMaxElementDepth.
+class DepthBoundedParser : public XercesDOMParser {
+public:
+    using XercesDOMParser::XercesDOMParser;
+
+    void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
+                      const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
+                      const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override {
+        if (++depth_ > kMaxElementDepth) {
+            throw ElementsTooDeep{};
+        }
+        const XMLSize_t depth = depth_;
+        XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
+                                      isRoot);
+        // An empty element has no end event of its own unless the base class made one.
+        if (isEmpty && depth_ == depth) {
+            --depth_;
+        }
+    }
+    void endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const elemPrefix) override {
+        --depth_;
+        XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    }
+
+private:
+    XMLSize_t depth_ = 0;
+};
 
 std::u16string toXml(const std::string& utf8) {
     std::u16string out;
@@ -119,7 +155,7 @@ std::string findSchemaFile() {
 bool CityFactory::load(const std::string& path) {
     clear();
 
-    XercesDOMParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+    DepthBoundedParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
     parser.setValidationScheme(XercesDOMParser::Val_Always);
     parser.setDoNamespaces(true);
     parser.setDoSchema(true);
@@ -191,6 +227,11 @@ bool CityFactory::load(const std::string& path) {
         if (DOMImplementation::loadDOMExceptionMsg(e.code, message, 2047)) {
             errorLog << "\tMessage is: " << xmlView(message) << "\r\n";
         }
+        failed = true;
+    } catch (const ElementsTooDeep&) {
+        reporter.closeLine();
+        errorLog << "Elements are nested more than " << kMaxElementDepth << " levels deep"
+                 << "\r\n";
         failed = true;
     } catch (...) {
         reporter.closeLine();
