@@ -1,10 +1,39 @@
 #include "grammar/DrawFactories.h"
 
+#include "grammar/Log.h"
 #include "grammar/Texture.h"
 
+#include <array>
 #include <cmath>
 
 namespace ombrel {
+
+namespace {
+
+// Huge values in a construction file (1e39 reads as the largest float) can push a shape past
+// the float range; such a shape would reach the preview and the exported file as "inf" and
+// "nan". It is left out with a warning instead, and the state stays as it was.
+bool finite(const std::array<Vec2, 4>& corners, std::initializer_list<float> more) {
+    for (const Vec2& v : corners) {
+        if (!std::isfinite(v.x) || !std::isfinite(v.y)) {
+            return false;
+        }
+    }
+    for (const float f : more) {
+        if (!std::isfinite(f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::unique_ptr<Drawable> outOfRange(const char* element) {
+    warningLog << element << " with coordinates out of range ignored"
+               << "\r\n";
+    return nullptr;
+}
+
+} // namespace
 
 std::shared_ptr<Texture> DrawTexturedFactory::pickTexture() const {
     return textureGroup ? textureGroup->pick() : nullptr;
@@ -21,6 +50,9 @@ std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {
     floor->baseHeight = state.height;
     floor->colour = state.colour;
     floor->noColor = noColor;
+    if (!finite(floor->corners, {floor->baseHeight})) {
+        return outOfRange("DrawFloor");
+    }
     return floor;
 }
 
@@ -44,6 +76,9 @@ std::unique_ptr<Drawable> DrawBoxFactory::create(GrammarState& state) const {
         box->repeatS = t->relativeToWidth ? std::ceil(t->scalex * widthRepeat) : t->scalex;
         box->repeatT = t->relativeToHeight ? std::ceil(t->scaley * heightRepeat) : t->scaley;
     }
+    if (!finite(box->corners, {box->baseHeight, top, box->repeatS, box->repeatT})) {
+        return outOfRange("DrawBox");
+    }
     state.height = top;
     return box;
 }
@@ -60,6 +95,9 @@ std::unique_ptr<Drawable> DrawPyramidFactory::create(GrammarState& state) const 
     pyramid->colour = state.colour;
     pyramid->noColor = noColor;
     pyramid->apex = Vec3{centre.x, centre.y, top};
+    if (!finite(pyramid->corners, {pyramid->baseHeight, centre.x, centre.y, top})) {
+        return outOfRange("DrawPyramid");
+    }
     state.height = top;
     return pyramid;
 }

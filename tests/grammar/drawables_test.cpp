@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,43 @@ TEST_F(DrawableTest, BoxCaptureAndRepeats) {
         EXPECT_EQ(box->colour, 0x00507F60u) << c.name;
         EXPECT_EQ(box->corners[1], (Vec2{0, 10})) << c.name;
         EXPECT_EQ(processState().lastTexture, c.tex) << c.name;
+    }
+}
+
+TEST_F(DrawableTest, ShapesBeyondTheFloatRangeAreLeftOut) {
+    constexpr float kMax = 3.4028235e38f; // what 1e39 in a file reads as
+    struct Case {
+        const char* name;
+        std::unique_ptr<DrawFactory> factory;
+        GrammarState state;
+        const char* warning;
+    };
+    GrammarState farCell = GrammarState::forRect(kMax, 0, kMax, 10, 0);
+    farCell.v2.x = farCell.v3.x = -kMax; // the pyramid's centre overflows, the corners do not
+    GrammarState infinite = cell(5);
+    infinite.v1.x = std::numeric_limits<float>::infinity();
+    GrammarState notANumber = cell(5);
+    notANumber.height = std::nanf("");
+    Case cases[] = {
+        {"box top", std::make_unique<DrawBoxFactory>(false, nullptr, FloatRange(kMax)), cell(kMax),
+         "DrawBox with coordinates out of range ignored\r\n"},
+        {"box repeats",
+         std::make_unique<DrawBoxFactory>(false, groupOf(texture(1, kMax, false, true)),
+                                          FloatRange(60)),
+         cell(5), "DrawBox with coordinates out of range ignored\r\n"},
+        {"pyramid centre", std::make_unique<DrawPyramidFactory>(false, nullptr, FloatRange(1)),
+         farCell, "DrawPyramid with coordinates out of range ignored\r\n"},
+        {"floor corner", std::make_unique<DrawFloorFactory>(), infinite,
+         "DrawFloor with coordinates out of range ignored\r\n"},
+        {"floor height", std::make_unique<DrawFloorFactory>(), notANumber,
+         "DrawFloor with coordinates out of range ignored\r\n"},
+    };
+    for (Case& c : cases) {
+        log.clear();
+        const float height = c.state.height;
+        EXPECT_EQ(c.factory->create(c.state), nullptr) << c.name;
+        EXPECT_EQ(log.text(), c.warning) << c.name;
+        EXPECT_TRUE(c.state.height == height || std::isnan(height)) << c.name << ": state kept";
     }
 }
 
