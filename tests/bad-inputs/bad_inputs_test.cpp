@@ -1,0 +1,403 @@
+// The catalogue of bad construction files: each one runs through the built ombrel-export in a
+// scratch folder of its own, and must give exactly its messages and exit status, without a
+// crash, a hang, a memory blow-up, a file written beside the output or a half-written output.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kTool = fs::path(OMBREL_BIN_DIR) / "ombrel-export";
+const fs::path kData = OMBREL_TEST_DATA_DIR;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+// Generous bounds: a case that needs more is hung or blowing up, not slow.
+const std::chrono::seconds kTimeLimit(kSanitized ? 300 : 60);
+constexpr long kMemoryLimitKiB = (kSanitized ? 3L : 1L) << 20;
+
+const std::string kSecret = "TOP-SECRET-LOCAL-CONTENT";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// Every file and folder below `dir` with its size and time: what a run may not touch.
+std::map<std::string, std::string> listing(const fs::path& dir) {
+    std::map<std::string, std::string> entries;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
+        std::ostringstream what;
+        if (e.is_regular_file())
+            what << "file " << e.file_size() << " "
+                 << e.last_write_time().time_since_epoch().count();
+        else
+            what << (e.is_directory() ? "folder" : "other");
+        entries[fs::relative(e.path(), dir).string()] = what.str();
+    }
+    return entries;
+}
+
+// Whether an output line is the expected one; "@HEX@" in `expected` stands for eight hexadecimal
+// digits (a seed taken from the clock).
+bool sameLine(const std::string& expected, const std::string& actual) {
+    const std::size_t at = expected.find("@HEX@");
+    if (at == std::string::npos)
+        return expected == actual;
+    const std::string tail = expected.substr(at + 5);
+    return actual.size() == expected.size() + 3 && actual.compare(0, at, expected, 0, at) == 0 &&
+           actual.compare(at + 8, std::string::npos, tail) == 0 &&
+           actual.find_first_not_of("0123456789ABCDEF", at) >= at + 8;
+}
+
+struct Outcome {
+    bool timedOut = false;
+    bool signalled = false;
+    int status = -1;
+    long peakKiB = 0;
+    std::string err;
+};
+
+// Runs ombrel-export with `args` from `dir`; its streams go to files beside `dir`.
+Outcome runTool(const fs::path& dir, const std::vector<std::string>& args) {
+    const fs::path errFile = dir.string() + ".stderr";
+    const fs::path outFile = dir.string() + ".stdout";
+    std::vector<std::string> strings{kTool.string()};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : strings)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 ||
+            ::dup2(err, 2) < 0)
+            ::_exit(126);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Outcome run;
+    if (pid < 0)
+        return run;
+    const auto deadline = std::chrono::steady_clock::now() + kTimeLimit;
+    int raw = 0;
+    rusage usage{};
+    while (::wait4(pid, &raw, WNOHANG, &usage) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            run.timedOut = true;
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &raw, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.signalled = WIFSIGNALED(raw);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.peakKiB = usage.ru_maxrss;
+    run.err = readFile(errFile);
+    fs::remove(errFile);
+    fs::remove(outFile);
+    return run;
+}
+
+struct BadInput {
+    const char* file; // in files/; the case is named after it
+    int status;       // expected exit status
+    // The exact lines on standard error; "@DIR@" stands for the absolute scratch folder.
+    std::vector<std::string> lines;
+    // Writes inputs too big to keep in the repository into the scratch folder.
+    std::function<void(const fs::path&)> prepare = nullptr;
+};
+
+std::string caseName(const BadInput& c) {
+    std::string name = fs::path(c.file).stem().string();
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+void PrintTo(const BadInput& c, std::ostream* os) {
+    *os << c.file;
+}
+
+class BadInputs : public testing::TestWithParam<BadInput> {};
+
+TEST_P(BadInputs, FailsCleanlyWithItsMessages) {
+    const BadInput& c = GetParam();
+    const fs::path dir = fs::path(testing::TempDir()) / "bad-inputs" / caseName(c);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy(kData / "assets", dir / "assets", fs::copy_options::recursive);
+    if (fs::exists(kData / "files" / c.file))
+        fs::copy_file(kData / "files" / c.file, dir / c.file);
+    if (c.prepare)
+        c.prepare(dir);
+    const auto before = listing(dir);
+
+    const Outcome run = runTool(dir, {"-o", "out.wrl", c.file});
+
+    ASSERT_FALSE(run.timedOut) << c.file << " still ran after " << kTimeLimit.count() << " s";
+    ASSERT_FALSE(run.signalled) << c.file << " crashed:\n" << run.err;
+    EXPECT_LE(run.peakKiB, kMemoryLimitKiB) << c.file;
+    EXPECT_TRUE(run.status >= 0 && run.status <= 3) << c.file << " exited with " << run.status;
+    EXPECT_EQ(run.status, c.status) << c.file << ":\n" << run.err;
+    std::vector<std::string> expected;
+    for (const std::string& line : c.lines)
+        expected.push_back(replaceAll(line, "@DIR@", dir.string()));
+    std::vector<std::string> lines = splitLines(run.err);
+    for (std::size_t i = 0; i < lines.size() && i < expected.size(); ++i)
+        if (sameLine(expected[i], lines[i]))
+            lines[i] = expected[i];
+    EXPECT_EQ(lines, expected) << c.file;
+    EXPECT_EQ(run.err.find(kSecret), std::string::npos) << c.file;
+
+    // Nothing appears or changes but the output, which is whole or absent.
+    auto after = listing(dir);
+    const fs::path output = dir / "out.wrl";
+    if (run.status == 0) {
+        ASSERT_TRUE(fs::is_regular_file(output)) << c.file;
+        const std::string text = readFile(output);
+        EXPECT_EQ(text.rfind("#VRML V2.0 utf8\r\n", 0), 0u) << c.file;
+        const std::string end = "]\r\n}\r\n";
+        EXPECT_TRUE(text.size() > end.size() &&
+                    text.compare(text.size() - end.size(), end.size(), end) == 0)
+            << c.file << " ends with: " << text.substr(text.size() > 80 ? text.size() - 80 : 0);
+        EXPECT_EQ(text.find(kSecret), std::string::npos) << c.file;
+        std::istringstream words(text);
+        for (std::string word; words >> word;)
+            EXPECT_TRUE(word != "nan" && word != "-nan" && word != "inf" && word != "-inf")
+                << c.file << " holds the number " << word;
+        after.erase("out.wrl");
+    } else {
+        EXPECT_FALSE(fs::exists(output)) << c.file;
+    }
+    EXPECT_EQ(after, before) << c.file;
+    if (run.status != 0) {
+        // A failed run leaves the city exported before as it was.
+        std::ofstream(output, std::ios::binary) << "previous city\n";
+        const auto kept = listing(dir);
+        EXPECT_EQ(runTool(dir, {"-o", "out.wrl", c.file}).status, c.status) << c.file;
+        EXPECT_EQ(readFile(output), "previous city\n") << c.file;
+        EXPECT_EQ(listing(dir), kept) << c.file;
+    }
+    if (!testing::Test::HasFailure())
+        fs::remove_all(dir);
+}
+
+// Lines shared by many cases.
+const std::string kFailed = "ERROR  : Failed parsing input file - fix errors and reload";
+std::vector<std::string> failedParse(const std::string& file, std::vector<std::string> errors) {
+    std::vector<std::string> lines{"Parsing " + file + " ... "};
+    for (std::string& e : errors)
+        lines.push_back("ERROR  : " + e);
+    lines.push_back(kFailed);
+    return lines;
+}
+std::string at(const std::string& file, int line, int column) {
+    return "Error at file \"" + file + "\", line " + std::to_string(line) + ", column " +
+           std::to_string(column);
+}
+// A successful run: the load's lines, the generation's, then the export's.
+std::vector<std::string> exported(const std::string& file, std::vector<std::string> loading,
+                                  std::vector<std::string> generating = {},
+                                  const std::string& seed = "0x00000001") {
+    std::vector<std::string> lines{"Parsing " + file + " ... "};
+    lines.insert(lines.end(), loading.begin(), loading.end());
+    lines.push_back("Successfully loaded " + file);
+    lines.insert(lines.end(), generating.begin(), generating.end());
+    lines.push_back("Generated city [randomSeed=" + seed + "]");
+    lines.push_back("Triangulating the entire model");
+    lines.push_back("Saved as VRML to out.wrl");
+    return lines;
+}
+
+void writeDeepElements(const fs::path& dir) {
+    constexpr int kDepth = 100000;
+    std::ofstream out(dir / "deep-elements.xml");
+    out << "<Ombrel xmlns:x=\"urn:example:extension\" numCellsX=\"1\" numCellsY=\"1\" "
+           "cellSizeX=\"10\" cellSizeY=\"10\" randomSeed=\"1\">";
+    for (int i = 0; i < kDepth; ++i)
+        out << "<x:e>";
+    for (int i = 0; i < kDepth; ++i)
+        out << "</x:e>";
+    out << "</Ombrel>\n";
+}
+
+const std::string kRepeatCut =
+    "WARNING: Call repeat 4294967295 is too large - at most 65536 repetitions will be made";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
+    // Files that are no construction file at all.
+    BadInput{"missing.xml", 1, {"ERROR  : Specified configuration file doesn't exist: missing.xml"}},
+    BadInput{"folder.xml", 1, {"Parsing folder.xml ... ", "ERROR  : Cannot read folder.xml: it is not a file", kFailed},
+             [](const fs::path& dir) { fs::create_directory(dir / "folder.xml"); }},
+    BadInput{"empty.xml", 1, failedParse("empty.xml", {
+        at("empty.xml", 1, 1), "\tMessage: invalid document structure"})},
+    BadInput{"binary.xml", 1, failedParse("binary.xml", {
+        at("binary.xml", 1, 1), "\tMessage: invalid byte '\xef\xbf\xbd' at position 1 of a 1-byte sequence"})},
+    BadInput{"not-well-formed.xml", 1, failedParse("not-well-formed.xml", {
+        at("not-well-formed.xml", 6, 3), "\tMessage: expected end of tag 'Building'"})},
+    BadInput{"truncated.xml", 1, failedParse("truncated.xml", {
+        at("truncated.xml", 4, 26), "\tMessage: unexpected end of input"})},
+    BadInput{"wrong-root.xml", 1, failedParse("wrong-root.xml", {
+        at("wrong-root.xml", 2, 66), "\tMessage: no declaration found for element 'City'",
+        at("wrong-root.xml", 2, 66), "\tMessage: attribute 'numCellsX' is not declared for element 'City'",
+        at("wrong-root.xml", 2, 66), "\tMessage: attribute 'numCellsY' is not declared for element 'City'",
+        at("wrong-root.xml", 2, 66), "\tMessage: attribute 'cellSizeX' is not declared for element 'City'",
+        at("wrong-root.xml", 2, 66), "\tMessage: attribute 'cellSizeY' is not declared for element 'City'"})},
+    BadInput{"schema-invalid.xml", 1, failedParse("schema-invalid.xml", {
+        at("schema-invalid.xml", 3, 67), "\tMessage: missing required attribute 'cellSizeY'",
+        at("schema-invalid.xml", 4, 22), "\tMessage: no declaration found for element 'Tower'",
+        at("schema-invalid.xml", 4, 22), "\tMessage: attribute 'height' is not declared for element 'Tower'",
+        at("schema-invalid.xml", 5, 39), "\tMessage: no character data is allowed by content model",
+        at("schema-invalid.xml", 6, 10), "\tMessage: element 'Tower' is not allowed for content model '(Street|Building|Procedure|TextureGroup|())'"})},
+    BadInput{"own-schema.xml", 1, failedParse("own-schema.xml", {
+        at("own-schema.xml", 6, 11), "\tMessage: no declaration found for element 'Tower'",
+        at("own-schema.xml", 7, 10), "\tMessage: element 'Tower' is not allowed for content model '(Street|Building|Procedure|TextureGroup|())'"})},
+    // Text encodings and entities.
+    BadInput{"utf16-bom.xml", 0, exported("utf16-bom.xml", {})},
+    BadInput{"entity-bomb.xml", 1, failedParse("entity-bomb.xml", {
+        at("entity-bomb.xml", 14, 41), "\tMessage: parser has encountered more than '10000' entity expansions in the document; this is the limit imposed by the application"})},
+    BadInput{"external-entity.xml", 1, failedParse("external-entity.xml", {
+        at("external-entity.xml", 7, 37), "\tMessage: unable to open external entity 'assets/secret.txt'"})},
+    BadInput{"external-dtd.xml", 1, failedParse("external-dtd.xml", {
+        at("external-dtd.xml", 3, 45), "\tMessage: unable to open DTD document 'assets/secret.txt'"})},
+    // Sizes and counts.
+    BadInput{"huge-grid.xml", 1, failedParse("huge-grid.xml", {
+        "numCellsX x numCellsY is 100000 x 100000 = 10000000000 cells; at most 16777216 are allowed"})},
+    BadInput{"negative-counts.xml", 1, failedParse("negative-counts.xml", {
+        "numCellsX x numCellsY is 4294967291 x 4294967291 = 18446744030759878681 cells; at most 16777216 are allowed"})},
+    BadInput{"long-numbers.xml", 1, failedParse("long-numbers.xml", {
+        "numCellsX x numCellsY is 1 x 3825205247 = 3825205247 cells; at most 16777216 are allowed"})},
+    BadInput{"negative-spacing.xml", 1, failedParse("negative-spacing.xml", {
+        "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is not allowed)"})},
+    BadInput{"huge-push.xml", 0, exported("huge-push.xml", {
+        "WARNING: Push count 4000000000 is too large - only 65536 copies will be pushed"}, {
+        "WARNING: State stack is full (1048576 entries) - Push cut short"})},
+    BadInput{"negative-grammar-counts.xml", 0, exported("negative-grammar-counts.xml", {
+        "WARNING: firstStreetCrossX must not exceed streetEveryX - default value is taken instead",
+        "WARNING: Push count 4294967293 is too large - only 65536 copies will be pushed",
+        kRepeatCut,
+        "WARNING: UINT range [4294967295,2] is in wrong order, flipping",
+        kRepeatCut})},
+    BadInput{"zero-cells.xml", 0, exported("zero-cells.xml", {})},
+    BadInput{"no-definitions.xml", 0, exported("no-definitions.xml", {})},
+    // Numbers that are none, or too large for a float, in every numeric attribute.
+    BadInput{"nan-root.xml", 0, exported("nan-root.xml", {
+        "WARNING: randomSeed 'NaN' is not a hexadecimal number - a seed from the clock is taken instead"},
+        {}, "0x@HEX@")},
+    BadInput{"nan-grammar.xml", 0, exported("nan-grammar.xml", {
+        "WARNING: Float range [1,0] is in wrong order, flipping",
+        "WARNING: UINT range [1,0] is in wrong order, flipping"}, {
+        "WARNING: ScaleTo exact on an edge of length 0 ignored",
+        "WARNING: Poping from an empty stack ignored"})},
+    BadInput{"inf-root.xml", 0, exported("inf-root.xml", {
+        "WARNING: randomSeed '-inf' is not a hexadecimal number - a seed from the clock is taken instead"},
+        {}, "0x@HEX@")},
+    BadInput{"inf-grammar.xml", 0, exported("inf-grammar.xml", {
+        "WARNING: Float range [1,0] is in wrong order, flipping",
+        "WARNING: UINT range [1,0] is in wrong order, flipping"}, {
+        "WARNING: ScaleTo exact on an edge of length 0 ignored",
+        "WARNING: Poping from an empty stack ignored"})},
+    BadInput{"1e39-root.xml", 0, exported("1e39-root.xml", {}, {}, "0x00001E39")},
+    BadInput{"1e39-grammar.xml", 0, exported("1e39-grammar.xml", {
+        "WARNING: Float range [3.40282e+38,1] is in wrong order, flipping",
+        "WARNING: Float range [3.40282e+38,2] is in wrong order, flipping"}, {
+        "WARNING: DrawBox with coordinates out of range ignored",
+        "WARNING: DrawPyramid with coordinates out of range ignored",
+        "WARNING: DrawFloor with coordinates out of range ignored",
+        "WARNING: DrawBox with coordinates out of range ignored",
+        "WARNING: DrawBox with coordinates out of range ignored",
+        "WARNING: DrawBox with coordinates out of range ignored"})},
+    BadInput{"bad-seed.xml", 0, exported("bad-seed.xml", {}, {}, "0x9ABCDEF0")},
+    // Grammar shapes.
+    BadInput{"ranges-without-brackets.xml", 0, exported("ranges-without-brackets.xml", {
+        "WARNING: Float range [30,5] is in wrong order, flipping",
+        "WARNING: UINT range [3,1] is in wrong order, flipping"})},
+    BadInput{"empty-names.xml", 0, exported("empty-names.xml", {
+        "WARNING: Failed loading texture  (it will not be used)",
+        "WARNING: Placing an undefined building part named ' ' - ignored",
+        "WARNING: Use of undefined texture group ' ' ignored"})},
+    BadInput{"call-itself.xml", 0, exported("call-itself.xml", {
+        "WARNING: Placing an undefined building part named 'self' - ignored",
+        "WARNING: Placing an undefined building part named 'pong' - ignored"})},
+    BadInput{"deep-300.xml", 1, failedParse("deep-300.xml", {
+        "Grammar elements are nested more than 256 levels deep (Maybe and ChooseOption inside each other)"})},
+    BadInput{"deep-elements.xml", 1, failedParse("deep-elements.xml", {
+        "Elements are nested more than 1000 levels deep"}), writeDeepElements},
+    BadInput{"unknown-words.xml", 0, exported("unknown-words.xml", {
+        "WARNING: firstStreetCrossX must not exceed streetEveryX - default value is taken instead",
+        "WARNING: Unknown road type \"diagonal\" - road definition ignored",
+        "WARNING: Ignoring unknown element name \"x:Park\"",
+        "WARNING: Unknown DrawBox closed value 'maybe' - ignored",
+        "WARNING: Unknown where 'middle' in scaleTo node, overriding with 'center'",
+        "WARNING: Unknown scaleType 'huge' in scaleTo node, overriding with 'relative'",
+        "WARNING: Use of undefined texture group 'nowhere' ignored",
+        "WARNING: Ignoring not-supported x:Option under ChooseOption",
+        "WARNING: Ignoring streetSizeX since there are no \"vertical\" typed streets defined"}, {
+        "WARNING: Last texture group used with no last texture",
+        "WARNING: Poping from an empty stack ignored",
+        "WARNING: Last texture group used with no last texture",
+        "WARNING: Poping from an empty stack ignored"})},
+    // Textures.
+    BadInput{"pattern-directory.xml", 0, exported("pattern-directory.xml", {
+        "Looking for texture files from pattern 'assets/o*'",
+        "\tAdding '@DIR@/assets/ofolder'",
+        "WARNING: Failed loading texture @DIR@/assets/ofolder (it will not be used)",
+        "\tAdding '@DIR@/assets/one.png'"})},
+    BadInput{"pattern-not-image.xml", 0, exported("pattern-not-image.xml", {
+        "Looking for texture files from pattern 'assets/*.txt'",
+        "\tAdding '@DIR@/assets/notes.txt'",
+        "WARNING: Failed loading texture @DIR@/assets/notes.txt (it will not be used)",
+        "\tAdding '@DIR@/assets/secret.txt'",
+        "WARNING: Failed loading texture @DIR@/assets/secret.txt (it will not be used)",
+        "WARNING: Failed loading texture assets/text.png (it will not be used)"})},
+    BadInput{"image-1x1.xml", 0, exported("image-1x1.xml", {})},
+    BadInput{"image-20000.xml", 0, exported("image-20000.xml", {
+        "WARNING: Failed loading texture assets/huge.png (it will not be used)"})},
+    BadInput{"texture-spaces-accents.xml", 0, exported("texture-spaces-accents.xml", {
+        "Looking for texture files from pattern 'assets/vieille façade/*été.png'",
+        "\tAdding '@DIR@/assets/vieille façade/brique rouge été.png'"})}
+), [](const testing::TestParamInfo<BadInput>& info) { return caseName(info.param); });
+// clang-format on
+
+} // namespace
