@@ -150,11 +150,10 @@ private:
     MFInt32 coordIndex_;
 };
 
-// Writes the export's scene (the mode already checked) without ever holding the whole city's
-// scene graph: normal and per-building modes write building by building, the model mode keeps
-// only the merged faces. The bytes are those of writeVrml on exportScene's tree.
-bool streamScene(const CityFactory::CityDrawable& city, const ExportOptions& options,
-                 std::FILE* out, const std::string& header, Progress* progress) {
+} // namespace
+
+bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& options,
+                   std::FILE* out, const std::string& header, Progress* progress) {
     std::optional<Triangulator> triangulator;
     if (options.triangulateEverything)
         triangulator.emplace();
@@ -181,6 +180,8 @@ bool streamScene(const CityFactory::CityDrawable& city, const ExportOptions& opt
     writer.closeGroup();
     return writer.finish();
 }
+
+namespace {
 
 void reportFailure(const std::string& path, int error) {
     errorLog << "Could not save VRML to " << path << ": " << std::strerror(error) << "\r\n";
@@ -243,7 +244,7 @@ bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
         return false;
     }
     errno = 0;
-    if (!streamScene(city, checked, file.stream(), header, progress)) {
+    if (!writeCityVrml(city, checked, file.stream(), header, progress)) {
         const int error = errno ? errno : EIO;
         file.discard();
         reportFailure(path, error);

@@ -8,6 +8,7 @@
 #include "vrml/VRNode.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace ombrel {
@@ -29,6 +30,13 @@ std::string exportHeader(const std::string& constructionFile, std::uint32_t rand
 // VRML's y-up, holding the "Origin" Viewpoint and the city node built by the collapse mode (a
 // mode outside 0..2 is taken as 0). Triangulates every face set when asked.
 VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city, const ExportOptions& options);
+
+// Writes the scene of exportScene, preceded by the first line and `header`, to an open stream
+// without ever holding the city's whole scene graph: the normal and per-building modes write
+// building by building, the model mode keeps only the merged faces. Logs nothing (a mode
+// outside 0..2 is taken as 0 without a word). Returns false when a write failed.
+bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& options,
+                   std::FILE* out, const std::string& header, Progress* progress = nullptr);
 
 // Writes the city as a VRML 2.0 file with the configuration header naming constructionFile and
 // randomSeed. Returns false on failure, which is reported on errorLog; an existing file at path

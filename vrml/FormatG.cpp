@@ -78,21 +78,36 @@ char* formatG(char* out, float value) {
     const std::uint64_t mantissa = (bits & 0x7FFFFF) | 0x800000;
     const int exponent = power - 23;
     const int p = 5 - e10;
-    std::uint64_t numerator = mantissa;
-    std::uint64_t denominator = 1;
-    if (p >= 0)
-        numerator *= kPow10[p];
-    else
-        denominator = kPow10[-p];
-    if (exponent >= 0)
-        numerator <<= exponent;
-    else
-        denominator <<= -exponent;
-    std::uint64_t digits = numerator / denominator;
-    const std::uint64_t twiceRemainder = (numerator - digits * denominator) * 2;
-    if (twiceRemainder == denominator)
-        return fallback(out, value); // a tie: leave it to the library's rule
-    if (twiceRemainder > denominator)
+    std::uint64_t digits = 0;
+    bool roundUp = false;
+    if (p >= 0 && exponent < 0) {
+        // Below a million the divisor is a power of two: a shift, the remainder a mask.
+        const std::uint64_t numerator = mantissa * kPow10[p];
+        const int shift = -exponent;
+        digits = numerator >> shift;
+        const std::uint64_t remainder = numerator & ((std::uint64_t(1) << shift) - 1);
+        const std::uint64_t half = std::uint64_t(1) << (shift - 1);
+        if (remainder == half)
+            return fallback(out, value); // a tie: leave it to the library's rule
+        roundUp = remainder > half;
+    } else {
+        std::uint64_t numerator = mantissa;
+        std::uint64_t denominator = 1;
+        if (p >= 0)
+            numerator *= kPow10[p];
+        else
+            denominator = kPow10[-p];
+        if (exponent >= 0)
+            numerator <<= exponent;
+        else
+            denominator <<= -exponent;
+        digits = numerator / denominator;
+        const std::uint64_t twiceRemainder = (numerator - digits * denominator) * 2;
+        if (twiceRemainder == denominator)
+            return fallback(out, value);
+        roundUp = twiceRemainder > denominator;
+    }
+    if (roundUp)
         ++digits;
     if (digits == 1000000) {
         digits = 100000;

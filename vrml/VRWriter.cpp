@@ -99,6 +99,16 @@ public:
     }
     void d(std::int32_t value) {
         reserve(kNumber);
+        // Face lists are mostly small indices and terminators.
+        if (value >= 0 && value < 10) {
+            buf_[pos_++] = char('0' + value);
+            return;
+        }
+        if (value == -1) {
+            buf_[pos_++] = '-';
+            buf_[pos_++] = '1';
+            return;
+        }
         pos_ = std::to_chars(buf_.get() + pos_, buf_.get() + kSize, value).ptr - buf_.get();
     }
 
