@@ -1,5 +1,5 @@
-// Cost of the preview's sky backdrop (computed afresh every frame, so it follows the window's
-// area) and of one generator-log append as the log grows (it must not grow with the log).
+// Cost of the preview's sky backdrop (built again whenever the window's size changes; it follows
+// the area) and of one generator-log append as the log grows (it must not grow with the log).
 #include "app/AppSetup.h"
 #include "app/OmbrelDialog.h"
 #include "preview/gl/SceneView.h"
