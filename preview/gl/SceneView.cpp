@@ -1,5 +1,6 @@
 #include "preview/gl/SceneView.h"
 
+#include "config/CityFactory.h"
 #include "grammar/DrawFactory.h"
 #include "grammar/ProcessState.h"
 
@@ -101,6 +102,20 @@ void SceneView::drawBackdrop() {
     }
 }
 
+namespace {
+
+// The recording takes about 1.7 KB of driver memory per cell of the bundled cities; past this
+// many cells (512 x 512) it would cost more memory than the little time it saves is worth.
+constexpr std::size_t kMaxRecordedCells = 512 * 512;
+
+bool tooBigToRecord(const Drawable& city) {
+    const auto* whole = dynamic_cast<const CityFactory::CityDrawable*>(&city);
+    return whole &&
+           whole->buildingDrawables.size() + whole->roadDrawables.size() > kMaxRecordedCells;
+}
+
+} // namespace
+
 void SceneView::drawCity(const Drawable& city) {
     std::uint64_t& textureChanges = processState().textureObjectChanges;
     const bool same = drawnCity_ == &city && drawnTextures_ == textureChanges;
@@ -134,7 +149,7 @@ void SceneView::drawCity(const Drawable& city) {
     }
     if (!same) {
         listReady_ = false;
-        listRefused_ = false;
+        listRefused_ = tooBigToRecord(city);
     }
     city.render();
     drawnCity_ = &city;

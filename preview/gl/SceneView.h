@@ -21,8 +21,10 @@ struct SceneToggles {
 // To keep a big city smooth, the city's drawing is recorded in a display list the second time
 // the same city is drawn (a one-off picture never pays for it) and replayed from then on; the
 // list is recorded afresh when the city changes or when any texture object is uploaded, deleted
-// or forgotten (its name may then be stale or reused). The backdrop image is built again only
-// when the size changes. The frames are the same as drawing everything afresh.
+// or forgotten (its name may then be stale or reused). A generated city of more than 512 x 512
+// cells is never recorded (the recording would take some 1.7 KB per cell). The backdrop image
+// is built again only when the size changes. The frames are the same as drawing everything
+// afresh.
 class SceneView {
 public:
     SceneView() = default;
@@ -83,7 +85,7 @@ private:
     std::uint64_t drawnTextures_ = 0;
     unsigned int cityList_ = 0; // display list name in this view's context, 0 for none
     bool listReady_ = false;    // cityList_ holds drawnCity_ as of drawnTextures_
-    bool listRefused_ = false;  // the driver had no memory for drawnCity_'s list
+    bool listRefused_ = false;  // drawnCity_ is too big to record, or the driver had no memory
     std::uint64_t cityListBuilds_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "grammar/Texture.h"
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"
+#include "vrml/VRNode.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
@@ -170,6 +171,33 @@ TEST_F(CityListTest, BackdropFollowsTheSizeOnly) {
             top = row[0] | row[1] << 8 | row[2] << 16;
         }
         EXPECT_EQ(top, gl_->pixel(0, kHeight - 1) & 0xFFFFFF) << s.name;
+    }
+}
+
+// A generated city past 512 x 512 cells is drawn afresh every frame: its recording would take
+// far more memory than it saves time.
+TEST_F(CityListTest, HugeCityIsNeverRecorded) {
+    struct Nothing : Drawable {
+        void render() const override {}
+        VRRef<VRNode> toVrml() const override { return nullptr; }
+    };
+    struct Case {
+        const char* name;
+        std::size_t cells;
+        std::uint64_t listBuilds; // after three frames
+    };
+    const Case cases[] = {{"512 x 512 recorded", 512 * 512, 1},
+                          {"one cell more drawn afresh", 512 * 512 + 1, 1}};
+    for (const Case& c : cases) {
+        CityFactory::CityDrawable city;
+        for (std::size_t i = 0; i < c.cells; ++i) {
+            city.roadDrawables.push_back(std::make_unique<Nothing>());
+        }
+        for (int frame = 0; frame < 3; ++frame) {
+            view_.drawGL(&city, camera_);
+        }
+        EXPECT_EQ(c.listBuilds, view_.cityListBuilds()) << c.name;
+        view_.forgetCity();
     }
 }
 
