@@ -23,8 +23,9 @@ struct SceneToggles {
 // list is recorded afresh when the city changes or when any texture object is uploaded, deleted
 // or forgotten (its name may then be stale or reused). A generated city of more than 512 x 512
 // cells is never recorded (the recording would take some 1.7 KB per cell). The backdrop image
-// is built again only when the size changes. The frames are the same as drawing everything
-// afresh.
+// is built again only when the size changes. The frames are those of drawing everything afresh,
+// except where the driver cuts recorded quadrilaterals into triangles along the other diagonal
+// than in immediate mode (Mesa does): a few pixels then differ by a colour level.
 class SceneView {
 public:
     SceneView() = default;
