@@ -2,6 +2,7 @@
 
 #include "vrml/FormatG.h"
 
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -76,7 +77,16 @@ public:
     // printf "%g": six significant digits, trailing zeros dropped.
     void g(float value) {
         reserve(kNumber);
-        pos_ = formatG(buf_.get() + pos_, value) - buf_.get();
+        // A city repeats its numbers (corners shared by a box's points, texture coordinates,
+        // colours): the text of recent ones is kept and copied.
+        const auto bits = std::bit_cast<std::uint32_t>(value);
+        CachedNumber& slot = numbers_[(bits * 2654435761u) >> (32 - kCacheBits)];
+        if (slot.length == 0 || slot.bits != bits) {
+            slot.bits = bits;
+            slot.length = std::uint8_t(formatG(slot.text, value) - slot.text);
+        }
+        std::memcpy(buf_.get() + pos_, slot.text, kFormatGMax);
+        pos_ += slot.length;
     }
     // printf "%G".
     void bigG(double value) {
@@ -139,6 +149,14 @@ private:
     std::FILE* file_ = nullptr;
     std::string* text_ = nullptr;
     std::unique_ptr<char[]> buf_{new char[kSize]};
+    static_assert(kNumber >= kFormatGMax);
+    static constexpr int kCacheBits = 12;
+    struct CachedNumber {
+        std::uint32_t bits = 0;
+        std::uint8_t length = 0; // 0: empty
+        char text[kFormatGMax] = {};
+    };
+    std::unique_ptr<CachedNumber[]> numbers_{new CachedNumber[std::size_t(1) << kCacheBits]};
     std::size_t pos_ = 0;
     bool ok_ = true;
 };
