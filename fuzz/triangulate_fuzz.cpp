@@ -1,6 +1,7 @@
-// Feeds arbitrary face sets to the triangulation and the writer: any points (NaN and infinity
-// included), any index lists, per-vertex or per-face parallel lists. Nothing may crash, hang or
-// read out of bounds, and every index written must come from the input.
+// Feeds arbitrary face sets to the triangulation and the writer: up to 200 points of any float
+// value (NaN and infinity included), any index lists, per-vertex or per-face parallel lists.
+// Nothing may crash, hang or read out of bounds, and every index written must come from the
+// input.
 #include "vrml/Triangulate.h"
 #include "vrml/VRWriter.h"
 
@@ -24,6 +25,10 @@ struct Reader {
     }
 };
 
+constexpr int kMaxPoints = 200;
+// Indices run a little past the points so that faces naming missing points turn up too.
+constexpr int kIndexSpan = kMaxPoints + 16;
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     auto faces = makeNode<VRIndexedFaceSet>();
     auto coord = makeNode<VRCoordinate>();
-    for (int i = 0; i < points % 64; ++i) {
+    for (int i = 0; i < points % (kMaxPoints + 1); ++i) {
         Vec3 p;
         if (!in.take(p))
             break;
@@ -43,12 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     faces->setCoord(std::move(coord));
     faces->colorPerVertex = flags & 1;
     faces->normalPerVertex = flags & 2;
-    std::int8_t index;
-    // The rest: small indices (-1 ends a face); every few go to the parallel lists too.
-    for (std::size_t k = 0; in.take(index) && k < 4096; ++k) {
-        faces->coordIndex.push_back(index < -1 ? -1 : index);
+    std::int16_t raw;
+    // The rest: indices (negative ends a face); every few go to the parallel lists too.
+    for (std::size_t k = 0; in.take(raw) && k < 4096; ++k) {
+        const std::int32_t index = raw < 0 ? -1 : raw % kIndexSpan;
+        faces->coordIndex.push_back(index);
         if (flags & 4)
-            faces->texCoordIndex.push_back(index);
+            faces->texCoordIndex.push_back(flags & 32 ? raw : index);
         if ((flags & 8) && k % 3 == 0)
             faces->colorIndex.push_back(index);
         if ((flags & 16) && k % 2 == 0)
