@@ -53,6 +53,7 @@ CityFactory::Generated CityFactory::generate(Progress* progress) const {
     float lowest = 1000000.0f;
     float highest = -1.0f;
 
+    process.cellsCut = 0;
     const bool streetsOn = streetEveryX != 0 && streetEveryY != 0;
     reserveCells(city, streetsOn);
     // The code texts are looked up once: map entries stay where they are.
@@ -128,6 +129,11 @@ CityFactory::Generated CityFactory::generate(Progress* progress) const {
     out.maxCorner = Vec3{static_cast<float>(numCellsX) * cellSizeX,
                          static_cast<float>(numCellsY) * cellSizeY, highest};
 
+    if (process.cellsCut > 0) {
+        warningLog << "Grammar too large - " << process.cellsCut << " cell(s) stopped after "
+                   << CityCellFactory::kMaxCellSteps << " steps"
+                   << "\r\n";
+    }
     char seedText[16];
     std::snprintf(seedText, sizeof seedText, "0x%08X", out.seed);
     infoLog << "Generated city [randomSeed=" << seedText << "]"

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "grammar/DrawFactory.h"
+#include "grammar/ProcessState.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -18,6 +20,29 @@ public:
     CityCellFactory(const CityCellFactory&) = delete;
     CityCellFactory& operator=(const CityCellFactory&) = delete;
 
+    // Most grammar steps (an element evaluated, or one repetition of a Call) one cell may take.
+    // Calls nested in Calls multiply their repeats, so a few lines of a construction file could
+    // otherwise ask for billions of drawables and never finish; a cell that runs out stops
+    // evaluating and keeps what it drew so far.
+    static constexpr std::uint32_t kMaxCellSteps = 1u << 20;
+
+    // Starts a cell's step count; createCell and the city's street and building cells call it.
+    static void beginCell() { processState().cellSteps = 0; }
+    // Counts one step of the current cell; false once the cell has taken kMaxCellSteps (the
+    // first refusal counts the cell in processState().cellsCut).
+    static bool takeStep() {
+        ProcessState& process = processState();
+        if (process.cellSteps < kMaxCellSteps) {
+            ++process.cellSteps;
+            return true;
+        }
+        if (process.cellSteps == kMaxCellSteps) {
+            ++process.cellSteps;
+            ++process.cellsCut;
+        }
+        return false;
+    }
+
     // The grammar elements in document order.
     std::vector<std::unique_ptr<DrawFactory>> children;
 
@@ -29,8 +54,9 @@ public:
     // building colour, and evaluates the container on it.
     virtual std::unique_ptr<Drawable> createCell(float x0, float y0, float x1, float y1) const;
 
-    // Every child in order on the same state; each result that is not none is appended. Always
-    // returns a compound, empty when nothing was drawn.
+    // Every child in order on the same state; each result that is not none is appended. Stops
+    // early when the cell runs out of steps. Always returns a compound, empty when nothing was
+    // drawn.
     std::unique_ptr<CompoundDrawable> sequence(GrammarState& state) const;
 };
 

@@ -41,7 +41,7 @@ std::unique_ptr<Drawable> CallFactory::create(GrammarState& state) const {
         return compound;
     }
     compound->children.reserve(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
+    for (std::uint32_t i = 0; i < n && CityCellFactory::takeStep(); ++i) {
         compound->append(procedure->create(state));
     }
     return compound;

@@ -38,7 +38,9 @@ public:
 };
 
 // Call: runs a procedure body repeat.sample() times, each repetition starting from the state the
-// previous one left, and returns their results in one compound (empty for 0 repetitions).
+// previous one left, and returns their results in one compound (empty for 0 repetitions). Each
+// repetition is a step of the cell (CityCellFactory::takeStep); the repetitions stop when the
+// cell runs out.
 class CallFactory : public DrawFactory {
 public:
     // Most repetitions one run makes; a negative repeat in the file reads as about four billion.

@@ -55,6 +55,10 @@ struct ProcessState {
     // The texture that the most recent pick of an ordinary texture group returned.
     std::shared_ptr<Texture> lastTexture;
     VrmlTagCodes vrmlTagCodes;
+    // Grammar steps the current cell has taken (see CityCellFactory::takeStep), and the cells of
+    // the current generation that ran out of steps.
+    std::uint32_t cellSteps = 0;
+    std::uint32_t cellsCut = 0;
     // The block that new drawables are cut from.
     DrawableArena drawableArena;
 };

@@ -295,5 +295,40 @@ TEST_F(GenerateTest, GeneratingAgainContinuesTheSequence) {
     EXPECT_EQ(cellsOf(again.city->buildingDrawables), cellsOf(first.city->buildingDrawables));
 }
 
+// Two Calls of 65536 repeats, one inside the other, asked for four
+// billion floors per cell and never finished. Each cell now stops after its step budget, the
+// next cell gets a fresh budget, and one warning counts the cells cut short.
+TEST_F(GenerateTest, NestedCallRepeatsStopAtTheCellStepBudget) {
+    auto leaf = std::make_shared<BBlockFactory>();
+    leaf->add(std::make_unique<DrawFloorFactory>());
+    auto middle = std::make_shared<BBlockFactory>();
+    middle->add(std::make_unique<CallFactory>(leaf, UintRange(CallFactory::kMaxRepeat)));
+    auto building = std::make_unique<CityBuildingFactory>();
+    building->add(std::make_unique<CallFactory>(middle, UintRange(CallFactory::kMaxRepeat)));
+    CityFactory f;
+    f.numCellsX = 2;
+    f.numCellsY = 1;
+    f.cellSizeX = 10;
+    f.cellSizeY = 10;
+    f.buildings.add(1, std::move(building));
+    log.clear();
+    CityFactory::Generated g = f.generate();
+
+    ASSERT_EQ(g.city->buildingDrawables.size(), 2u);
+    for (const auto& cell : g.city->buildingDrawables) {
+        // Building sequence -> outer Call -> its repetitions -> inner Call -> floors.
+        std::size_t floors = 0;
+        const auto& outer = dynamic_cast<const CompoundDrawable&>(
+            *dynamic_cast<const CompoundDrawable&>(*cell).children.at(0));
+        for (const auto& rep : outer.children)
+            for (const auto& inner : dynamic_cast<const CompoundDrawable&>(*rep).children)
+                floors += dynamic_cast<const CompoundDrawable&>(*inner).children.size();
+        EXPECT_GT(floors, 0u);
+        EXPECT_LT(floors, std::size_t(CityCellFactory::kMaxCellSteps));
+    }
+    EXPECT_EQ(log.text(), "Grammar too large - 2 cell(s) stopped after 1048576 steps\r\n"
+                          "Generated city [randomSeed=0x00000000]\r\n");
+}
+
 } // namespace
 } // namespace ombrel
