@@ -17,7 +17,7 @@ mkdir -p "$work/corpus" "$work/seeds" "$work/artifacts"
 # Construction files: the bundled cities, the loader's test files and the bad-input catalogue.
 seed_files() {
     for f in "$root"/examples/*/*.xml "$root"/tests/config/data/*.xml \
-        "$root"/tests/bad-inputs/*.xml; do
+        "$root"/tests/bad-inputs/files/*.xml; do
         [ -f "$f" ] && echo "$f"
     done
     return 0
