@@ -2,13 +2,13 @@
 # End-to-end timing of ombrel-export in every collapse mode: wall and CPU time, output size and
 # rate, peak memory (GNU time), and the load average when the run started (the machine is
 # shared; compare runs taken at a similar load).
-# Usage: bench/export_e2e.sh [construction file] [faces]   (after building ombrel-export)
+# Usage: [OMBREL_EXPORT=tool] bench/export_e2e.sh [construction file] [faces]
 #   faces: "both" (default: triangulated and as generated) or "triangulated"
 # The million-cell city: bench/export_e2e.sh examples/downtown/downtown-1024.xml triangulated
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tool=build/bin/ombrel-export
+tool=${OMBREL_EXPORT:-build/bin/ombrel-export} # another build to compare with
 cfg=${1:-examples/metropolis/metropolis.xml}
 faces=${2:-both}
 out=$(mktemp -d)
