@@ -22,6 +22,11 @@ void SceneView::initGL() {
     glEnable(GL_CULL_FACE);
     cityList_ = 0;
     forgetCity();
+    // A context made anew for a window that keeps its size gets no resize: it needs the
+    // viewport and projection all the same.
+    if (viewWidth_ > 0 || viewHeight_ > 0) {
+        resizeGL(viewWidth_, viewHeight_);
+    }
 }
 
 void SceneView::forgetCity() {

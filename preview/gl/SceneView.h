@@ -36,7 +36,8 @@ public:
 
     // One-time OpenGL state: depth test, normalisation, nicest perspective hint, smooth shading,
     // 2-D texturing, black clear colour, byte-aligned unpacking, back-face culling. Called for
-    // each new context: a display list of an earlier context is forgotten (it went with it).
+    // each new context: a display list of an earlier context is forgotten (it went with it),
+    // and the viewport and projection of the last size are set again.
     void initGL();
 
     // Viewport and a 45-degree perspective (near 5, far 7000) for a client area of w x h pixels.

@@ -10,6 +10,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
+#include <memory>
+
 namespace ombrel {
 namespace {
 
@@ -103,6 +106,36 @@ private slots:
         }
         QVERIFY2(red > 0, "the x axis lies on the square");
         window_->city = nullptr;
+    }
+
+    // The recorded city lives in the window's context: when Qt replaces the context (the window
+    // moves into another one), the recording goes with the old one and is made again.
+    void newContextRecordsTheCityAgain() {
+        GroundSquare square;
+        window_->setCity(&square);
+        window_->setCameraHome(cameraFacingCity({-50, -50, 0}, {50, 50, 100}));
+        const QImage before = frame();
+        frame();
+        frame();
+        QCOMPARE(window_->sceneView().cityListBuilds(), std::uint64_t(1));
+        auto holder = std::make_unique<QWidget>();
+        holder->resize(120, 100);
+        window_->setParent(holder.get());
+        // Whatever fails below, the window goes back to being its own before the holder goes.
+        const std::unique_ptr<QWidget, std::function<void(QWidget*)>> giveBack(
+            holder.get(), [this](QWidget*) {
+                window_->setParent(nullptr);
+                window_->setCity(nullptr);
+            });
+        holder->show();
+        QVERIFY(QTest::qWaitForWindowExposed(holder.get()));
+        for (int i = 0; i < 3; ++i) {
+            const QImage again = frame();
+            QCOMPARE(again.size(), before.size());
+            QVERIFY2(again == before,
+                     qPrintable(QStringLiteral("frame %1 in the new context").arg(i)));
+        }
+        QCOMPARE(window_->sceneView().cityListBuilds(), std::uint64_t(2));
     }
 
     void heldKeysMoveTheCameraOnTheTimer() {
