@@ -231,6 +231,7 @@ void COmbrelDialog::createPreview() {
         return;
     }
     preview_ = window;
+    connect(preview_, &COpenGLWindow::contextGoing, this, &COmbrelDialog::releasePreviewTextures);
     preview_->resize(500, 500);
     preview_->show();
     preview_->MakeCurrent();
@@ -329,6 +330,20 @@ void COmbrelDialog::releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> 
         } else {
             t->forgetGL();
         }
+    }
+}
+
+void COmbrelDialog::releasePreviewTextures() {
+    const bool current = preview_ && preview_->IsCurrent();
+    for (const auto& t : heldTextures()) {
+        if (current) {
+            t->releaseGL();
+        } else {
+            t->forgetGL();
+        }
+    }
+    if (current) {
+        Texture::deleteReleasedTextures();
     }
 }
 

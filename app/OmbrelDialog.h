@@ -108,6 +108,9 @@ private:
     // city use any more.
     void releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> before);
     std::vector<std::shared_ptr<Texture>> heldTextures() const;
+    // The preview's context is going (Qt replaces it): texture objects go with it and upload
+    // again into the next one.
+    void releasePreviewTextures();
 
     std::unique_ptr<CityFactory> cityFactory_;
     std::unique_ptr<CityFactory::CityDrawable> city_;

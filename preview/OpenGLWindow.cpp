@@ -147,8 +147,13 @@ void COpenGLWindow::initializeGL() {
     tagContext();
     // Each context is new (Qt may replace it when the window moves); what lives in it is freed
     // before it goes.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &COpenGLWindow::releaseGLNow,
-            Qt::DirectConnection);
+    connect(
+        context(), &QOpenGLContext::aboutToBeDestroyed, this,
+        [this] {
+            releaseGLNow();
+            emit contextGoing();
+        },
+        Qt::DirectConnection);
     if (!InitView()) {
         glUsable_ = false;
     }

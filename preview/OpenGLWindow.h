@@ -31,6 +31,13 @@ public:
     // False once the window's context could not be created; it then draws nothing.
     bool glUsable() const { return glUsable_; }
 
+signals:
+    // Qt is about to replace the window's context (it moved into another window), which is
+    // current now: whatever else lives in it (texture objects) must be let go, to be made again
+    // in the next one. Not sent when the window itself goes.
+    void contextGoing();
+
+public:
     // The size type passed to ResizeGL (the window system's restored/minimised/maximised kind).
     enum SizeType { SizeRestored = 0, SizeMinimized = 1, SizeMaximized = 2 };
 

@@ -149,6 +149,30 @@ private slots:
         QVERIFY(cam.orientation == identityMat3());
     }
 
+    // When Qt replaces the preview's context, the textures upload again into the new one:
+    // the same textured frame comes back.
+    void newPreviewContextKeepsTheTextures() {
+        generateWith(examplePath("town"));
+        CCityWindow* preview = dialog_->preview();
+        const auto frame = [preview] {
+            return preview->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+        };
+        frame();
+        const QImage before = frame(); // the one before left a texture bound, like every later one
+        QWidget holder;
+        holder.resize(preview->size());
+        preview->setParent(&holder);
+        holder.show();
+        const bool exposed = QTest::qWaitForWindowExposed(&holder);
+        frame();
+        const QImage again = frame();
+        const QImage replayed = frame();
+        preview->setParent(nullptr); // the holder must not take the preview with it
+        QVERIFY(exposed);
+        QVERIFY(again == before);
+        QVERIFY(replayed == before);
+    }
+
     void generatedCityShowsInThePreview() {
         generateWith(examplePath("town"));
         const QImage frame =
