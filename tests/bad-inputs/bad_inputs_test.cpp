@@ -310,6 +310,12 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
         "numCellsX x numCellsY is 1 x 3825205247 = 3825205247 cells; at most 16777216 are allowed"})},
     BadInput{"negative-spacing.xml", 1, failedParse("negative-spacing.xml", {
         "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is not allowed)"})},
+    BadInput{"huge-repeat.xml", 0, exported("huge-repeat.xml", {
+        "WARNING: Call repeat 4000000000 is too large - at most 65536 repetitions will be made",
+        "WARNING: Call repeat 4000000000 is too large - at most 65536 repetitions will be made",
+        "WARNING: Call repeat 4000000000 is too large - at most 65536 repetitions will be made",
+        kRepeatCut}, {
+        "WARNING: Grammar too large - 1 cell(s) stopped after 1048576 steps"})},
     BadInput{"huge-push.xml", 0, exported("huge-push.xml", {
         "WARNING: Push count 4000000000 is too large - only 65536 copies will be pushed"}, {
         "WARNING: State stack is full (1048576 entries) - Push cut short"})},
