@@ -162,14 +162,18 @@ bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& o
     if (options.collapseMode == 2) {
         CollapsingSink collapsing;
         city.toVrmlScene(false, options.saveRoads, collapsing, progress);
-        if (progress)
-            progress->step("Writing", 0, 1);
         VRRef<VRShape> shape = collapsing.result();
         setGrey(*shape);
         root->addChild(originViewpoint());
         root->addChild(std::move(shape));
-        if (triangulator)
+        // One face set: these steps cannot say how far they are, only that they run.
+        if (triangulator) {
+            if (progress)
+                progress->step("Triangulating", 0, 1);
             triangulateTree(root.get(), *triangulator);
+        }
+        if (progress)
+            progress->step("Writing", 0, 1);
         return writeVrml(root.get(), out, header);
     }
     VRStreamWriter writer(out, header);
