@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -62,8 +63,10 @@ constexpr std::uint32_t kMaxCells = 16;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Harness harness;
     // Every input starts from the same process state (the stack a Push left, the last
-    // texture), so a crash file replays alone exactly as it ran in the session.
+    // texture, the C random generator), so a crash file replays alone exactly as it ran in the
+    // session.
     resetProcessState();
+    std::srand(1);
     {
         std::ofstream out(harness.file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
