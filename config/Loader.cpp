@@ -204,6 +204,15 @@ bool CityFactory::load(const std::string& path) {
                      << "\r\n";
             failed = true;
         }
+        if (!failed && !special && fs::file_size(path, ec) > kMaxFileSize && !ec) {
+            // Refused before the parser sees it: parsing it would build a document of
+            // gigabytes.
+            reporter.closeLine();
+            errorLog << "Cannot read " << path << ": it is larger than "
+                     << kMaxFileSize / (1024 * 1024) << " MiB"
+                     << "\r\n";
+            failed = true;
+        }
         if (!failed && !reporter.sawErrors()) {
             if (const std::optional<std::string> bytes = readWholeFile(path)) {
                 BytesSource source(*bytes, path);

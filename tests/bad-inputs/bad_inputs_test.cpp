@@ -261,6 +261,16 @@ void writeDeepElements(const fs::path& dir) {
     out << "</Ombrel>\n";
 }
 
+// A valid city followed by 65 MiB of comment: too big to be a construction file.
+void writeHugeFile(const fs::path& dir) {
+    std::ofstream out(dir / "huge-file.xml", std::ios::binary);
+    out << "<Ombrel numCellsX=\"1\" numCellsY=\"1\" cellSizeX=\"10\" cellSizeY=\"10\"/>\n<!--";
+    const std::string line(1023, ' ');
+    for (int i = 0; i < 65 * 1024; ++i)
+        out << line << '\n';
+    out << "-->\n";
+}
+
 const std::string kRepeatCut =
     "WARNING: Call repeat 4294967295 is too large - at most 65536 repetitions will be made";
 
@@ -302,6 +312,8 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
     BadInput{"external-dtd.xml", 1, failedParse("external-dtd.xml", {
         at("external-dtd.xml", 3, 45), "\tMessage: unable to open DTD document 'assets/secret.txt'"})},
     // Sizes and counts.
+    BadInput{"huge-file.xml", 1, failedParse("huge-file.xml", {
+        "Cannot read huge-file.xml: it is larger than 64 MiB"}), writeHugeFile},
     BadInput{"huge-grid.xml", 1, failedParse("huge-grid.xml", {
         "numCellsX x numCellsY is 100000 x 100000 = 10000000000 cells; at most 16777216 are allowed"})},
     BadInput{"negative-counts.xml", 1, failedParse("negative-counts.xml", {
