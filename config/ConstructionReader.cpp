@@ -393,15 +393,24 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
     if (pattern.parent_path().string().find('*') != std::string::npos) {
         return;
     }
-    const fs::path folder = patternFolder(pattern.parent_path());
-    std::vector<fs::path> matches;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (globMatch(namePattern, it->path().filename().string())) {
-            matches.push_back(it->path());
+    const auto search = [&](const fs::path& folder) {
+        std::vector<fs::path> found;
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            if (globMatch(namePattern, it->path().filename().string())) {
+                found.push_back(it->path());
+            }
         }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    std::vector<fs::path> matches = search(patternFolder(pattern.parent_path()));
+    // Like a plain path, a relative pattern that matches nothing from the current directory
+    // is tried beside the construction file, so "*.png" finds the images next to the file.
+    if (matches.empty() && !pattern.is_absolute() && !baseFolder_.empty()) {
+        std::error_code ec;
+        matches = search(fs::absolute(baseFolder_ / pattern.parent_path(), ec).lexically_normal());
     }
-    std::sort(matches.begin(), matches.end());
     for (const fs::path& match : matches) {
         infoLog << "\tAdding '" << match.string() << "'"
                 << "\r\n";

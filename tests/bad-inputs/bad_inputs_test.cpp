@@ -261,6 +261,20 @@ void writeDeepElements(const fs::path& dir) {
     out << "</Ombrel>\n";
 }
 
+// A city in a folder of its own, with its images beside it, loaded from the folder above.
+void writeCityInFolder(const fs::path& dir) {
+    fs::create_directories(dir / "city" / "images");
+    fs::copy_file(kData / "assets" / "one.png", dir / "city" / "images" / "wall.png");
+    fs::copy_file(kData / "assets" / "one.png", dir / "city" / "roof.png");
+    std::ofstream(dir / "city" / "pattern-beside.xml")
+        << "<Ombrel numCellsX=\"1\" numCellsY=\"1\" cellSizeX=\"10\" cellSizeY=\"10\" "
+           "randomSeed=\"1\">\n"
+           "  <TextureGroup name=\"t\"><Texture imageURL=\"*.png\"/>"
+           "<Texture imageURL=\"images/w*.png\"/></TextureGroup>\n"
+           "  <Building><DrawBox height=\"5\" useTextureGroup=\"t\"/></Building>\n"
+           "</Ombrel>\n";
+}
+
 // A valid city followed by 65 MiB of comment: too big to be a construction file.
 void writeHugeFile(const fs::path& dir) {
     std::ofstream out(dir / "huge-file.xml", std::ios::binary);
@@ -409,6 +423,11 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
         "\tAdding '@DIR@/assets/secret.txt'",
         "WARNING: Failed loading texture @DIR@/assets/secret.txt (it will not be used)",
         "WARNING: Failed loading texture assets/text.png (it will not be used)"})},
+    BadInput{"city/pattern-beside.xml", 0, exported("city/pattern-beside.xml", {
+        "Looking for texture files from pattern '*.png'",
+        "\tAdding '@DIR@/city/roof.png'",
+        "Looking for texture files from pattern 'images/w*.png'",
+        "\tAdding '@DIR@/city/images/wall.png'"}), writeCityInFolder},
     BadInput{"image-1x1.xml", 0, exported("image-1x1.xml", {})},
     BadInput{"image-20000.xml", 0, exported("image-20000.xml", {
         "WARNING: Failed loading texture assets/huge.png (it will not be used)"})},
