@@ -117,37 +117,21 @@ public:
         for (VRRef<VRShape>& shape : collectWorldShapes(holder.get(), false)) {
             if (++shapes_ == 1)
                 first_ = shape;
-            if (!shape->geometry || shape->geometry->type != VR_INDEXED_FACE_SET)
-                continue;
-            const auto& f = static_cast<const VRIndexedFaceSet&>(*shape->geometry);
-            if (!f.coord)
-                continue;
-            const auto offset = static_cast<std::int32_t>(points_.size());
-            points_.insert(points_.end(), f.coord->point.begin(), f.coord->point.end());
-            for (std::int32_t index : f.coordIndex)
-                coordIndex_.push_back(index == -1 ? -1 : index + offset);
-            if (!f.coordIndex.empty() && f.coordIndex.back() != -1)
-                coordIndex_.push_back(-1);
+            merger_.add(*shape);
         }
     }
     VRRef<VRShape> result() {
         if (shapes_ == 1)
             return cloneAs(first_.get());
         auto shape = makeNode<VRShape>();
-        auto faces = makeNode<VRIndexedFaceSet>();
-        auto coord = makeNode<VRCoordinate>();
-        coord->point = std::move(points_);
-        faces->coordIndex = std::move(coordIndex_);
-        faces->setCoord(std::move(coord));
-        shape->setGeometry(std::move(faces));
+        merger_.finishInto(*shape);
         return shape;
     }
 
 private:
     std::size_t shapes_ = 0;
     VRRef<VRShape> first_;
-    MFVec3f points_;
-    MFInt32 coordIndex_;
+    FaceSetMerger merger_;
 };
 
 } // namespace

@@ -499,6 +499,45 @@ std::vector<VRRef<VRShape>> collectWorldShapes(VRNode* root, bool copy) {
     return out;
 }
 
+namespace {
+
+const VRIndexedFaceSet* mergeableFaces(const VRShape& shape) {
+    if (!shape.geometry || shape.geometry->type != VR_INDEXED_FACE_SET)
+        return nullptr;
+    const auto* f = static_cast<const VRIndexedFaceSet*>(shape.geometry.get());
+    return f->coord ? f : nullptr;
+}
+
+} // namespace
+
+void FaceSetMerger::reserve(std::size_t points, std::size_t indices) {
+    points_.reserve(points);
+    coordIndex_.reserve(indices);
+}
+
+void FaceSetMerger::add(const VRShape& shape) {
+    const VRIndexedFaceSet* f = mergeableFaces(shape);
+    if (!f)
+        return;
+    const auto offset = static_cast<std::int32_t>(points_.size());
+    points_.insert(points_.end(), f->coord->point.begin(), f->coord->point.end());
+    for (std::int32_t index : f->coordIndex)
+        coordIndex_.push_back(index == -1 ? -1 : index + offset);
+    if (!f->coordIndex.empty() && f->coordIndex.back() != -1)
+        coordIndex_.push_back(-1);
+}
+
+void FaceSetMerger::finishInto(VRShape& target) {
+    VRRef<VRIndexedFaceSet> faces = makeNode<VRIndexedFaceSet>();
+    VRRef<VRCoordinate> coord = makeNode<VRCoordinate>();
+    coord->point = std::move(points_);
+    faces->coordIndex = std::move(coordIndex_);
+    points_.clear();
+    coordIndex_.clear();
+    faces->setCoord(std::move(coord));
+    target.setGeometry(std::move(faces));
+}
+
 void mergeShapes(const std::vector<VRRef<VRShape>>& shapes, VRShape& target) {
     if (!shapes.empty() && shapes.front() && shapes.front()->appearance) {
         VRRef<VRAppearance> appearance = makeNode<VRAppearance>();
@@ -506,33 +545,20 @@ void mergeShapes(const std::vector<VRRef<VRShape>>& shapes, VRShape& target) {
             appearance->setMaterial(cloneAs(m));
         target.setAppearance(std::move(appearance));
     }
-    VRRef<VRIndexedFaceSet> faces = makeNode<VRIndexedFaceSet>();
-    VRRef<VRCoordinate> coord = makeNode<VRCoordinate>();
-
     std::size_t points = 0, indices = 0;
-    std::vector<const VRIndexedFaceSet*> sources;
     for (const VRRef<VRShape>& shape : shapes) {
-        if (!shape || !shape->geometry || shape->geometry->type != VR_INDEXED_FACE_SET)
-            continue;
-        const auto* f = static_cast<const VRIndexedFaceSet*>(shape->geometry.get());
-        if (!f->coord)
-            continue;
-        sources.push_back(f);
-        points += f->coord->point.size();
-        indices += f->coordIndex.size() + 1;
+        if (const VRIndexedFaceSet* f = shape ? mergeableFaces(*shape) : nullptr) {
+            points += f->coord->point.size();
+            indices += f->coordIndex.size() + 1;
+        }
     }
-    coord->point.reserve(points);
-    faces->coordIndex.reserve(indices);
-    for (const VRIndexedFaceSet* f : sources) {
-        const auto offset = static_cast<std::int32_t>(coord->point.size());
-        coord->point.insert(coord->point.end(), f->coord->point.begin(), f->coord->point.end());
-        for (std::int32_t index : f->coordIndex)
-            faces->coordIndex.push_back(index == -1 ? -1 : index + offset);
-        if (!f->coordIndex.empty() && f->coordIndex.back() != -1)
-            faces->coordIndex.push_back(-1);
+    FaceSetMerger merger;
+    merger.reserve(points, indices);
+    for (const VRRef<VRShape>& shape : shapes) {
+        if (shape)
+            merger.add(*shape);
     }
-    faces->setCoord(std::move(coord));
-    target.setGeometry(std::move(faces));
+    merger.finishInto(target);
 }
 
 VRRef<VRShape> collapseToShape(VRNode* root) {

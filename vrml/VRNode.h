@@ -466,6 +466,21 @@ VRMatrix localMatrix(const VRTransform& transform);
 // is reset to its construction values.
 std::vector<VRRef<VRShape>> collectWorldShapes(VRNode* root, bool copy);
 
+// Gathers the faces of shapes handed over one at a time into one IndexedFaceSet: their points
+// concatenated, their face lists shifted and terminated. Shapes without a face set or
+// coordinates contribute nothing.
+class FaceSetMerger {
+public:
+    void reserve(std::size_t points, std::size_t indices);
+    void add(const VRShape& shape);
+    // Gives target the merged face set; the merger is empty afterwards.
+    void finishInto(VRShape& target);
+
+private:
+    MFVec3f points_;
+    MFInt32 coordIndex_;
+};
+
 // Fills target with one IndexedFaceSet holding all faces of the shapes (their points
 // concatenated, their face lists shifted and terminated) and, when the first shape has one, an
 // Appearance with a copy of its Material. The shapes are not changed. Shapes without a face set
