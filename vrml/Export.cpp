@@ -3,6 +3,7 @@
 #include "grammar/Log.h"
 #include "grammar/Progress.h"
 #include "vrml/ReplacingFile.h"
+#include "vrml/TextureUrl.h"
 #include "vrml/Triangulate.h"
 #include "vrml/VRSceneSink.h"
 #include "vrml/VRWriter.h"
@@ -16,8 +17,12 @@ namespace ombrel {
 
 namespace {
 
-// A quarter turn about x: the city's z axis becomes VRML's y axis.
-constexpr VRRotation kUpright{1, 0, 0, 1.5707964f};
+// The root's quarter turn about x, clockwise seen from +x: the city's z (up) becomes VRML's +Y
+// and its y becomes -Z, so a reader that takes +Y as up shows the city standing on the ground.
+constexpr VRRotation kUpright{1, 0, 0, -1.5707964f};
+// The Viewpoint inside the turned root undoes the turn: it looks along world -Z with +Y up, the
+// VRML default, at the city's origin.
+constexpr VRRotation kViewpointTurn{1, 0, 0, 1.5707964f};
 
 void triangulateTree(VRNode* node, Triangulator& triangulator) {
     if (!node)
@@ -78,21 +83,49 @@ int checkedMode(int mode) {
 VRRef<VRViewpoint> originViewpoint() {
     auto viewpoint = makeNode<VRViewpoint>();
     viewpoint->position = {0, 0, 0};
-    viewpoint->orientation = kUpright;
+    viewpoint->orientation = kViewpointTurn;
     viewpoint->fieldOfView = 1.0471976f;
     viewpoint->description = "Origin";
     return viewpoint;
 }
 
-// Writes each piece of the city as it comes (triangulated first when asked) and lets it go.
+// Rewrites every ImageTexture url below node as the output file will resolve it.
+void relocateTextures(VRNode* node, TextureUrls& urls) {
+    if (!node)
+        return;
+    switch (node->type) {
+    case VR_GROUP:
+    case VR_TRANSFORM:
+        for (const VRRef<VRNode>& child : static_cast<VRGroup*>(node)->children)
+            relocateTextures(child.get(), urls);
+        break;
+    case VR_SHAPE:
+        relocateTextures(static_cast<VRShape*>(node)->appearance.get(), urls);
+        break;
+    case VR_APPEARANCE:
+        relocateTextures(static_cast<VRAppearance*>(node)->texture.get(), urls);
+        break;
+    case VR_IMAGE_TEXTURE:
+        for (std::string& url : static_cast<VRImageTexture*>(node)->url)
+            url = urls.url(url);
+        break;
+    default:
+        break;
+    }
+}
+
+// Writes each piece of the city as it comes (triangulated first when asked, its texture urls
+// made relative to the output when asked) and lets it go.
 class WritingSink : public VRSceneSink {
 public:
-    WritingSink(VRStreamWriter& writer, Triangulator* triangulator)
-        : writer_(writer), triangulator_(triangulator) {}
+    WritingSink(VRStreamWriter& writer, Triangulator* triangulator, TextureUrls* urls)
+        : writer_(writer), triangulator_(triangulator), urls_(urls) {}
     void openGroup(VRRef<VRGroup> group) override { writer_.openGroup(*group); }
     void node(VRRef<VRNode> node) override {
         if (triangulator_)
             triangulateTree(node.get(), *triangulator_);
+        if (urls_)
+            relocateTextures(node.get(), *urls_);
         writer_.node(node.get());
     }
     void closeGroup() override { writer_.closeGroup(); }
@@ -100,6 +133,7 @@ public:
 private:
     VRStreamWriter& writer_;
     Triangulator* triangulator_;
+    TextureUrls* urls_;
 };
 
 // Collapses the city into one Shape as the pieces come, as collapseToShape does for the whole
@@ -137,7 +171,8 @@ private:
 } // namespace
 
 bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& options,
-                   std::FILE* out, const std::string& header, Progress* progress) {
+                   std::FILE* out, const std::string& header, Progress* progress,
+                   TextureUrls* urls) {
     std::optional<Triangulator> triangulator;
     if (options.triangulateEverything)
         triangulator.emplace();
@@ -163,7 +198,7 @@ bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& o
     VRStreamWriter writer(out, header);
     writer.openGroup(*root);
     writer.node(originViewpoint().get());
-    WritingSink writing(writer, triangulator ? &*triangulator : nullptr);
+    WritingSink writing(writer, triangulator ? &*triangulator : nullptr, urls);
     city.toVrmlScene(options.collapseMode == 1, options.saveRoads, writing, progress);
     writer.closeGroup();
     return writer.finish();
@@ -232,7 +267,9 @@ bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
         return false;
     }
     errno = 0;
-    if (!writeCityVrml(city, checked, file.stream(), header, progress)) {
+    // Texture urls are resolved against the written file's folder, as readers resolve them.
+    TextureUrls urls(path);
+    if (!writeCityVrml(city, checked, file.stream(), header, progress, &urls)) {
         const int error = errno ? errno : EIO;
         file.discard();
         reportFailure(path, error);

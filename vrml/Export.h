@@ -14,6 +14,7 @@
 namespace ombrel {
 
 class Progress;
+class TextureUrls;
 
 struct ExportOptions {
     int collapseMode = 0; // 0 "Normal (textured)", 1 "Collapse to building", 2 "Collapse model"
@@ -34,16 +35,20 @@ VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city, const Expo
 // Writes the scene of exportScene, preceded by the first line and `header`, to an open stream
 // without ever holding the city's whole scene graph: the normal and per-building modes write
 // building by building, the model mode keeps only the merged faces. Logs nothing (a mode
-// outside 0..2 is taken as 0 without a word). Returns false when a write failed.
+// outside 0..2 is taken as 0 without a word). Texture urls are the paths the textures are known
+// by, or, with `urls`, paths relative to the file being written. Returns false when a write
+// failed.
 bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& options,
-                   std::FILE* out, const std::string& header, Progress* progress = nullptr);
+                   std::FILE* out, const std::string& header, Progress* progress = nullptr,
+                   TextureUrls* urls = nullptr);
 
 // Writes the city as a VRML 2.0 file with the configuration header naming constructionFile and
 // randomSeed. Returns false on failure, which is reported on errorLog; an existing file at path
 // is then left untouched.
 // The scene is written piece by piece as it is built, never held whole, so a city of a million
 // cells exports in little more memory than the city itself; the bytes are those of exportScene's
-// tree. Reports its steps to `progress` when one is given.
+// tree, but for the texture urls, which name each image relative to the folder of `path`.
+// Reports its steps to `progress` when one is given.
 bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
                 const ExportOptions& options, Progress* progress = nullptr);

@@ -5,11 +5,13 @@
 
 #include <stb_image.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <utility>
 
 namespace ombrel {
 namespace {
@@ -396,6 +398,108 @@ TEST_F(Cli, PictureShowsSkyAboveAndCityInTheMiddle) {
     stbi_image_free(pixels);
     EXPECT_GT(cityPixels, 100);
     EXPECT_FALSE(fs::exists(path("town.wrl")));
+}
+
+// The largest and smallest city z of every Coordinate point in an export, read from its text.
+std::pair<double, double> heightRange(const std::string& wrl) {
+    double low = 1e30, high = -1e30;
+    std::istringstream in(wrl);
+    std::string line;
+    bool inCoord = false, inPoints = false;
+    while (std::getline(in, line)) {
+        if (line.find("coord Coordinate {") != std::string::npos) {
+            inCoord = true;
+        } else if (inCoord && line.find("point [") != std::string::npos) {
+            inPoints = true;
+        } else if (inPoints && line.find(']') != std::string::npos) {
+            inCoord = inPoints = false;
+        } else if (inPoints) {
+            double x = 0, y = 0, z = 0;
+            if (std::istringstream(line) >> x >> y >> z) {
+                low = std::min(low, z);
+                high = std::max(high, z);
+            }
+        }
+    }
+    return {low, high};
+}
+
+// A reader that takes +Y as up sees the city standing on the ground: the turned root puts the
+// ground at world Y = 0 and the top of the tallest building at the largest world Y.
+TEST_F(Cli, ExportStandsUpInAReader) {
+    if (!fs::exists(kCoin))
+        GTEST_SKIP() << "Coin3D reader not built";
+    for (const char* mode : {"normal", "model"}) {
+        const std::string out = path(std::string(mode) + ".wrl");
+        const Outcome r = tool({"-q", "-m", mode, "-o", out, "examples/downtown/downtown.xml"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto [low, high] = heightRange(readFile(out));
+        ASSERT_GT(high, 10.0) << mode;
+        const Outcome coin = shell(quote(kCoin) + " --bounds " + quote(out));
+        ASSERT_EQ(coin.status, 0) << coin.err;
+        double x0, y0, z0, x1, y1, z1;
+        std::string word;
+        std::istringstream(coin.out) >> word >> x0 >> y0 >> z0 >> x1 >> y1 >> z1;
+        ASSERT_EQ(word, "bounds") << coin.out;
+        // The rotation is written to six digits, which tilts a city a few hundred units deep by
+        // about a millimetre.
+        const double tolerance = 1e-5 * std::max(high, -z0);
+        EXPECT_NEAR(y0, 0.0, tolerance) << mode << ": the ground is at Y = 0";
+        EXPECT_NEAR(y1, high, tolerance) << mode << ": the tallest top is the highest Y";
+        EXPECT_NEAR(low, 0.0, 1e-6) << mode;
+        // The city's rows run along world -Z.
+        EXPECT_LE(z1, tolerance) << mode;
+        EXPECT_LT(z0, -10.0) << mode;
+    }
+}
+
+// Every ImageTexture url of an export, as written.
+std::vector<std::string> textureUrls(const std::string& wrl) {
+    std::vector<std::string> urls;
+    for (std::size_t p = 0; (p = wrl.find("url \"", p)) != std::string::npos;) {
+        p += 5;
+        const std::size_t end = wrl.find('"', p);
+        urls.push_back(wrl.substr(p, end - p));
+        p = end;
+    }
+    return urls;
+}
+
+// A reader resolves each url against the .wrl's own folder: an export written into a subfolder,
+// into a folder beside the construction file's, or elsewhere finds every texture, those found
+// through a pattern included.
+TEST_F(Cli, TextureUrlsResolveFromTheWrittenFile) {
+    const fs::path project = dir_ / "project";
+    fs::create_directories(project / "city");
+    fs::copy(kSource + "/examples/textures", project / "textures");
+    std::string xml = readFile(kSource + "/examples/downtown/downtown.xml");
+    const std::string plain = "imageURL=\"../textures/roof_copper.png\"";
+    ASSERT_NE(xml.find(plain), std::string::npos);
+    xml.replace(xml.find(plain), plain.size(), "imageURL=\"../textures/roof_c*.png\"");
+    std::ofstream(project / "city" / "town.xml", std::ios::binary) << xml;
+    fs::create_directories(project / "out" / "sub");
+    fs::create_directories(project / "sibling");
+    fs::create_directories(dir_ / "elsewhere");
+
+    for (const std::string output :
+         {"out/sub/city.wrl", "sibling/city.wrl", "city/city.wrl", "../elsewhere/city.wrl"}) {
+        const Outcome r = shell("cd " + quote(project.string()) + " && " + quote(kTool) +
+                                " -q -o " + quote(output) + " city/town.xml");
+        ASSERT_EQ(r.status, 0) << output << ": " << r.err;
+        const fs::path wrl = project / output;
+        const std::vector<std::string> urls = textureUrls(readFile(wrl));
+        ASSERT_FALSE(urls.empty()) << output;
+        bool sawPatternMatch = false;
+        for (const std::string& url : urls) {
+            EXPECT_NE(url.front(), '/') << output << ": " << url;
+            EXPECT_TRUE(fs::is_regular_file(wrl.parent_path() / url)) << output << ": " << url;
+            sawPatternMatch = sawPatternMatch || url.find("roof_copper.png") != std::string::npos;
+        }
+        EXPECT_TRUE(sawPatternMatch) << output;
+    }
+    // A file beside its textures' folder names them plainly.
+    const std::vector<std::string> urls = textureUrls(readFile(project / "sibling/city.wrl"));
+    EXPECT_EQ(urls.front().rfind("../textures/", 0), 0u) << urls.front();
 }
 
 } // namespace

@@ -1,14 +1,20 @@
-// Reads a VRML 2.0 file with Coin3D and prints what it found: "shapes N faces M". Fails (exit
-// status 1) on any read error, which it prints to standard error.
+// Reads a VRML 2.0 file with Coin3D and prints what it found: "shapes N faces M", or with
+// --bounds the world bounding box of the whole scene, every transformation applied:
+// "bounds MINX MINY MINZ MAXX MAXY MAXZ". Fails (exit status 1) on any read error, which it
+// prints to standard error.
+#include <Inventor/SbLinear.h>
+#include <Inventor/SbViewportRegion.h>
 #include <Inventor/SoDB.h>
 #include <Inventor/SoInput.h>
 #include <Inventor/VRMLnodes/SoVRMLIndexedFaceSet.h>
 #include <Inventor/VRMLnodes/SoVRMLShape.h>
+#include <Inventor/actions/SoGetBoundingBoxAction.h>
 #include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/errors/SoReadError.h>
 #include <Inventor/nodes/SoSeparator.h>
 
 #include <cstdio>
+#include <cstring>
 
 // Coin keeps its type system and caches until the process ends; under AddressSanitizer that is
 // not a leak of ours.
@@ -33,15 +39,17 @@ void onReadError(const SoError* error, void*) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: coin_read FILE.wrl\n");
+    const bool bounds = argc == 3 && std::strcmp(argv[1], "--bounds") == 0;
+    if (argc != 2 && !bounds) {
+        std::fprintf(stderr, "usage: coin_read [--bounds] FILE.wrl\n");
         return 2;
     }
+    const char* file = argv[argc - 1];
     SoDB::init();
     SoReadError::setHandlerCallback(onReadError, nullptr);
     SoInput in;
-    if (!in.openFile(argv[1])) {
-        std::fprintf(stderr, "Coin cannot open %s\n", argv[1]);
+    if (!in.openFile(file)) {
+        std::fprintf(stderr, "Coin cannot open %s\n", file);
         return 1;
     }
     SoSeparator* root = SoDB::readAll(&in);
@@ -51,6 +59,15 @@ int main(int argc, char** argv) {
     if (!in.isFileVRML2()) {
         std::fprintf(stderr, "not read as VRML 2.0\n");
         return 1;
+    }
+    if (bounds) {
+        SoGetBoundingBoxAction box(SbViewportRegion(640, 480));
+        box.apply(root);
+        float x0, y0, z0, x1, y1, z1;
+        box.getBoundingBox().getBounds(x0, y0, z0, x1, y1, z1);
+        std::printf("bounds %g %g %g %g %g %g\n", x0, y0, z0, x1, y1, z1);
+        root->unref();
+        return 0;
     }
     SoSearchAction search;
     search.setType(SoVRMLShape::getClassTypeId());

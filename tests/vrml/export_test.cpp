@@ -42,10 +42,10 @@ std::unique_ptr<DrawBox> box(float x, float y, float h, Colour colour,
     return b;
 }
 
-// Two buildings of two boxes each (one textured) and one road.
-std::unique_ptr<CityFactory::CityDrawable> smallCity() {
+// Two buildings of two boxes each (one textured with the image at `wallPath`) and one road.
+std::unique_ptr<CityFactory::CityDrawable> smallCity(const std::string& wallPath) {
     auto city = std::make_unique<CityFactory::CityDrawable>();
-    auto wall = std::make_shared<Texture>("textures/wall.png", 1.0f, 1.0f, false, false);
+    auto wall = std::make_shared<Texture>(wallPath, 1.0f, 1.0f, false, false);
     for (int i = 0; i < 2; ++i) {
         auto building = std::make_unique<CompoundDrawable>();
         building->vrmlName = "Building_" + std::to_string(i);
@@ -69,6 +69,8 @@ protected:
                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
+        // The wall image lies beside the export, whose url then reads "textures/wall.png".
+        city_ = smallCity((dir_ / "textures" / "wall.png").string());
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -80,7 +82,7 @@ protected:
     }
 
     fs::path dir_;
-    std::unique_ptr<CityFactory::CityDrawable> city_ = smallCity();
+    std::unique_ptr<CityFactory::CityDrawable> city_;
     StringLogSink log_;
     ScopedLogSink scoped_{log_};
 };
@@ -97,7 +99,7 @@ TEST_F(Export, HeaderLines) {
                                             "# \t[randomSeed=0x000000FF]",
                                             "#",
                                             "Transform {",
-                                            " rotation 1 0 0 1.5708"};
+                                            " rotation 1 0 0 -1.5708"};
     EXPECT_EQ(std::vector<std::string>(l.begin(), l.begin() + 10), expected);
     EXPECT_EQ(l[10], " children [");
     EXPECT_EQ(std::vector<std::string>(l.begin() + 11, l.begin() + 17),
