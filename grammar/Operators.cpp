@@ -26,34 +26,21 @@ std::unique_ptr<Drawable> ChooseFactory::create(GrammarState& state) const {
 }
 
 CallFactory::CallFactory(std::shared_ptr<const BBlockFactory> procedure_, UintRange repeat_)
-    : procedure(std::move(procedure_)), repeat(repeat_) {
-    if (repeat.upper > kMaxRepeat) {
-        warningLog << "Call repeat " << repeat.upper << " is too large - at most " << kMaxRepeat
-                   << " repetitions will be made"
-                   << "\r\n";
-    }
-}
+    : procedure(std::move(procedure_)), repeat(repeat_) {}
 
 std::unique_ptr<Drawable> CallFactory::create(GrammarState& state) const {
     auto compound = std::make_unique<CompoundDrawable>();
-    const std::uint32_t n = std::min(repeat.sample(), kMaxRepeat);
+    const std::uint32_t n = repeat.sample();
     if (!procedure) {
         return compound;
     }
-    compound->children.reserve(n);
+    // The step budget ends a runaway repeat long before its count; reserve no more than it
+    // allows.
+    compound->children.reserve(std::min<std::size_t>(n, 4096));
     for (std::uint32_t i = 0; i < n && CityCellFactory::takeStep(); ++i) {
         compound->append(procedure->create(state));
     }
     return compound;
-}
-
-PushFactory::PushFactory(std::uint32_t count_) : count(count_) {
-    if (count > kMaxPushCount) {
-        warningLog << "Push count " << count << " is too large - only " << kMaxPushCount
-                   << " copies will be pushed"
-                   << "\r\n";
-        count = kMaxPushCount;
-    }
 }
 
 std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {

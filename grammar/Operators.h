@@ -43,11 +43,9 @@ public:
 // cell runs out.
 class CallFactory : public DrawFactory {
 public:
-    // Most repetitions one run makes; a negative repeat in the file reads as about four billion.
-    static constexpr std::uint32_t kMaxRepeat = 65536;
-
-    // A repeat whose upper bound exceeds kMaxRepeat writes a warning here (once, when the
-    // element is built); runs that sample more repetitions make only kMaxRepeat.
+    // The repeat is carried out as written: a runaway count (a negative repeat in the file reads
+    // as about four billion) is stopped by the cell's step budget, which every repetition counts
+    // against.
     CallFactory(std::shared_ptr<const BBlockFactory> procedure, UintRange repeat = UintRange(1));
 
     std::shared_ptr<const BBlockFactory> procedure; // never none once built
@@ -59,10 +57,9 @@ public:
 // The common base of Push and Pop: the process-wide stack of saved states.
 class PushPopBase {
 public:
-    // Most copies one Push makes; a negative count in the file reads as about four billion.
-    static constexpr std::uint32_t kMaxPushCount = 65536;
     // Most entries the stack holds; pushes beyond it are dropped with a warning, so a grammar
-    // that pushes without popping cannot exhaust memory over a large city.
+    // that pushes without popping (or a negative count, which reads as about four billion)
+    // cannot exhaust memory over a large city.
     static constexpr std::size_t kMaxStackSize = std::size_t(1) << 20;
 
     static std::vector<PushedState>& stack() { return processState().stateStack; }
@@ -74,9 +71,8 @@ protected:
 // Push: saves the corners, height, colour and randomState count times.
 class PushFactory : public DrawFactory, public PushPopBase {
 public:
-    // Counts above kMaxPushCount are cut to it, with a warning written here (once, when the
-    // element is built).
-    explicit PushFactory(std::uint32_t count = 1);
+    // Pushes `count` copies each run, as many as the stack has room for.
+    explicit PushFactory(std::uint32_t count = 1) : count(count) {}
 
     std::uint32_t count;
 

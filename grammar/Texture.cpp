@@ -84,10 +84,9 @@ void Texture::forgetGL() {
 
 std::shared_ptr<Texture> TextureGroup::pick() const {
     if (textures.empty()) {
-        // Every texture of the group failed to load (or a pattern matched nothing): the draw is
-        // still made, so a missing image never changes the rest of the city.
-        randomUnit();
-        processState().lastTexture = nullptr;
+        // Every texture of the group was left out (its patterns matched nothing, or no image
+        // loaded): there is nothing to choose from, so no draw is made and the last texture
+        // stays the one picked before.
         return nullptr;
     }
     const std::shared_ptr<Texture>& chosen = pickWeighted(textures);

@@ -82,7 +82,8 @@ public:
 
     // One randomUnit draw picks a texture by weight (the first one when the rounded sum stays
     // below the draw or every weight is 0); it becomes lastTexture. A group without textures
-    // (all its images failed to load) makes the draw all the same and picks none.
+    // (all its images failed to load) makes no draw, picks none and leaves lastTexture as it
+    // was.
     virtual std::shared_ptr<Texture> pick() const;
 };
 

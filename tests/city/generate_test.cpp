@@ -4,6 +4,7 @@
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 #include "grammar/Random.h"
+#include "grammar/Texture.h"
 
 #include <gtest/gtest.h>
 
@@ -302,9 +303,9 @@ TEST_F(GenerateTest, NestedCallRepeatsStopAtTheCellStepBudget) {
     auto leaf = std::make_shared<BBlockFactory>();
     leaf->add(std::make_unique<DrawFloorFactory>());
     auto middle = std::make_shared<BBlockFactory>();
-    middle->add(std::make_unique<CallFactory>(leaf, UintRange(CallFactory::kMaxRepeat)));
+    middle->add(std::make_unique<CallFactory>(leaf, UintRange(65536)));
     auto building = std::make_unique<CityBuildingFactory>();
-    building->add(std::make_unique<CallFactory>(middle, UintRange(CallFactory::kMaxRepeat)));
+    building->add(std::make_unique<CallFactory>(middle, UintRange(65536)));
     CityFactory f;
     f.numCellsX = 2;
     f.numCellsY = 1;
@@ -328,6 +329,36 @@ TEST_F(GenerateTest, NestedCallRepeatsStopAtTheCellStepBudget) {
     }
     EXPECT_EQ(log.text(), "Grammar too large - 2 cell(s) stopped after 1048576 steps\r\n"
                           "Generated city [randomSeed=0x00000000]\r\n");
+}
+
+// A texture group whose images were all left out has nothing to choose from: it makes no draw,
+// so the rest of the city comes out as if the element asked for no texture at all.
+TEST_F(GenerateTest, AnEmptyTextureGroupLeavesTheRandomSequenceAlone) {
+    auto city = [](std::shared_ptr<TextureGroup> group) {
+        auto building = std::make_unique<CityBuildingFactory>();
+        building->add(std::make_unique<DrawFloorFactory>(false, group));
+        building->add(std::make_unique<GoUpFactory>(FloatRange(0, 100)));
+        building->add(std::make_unique<DrawFloorFactory>());
+        CityFactory f;
+        f.numCellsX = 4;
+        f.numCellsY = 3;
+        f.cellSizeX = 10;
+        f.cellSizeY = 10;
+        f.buildings.add(1, std::move(building));
+        processState().randomState = 0x5EED;
+        // The random height of each cell's upper floor.
+        std::vector<float> heights;
+        const CityFactory::Generated g = f.generate();
+        for (const auto& d : g.city->buildingDrawables) {
+            const auto& compound = dynamic_cast<const CompoundDrawable&>(*d);
+            heights.push_back(dynamic_cast<const DrawFloor&>(*compound.children.at(1)).baseHeight);
+        }
+        return heights;
+    };
+    const std::vector<float> untextured = city(nullptr);
+    const std::vector<float> emptyGroup = city(std::make_shared<TextureGroup>());
+    ASSERT_GT(untextured.size(), 2u);
+    EXPECT_EQ(emptyGroup, untextured);
 }
 
 } // namespace

@@ -241,18 +241,34 @@ TEST_F(OperatorTest, PopRandomSeedRepeatsDraws) {
     EXPECT_EQ(randomUnit(), first);
 }
 
-TEST_F(OperatorTest, PushCountIsBounded) {
-    const PushFactory push(4294967295u); // a count of -1 in the file
-    EXPECT_EQ(push.count, PushPopBase::kMaxPushCount);
-    EXPECT_EQ(log.text(),
-              "Push count 4294967295 is too large - only 65536 copies will be pushed\r\n");
+TEST_F(OperatorTest, PushCountsAsWritten) {
     GrammarState s = cell();
-    push.create(s);
-    EXPECT_EQ(processState().stateStack.size(), 65536u);
-
-    log.clear();
-    EXPECT_EQ(PushFactory(65536).count, 65536u);
+    const GrammarState first = s;
+    processState().randomState = 7;
+    PushFactory(65537).create(s);
+    EXPECT_EQ(processState().stateStack.size(), 65537u);
+    EXPECT_EQ(log.text(), "") << "a count above 65536 is no longer cut";
+    s.height = 99;
+    s.v0 = Vec2{-1, -1};
+    processState().randomState = 8;
+    const PopFactory pop(true, true, true);
+    for (int i = 0; i < 65537; ++i)
+        pop.create(s);
+    EXPECT_TRUE(processState().stateStack.empty());
+    EXPECT_EQ(s.height, first.height);
+    EXPECT_EQ(s.v0.x, first.v0.x);
+    EXPECT_EQ(s.v0.y, first.v0.y);
+    EXPECT_EQ(processState().randomState, 7u);
     EXPECT_EQ(log.text(), "");
+
+    // A count of -1 in the file fills the stack, and says so once.
+    const PushFactory huge(4294967295u);
+    EXPECT_EQ(log.text(), "") << "nothing to say while the element is built";
+    huge.create(s);
+    EXPECT_EQ(processState().stateStack.size(), PushPopBase::kMaxStackSize);
+    EXPECT_EQ(log.text(), "State stack is full (1048576 entries) - Push cut short\r\n");
+    processState().stateStack.clear();
+    log.clear();
 
     // The stack as a whole stays bounded too.
     processState().stateStack.resize(PushPopBase::kMaxStackSize - 2);
@@ -359,13 +375,25 @@ TEST_F(OperatorTest, CallRepeatRangeNeverReachesUpperBound) {
     EXPECT_TRUE(seen[3]);
 }
 
-TEST_F(OperatorTest, CallRepeatIsBounded) {
+TEST_F(OperatorTest, CallRepeatsAsWritten) {
+    auto up = std::make_shared<BBlockFactory>();
+    up->add(std::make_unique<GoUpFactory>(FloatRange(1)));
+    CallFactory call(up, UintRange(65537));
+    GrammarState s = cell();
+    const float start = s.height;
+    call.create(s);
+    EXPECT_EQ(s.height, start + 65537.0f) << "a repeat above 65536 is no longer cut";
+    EXPECT_EQ(log.text(), "");
+}
+
+// Without a cap of its own, a runaway repeat ends at the cell's step budget.
+TEST_F(OperatorTest, CallRepeatEndsAtTheStepBudget) {
     CallFactory call(std::make_shared<BBlockFactory>(), UintRange(4294967295u));
-    EXPECT_EQ(log.text(),
-              "Call repeat 4294967295 is too large - at most 65536 repetitions will be made\r\n");
+    EXPECT_EQ(log.text(), "");
     GrammarState s = cell();
     auto result = call.create(s);
-    EXPECT_EQ(static_cast<CompoundDrawable&>(*result).children.size(), 65536u);
+    EXPECT_EQ(static_cast<CompoundDrawable&>(*result).children.size(),
+              CityCellFactory::kMaxCellSteps);
 }
 
 TEST_F(OperatorTest, CallKeepsReplacedProcedureAlive) {
