@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -120,6 +121,26 @@ TEST_F(Loader, BadFilesFailCleanly) {
                           "Error at file \"@\", line 4, column 82\r\n"
                           "\tMessage: element 'Bogus' is not allowed for content model "
                           "'(Street|Building|Procedure|TextureGroup|())'\r\n"},
+        // Only Ombrel is a document root; the schema itself refuses the others.
+        {"rootbuilding.xml", "Error at file \"@\", line 2, column 27\r\n"
+                             "\tMessage: no declaration found for element 'Building'\r\n"
+                             "Error at file \"@\", line 2, column 27\r\n"
+                             "\tMessage: attribute 'probability' is not declared for element "
+                             "'Building'\r\n"},
+        {"rootstreet.xml", "Error at file \"@\", line 2, column 23\r\n"
+                           "\tMessage: no declaration found for element 'Street'\r\n"
+                           "Error at file \"@\", line 2, column 23\r\n"
+                           "\tMessage: attribute 'type' is not declared for element 'Street'\r\n"},
+        {"rootdrawbox.xml",
+         "Error at file \"@\", line 2, column 23\r\n"
+         "\tMessage: no declaration found for element 'DrawBox'\r\n"
+         "Error at file \"@\", line 2, column 23\r\n"
+         "\tMessage: attribute 'height' is not declared for element 'DrawBox'\r\n"},
+        {"roottexture.xml",
+         "Error at file \"@\", line 2, column 32\r\n"
+         "\tMessage: no declaration found for element 'Texture'\r\n"
+         "Error at file \"@\", line 2, column 32\r\n"
+         "\tMessage: attribute 'imageURL' is not declared for element 'Texture'\r\n"},
         // The library reports a file it cannot open as an error without a position.
         {"missing.xml", "Error at file \"\", line 0, column 0\r\n"
                         "\tMessage: unable to open primary document entity '@'\r\n"},
@@ -150,6 +171,25 @@ TEST_F(Loader, BadFilesFailCleanly) {
         EXPECT_EQ(factory.numCellsX, 10u) << c.file << ": the parameters stay";
         EXPECT_EQ(factory.streetEveryX, 3u) << c.file << ": the parameters stay";
     }
+}
+
+// A second validator agrees: every bundled example validates, a document rooted anywhere but
+// at Ombrel does not.
+TEST_F(Loader, SchemaAcceptsOnlyOmbrelAsRootInXmllint) {
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "xmllint not installed";
+    auto valid = [](const std::string& file) {
+        const std::string command =
+            "xmllint --noout --schema xsd/Ombrel.xsd '" + file + "' >/dev/null 2>&1";
+        return std::system(command.c_str()) == 0;
+    };
+    for (const char* example :
+         {"examples/town/town.xml", "examples/downtown/downtown.xml",
+          "examples/downtown/downtown-1024.xml", "examples/metropolis/metropolis.xml"})
+        EXPECT_TRUE(valid(example)) << example;
+    for (const char* root :
+         {"rootbuilding.xml", "rootstreet.xml", "rootdrawbox.xml", "roottexture.xml"})
+        EXPECT_FALSE(valid(data(root))) << root;
 }
 
 TEST_F(Loader, NestingUpToTheLimitLoads) {
