@@ -2,7 +2,7 @@
 
 #include "app/OmbrelDialog.h"
 #include "app/Settings.h"
-#include "grammar/Log.h"
+#include "base/Log.h"
 
 #include <QApplication>
 #include <QMessageBox>

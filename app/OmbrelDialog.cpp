@@ -402,7 +402,7 @@ void COmbrelDialog::OnGenerate() {
     cityMin = generated.minCorner;
     cityMax = generated.maxCorner;
     if (preview_) {
-        preview_->setCity(generated.city.get());
+        preview_->setCity(generated.city.get(), generated.city->cellCount());
         preview_->setCameraHome(cameraFacingCity(cityMin, cityMax));
     }
     city_ = std::move(generated.city);

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/Settings.h"
+#include "base/Log.h"
+#include "base/Vec.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
-#include "grammar/Vec.h"
 
 #include <QDialog>
 

@@ -1,9 +1,9 @@
 // Generation speed and memory of square cities with a grammar of about ten elements per
 // building: a Choose between two options, a Call with repeat, boxes, floors and a pyramid.
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
-#include "grammar/Log.h"
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 

@@ -1,9 +1,9 @@
 // Loading construction files: the bundled cities (parse, validation, texture decoding and
 // grammar building) and the refusal of hostile files, which must stay well under a second.
 
+#include "base/Log.h"
 #include "config/Attributes.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 
 #include <benchmark/benchmark.h>
 

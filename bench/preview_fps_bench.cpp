@@ -4,8 +4,8 @@
 // every frame draws it in immediate mode; "recorded" replays its display list. Run from the
 // repository root under xvfb-run (Mesa's software renderer).
 #include "app/AppSetup.h"
+#include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "preview/CityWindow.h"
 
 #include <GL/gl.h>

@@ -3,8 +3,8 @@
 // (what the export does). Counters: cells per second and, for the whole tree, the heap the
 // tree takes (the streamed export holds one building, or the merged faces, at a time).
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "vrml/Export.h"
 #include "vrml/VRWriter.h"
 

@@ -1,6 +1,8 @@
 #include "city/CityDefinitions.h"
 
-#include "grammar/Log.h"
+#include "grammar/BuildingColour.h"
+
+#include "base/Log.h"
 #include "grammar/ProcessState.h"
 
 #include <algorithm>
@@ -38,18 +40,6 @@ std::unique_ptr<CompoundDrawable> CityBuildingFactory::createBuilding(float x0, 
                    << "\r\n";
     }
     return compound;
-}
-
-Colour randomBuildingColour() {
-    for (;;) {
-        const int red = (std::rand() & 0x2F) + 0x50;
-        const int green = (std::rand() & 0x2F) + 0x50;
-        const int blue = (std::rand() & 0x2F) + 0x50;
-        // Greyish colours are drawn again.
-        if (std::max(std::abs(blue - red), std::abs(green - red)) >= 30) {
-            return static_cast<Colour>(red + green * 256 + blue * 65536);
-        }
-    }
 }
 
 std::optional<std::string> expandVrmlTag(const std::string& tag) {

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/Vec.h"
 #include "grammar/CityCellFactory.h"
 #include "grammar/Drawables.h"
-#include "grammar/Vec.h"
 
 #include <memory>
 #include <optional>
@@ -38,10 +38,6 @@ public:
                                                              float& low, float& high,
                                                              Colour& colour) const;
 };
-
-// A building colour from the C library's rand (never seeded by the program), each channel in
-// 80-95 or 112-127, greyish colours rejected. Does not touch the city random generator.
-Colour randomBuildingColour();
 
 // Expands a vrmlTag with the current X and Y codes. On failure returns nothing and records the
 // reason as the last tag error: "vrmlTag '%' must be followed by an appropriate code

@@ -1,17 +1,18 @@
-#include "config/CityFactory.h"
+#include "city/CityDrawable.h"
 
-#include "grammar/Progress.h"
+#include "base/Progress.h"
+#include "grammar/Drawables.h"
 #include "vrml/VRNode.h"
 #include "vrml/VRSceneSink.h"
 
 namespace ombrel {
 
-CityFactory::CityDrawable::~CityDrawable() {
+CityDrawable::~CityDrawable() {
     buildingDrawables.clear();
     roadDrawables.clear();
 }
 
-void CityFactory::CityDrawable::render() const {
+void CityDrawable::render() const {
     for (const auto& building : buildingDrawables) {
         building->render();
     }
@@ -21,7 +22,7 @@ void CityFactory::CityDrawable::render() const {
     }
 }
 
-VRRef<VRNode> CityFactory::CityDrawable::toVrml() const {
+VRRef<VRNode> CityDrawable::toVrml() const {
     return toVrmlScene(false, true);
 }
 
@@ -45,14 +46,14 @@ constexpr std::size_t kProgressEvery = 256;
 
 } // namespace
 
-VRRef<VRNode> CityFactory::CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads) const {
+VRRef<VRNode> CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads) const {
     VRTreeBuilder builder;
     toVrmlScene(collapseBuildings, saveRoads, builder);
     return builder.result();
 }
 
-void CityFactory::CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads,
-                                            VRSceneSink& sink, Progress* progress) const {
+void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSink& sink,
+                               Progress* progress) const {
     const bool buildings = !buildingDrawables.empty();
     const bool roads = saveRoads && !roadDrawables.empty();
     const std::size_t total = buildingDrawables.size() + (roads ? roadDrawables.size() : 0);

@@ -1,10 +1,10 @@
 #include "cli/ExportTool.h"
 
+#include "base/Log.h"
 #include "cli/PngWriter.h"
 #include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "preview/gl/Camera.h"
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"

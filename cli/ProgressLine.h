@@ -1,6 +1,6 @@
 #pragma once
 
-#include "grammar/Progress.h"
+#include "base/Progress.h"
 
 #include <cstdint>
 #include <cstdio>

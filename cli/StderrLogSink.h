@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Log.h"
 #include "cli/ProgressLine.h"
-#include "grammar/Log.h"
 
 #include <cstdio>
 

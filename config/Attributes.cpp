@@ -1,6 +1,6 @@
 #include "config/Attributes.h"
 
-#include "grammar/Log.h"
+#include "base/Log.h"
 
 #include <cfloat>
 #include <charconv>

@@ -1,11 +1,11 @@
 #include "config/ConstructionReader.h"
 
+#include "base/Log.h"
 #include "config/Attributes.h"
 #include "config/TextureImage.h"
 #include "config/Vocabulary.h"
 #include "config/XmlSupport.h"
 #include "grammar/DrawFactories.h"
-#include "grammar/Log.h"
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 

@@ -1,10 +1,10 @@
 // CityFactory::load: parsing and validating a construction file and rebuilding every
 // definition from it.
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
 #include "config/ConstructionReader.h"
 #include "config/XmlSupport.h"
-#include "grammar/Log.h"
 
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>

@@ -1,7 +1,7 @@
 #include "config/XmlSupport.h"
 
+#include "base/Log.h"
 #include "config/Attributes.h"
-#include "grammar/Log.h"
 
 namespace ombrel {
 

@@ -2,8 +2,8 @@
 // infinity from any text, ranges in order, a single number read as both bounds, the UTF-16
 // readers agreeing with the UTF-8 ones on plain text, and numbers written by the standard
 // library (taken from the input's first bytes) read back exactly.
+#include "base/Log.h"
 #include "config/Attributes.h"
-#include "grammar/Log.h"
 
 #include <charconv>
 #include <cmath>

@@ -3,8 +3,8 @@
 // Seed it with the bundled cities and the test files: see fuzz/run.sh.
 // Texture paths resolve against the repository root, where the target runs from.
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "grammar/CityCellFactory.h"
 
-#include "city/CityDefinitions.h"
+#include "grammar/BuildingColour.h"
 #include "grammar/Drawables.h"
 
 namespace ombrel {

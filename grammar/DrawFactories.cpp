@@ -1,6 +1,6 @@
 #include "grammar/DrawFactories.h"
 
-#include "grammar/Log.h"
+#include "base/Log.h"
 #include "grammar/Texture.h"
 
 #include <array>

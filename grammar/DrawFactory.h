@@ -1,6 +1,6 @@
 #pragma once
 
-#include "grammar/Vec.h"
+#include "grammar/GrammarState.h"
 #include "vrml/VRRef.h"
 
 #include <cstddef>

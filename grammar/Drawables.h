@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/Vec.h"
 #include "grammar/DrawFactory.h"
 #include "grammar/DrawableArena.h"
-#include "grammar/Vec.h"
 
 #include <array>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "grammar/Operators.h"
 
+#include "base/Log.h"
 #include "grammar/Drawables.h"
-#include "grammar/Log.h"
 #include "grammar/Random.h"
 
 #include <algorithm>

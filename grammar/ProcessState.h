@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Vec.h"
 #include "grammar/DrawableArena.h"
-#include "grammar/Vec.h"
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,6 @@
 #include "grammar/Texture.h"
 
-#include "grammar/Log.h"
+#include "base/Log.h"
 #include "grammar/ProcessState.h"
 #include "grammar/Random.h"
 

@@ -21,7 +21,7 @@ void CCityWindow::ResizeGL(int, int width, int height) {
 void CCityWindow::DrawGL() {
     SceneToggles toggles;
     toggles.skyBackdrop = camera().toggles[1] != 0;
-    view_.drawGL(city, camera().state(), toggles);
+    view_.drawGL(city, camera().state(), toggles, cityCells_);
 }
 
 void CCityWindow::ReleaseGL() {

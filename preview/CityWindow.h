@@ -19,10 +19,12 @@ public:
 
     // The city to draw, not owned; null draws the backdrop and axes only. Set it through
     // setCity when the city it held may be gone: a new city made at the same address would
-    // otherwise be taken for the old one.
+    // otherwise be taken for the old one. `cells` is the city's number of cells (0 when not
+    // known), which decides whether the city is worth recording.
     const Drawable* city = nullptr;
-    void setCity(const Drawable* newCity) {
+    void setCity(const Drawable* newCity, std::size_t cells = 0) {
         city = newCity;
+        cityCells_ = cells;
         view_.forgetCity();
     }
 
@@ -39,6 +41,7 @@ protected:
 
 private:
     SceneView view_;
+    std::size_t cityCells_ = 0;
 };
 
 } // namespace ombrel

@@ -1,7 +1,7 @@
 #include "vrml/Export.h"
 
-#include "grammar/Log.h"
-#include "grammar/Progress.h"
+#include "base/Log.h"
+#include "base/Progress.h"
 #include "vrml/ReplacingFile.h"
 #include "vrml/TextureUrl.h"
 #include "vrml/Triangulate.h"
@@ -53,7 +53,7 @@ void setGrey(VRShape& shape) {
     shape.setAppearance(std::move(appearance));
 }
 
-VRRef<VRNode> cityNode(const CityFactory::CityDrawable& city, int mode, bool saveRoads) {
+VRRef<VRNode> cityNode(const VRSceneSource& city, int mode, bool saveRoads) {
     switch (mode) {
     case 1:
         return city.toVrmlScene(true, saveRoads);
@@ -170,9 +170,8 @@ private:
 
 } // namespace
 
-bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& options,
-                   std::FILE* out, const std::string& header, Progress* progress,
-                   TextureUrls* urls) {
+bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std::FILE* out,
+                   const std::string& header, Progress* progress, TextureUrls* urls) {
     std::optional<Triangulator> triangulator;
     if (options.triangulateEverything)
         triangulator.emplace();
@@ -227,8 +226,7 @@ std::string exportHeader(const std::string& constructionFile, std::uint32_t rand
            file + "\r\n# \t[randomSeed=0x" + seed + "]\r\n#\r\n";
 }
 
-VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city,
-                               const ExportOptions& options) {
+VRRef<VRTransform> exportScene(const VRSceneSource& city, const ExportOptions& options) {
     const int mode = checkedMode(options.collapseMode);
     auto root = makeNode<VRTransform>();
     root->rotation = kUpright;
@@ -244,7 +242,7 @@ VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city,
     return root;
 }
 
-bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
+bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
                 const ExportOptions& options, Progress* progress) {
     if (path.empty()) {

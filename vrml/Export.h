@@ -4,8 +4,8 @@
 // optionally triangulated, with a comment header that records the construction file and the
 // seed, so the file says how to make it again.
 
-#include "config/CityFactory.h"
 #include "vrml/VRNode.h"
+#include "vrml/VRSceneSink.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,7 +30,7 @@ std::string exportHeader(const std::string& constructionFile, std::uint32_t rand
 // The scene that an export writes: a root Transform turning the city's z-up coordinates into
 // VRML's y-up, holding the "Origin" Viewpoint and the city node built by the collapse mode (a
 // mode outside 0..2 is taken as 0). Triangulates every face set when asked.
-VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city, const ExportOptions& options);
+VRRef<VRTransform> exportScene(const VRSceneSource& city, const ExportOptions& options);
 
 // Writes the scene of exportScene, preceded by the first line and `header`, to an open stream
 // without ever holding the city's whole scene graph: the normal and per-building modes write
@@ -38,8 +38,8 @@ VRRef<VRTransform> exportScene(const CityFactory::CityDrawable& city, const Expo
 // outside 0..2 is taken as 0 without a word). Texture urls are the paths the textures are known
 // by, or, with `urls`, paths relative to the file being written. Returns false when a write
 // failed.
-bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& options,
-                   std::FILE* out, const std::string& header, Progress* progress = nullptr,
+bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std::FILE* out,
+                   const std::string& header, Progress* progress = nullptr,
                    TextureUrls* urls = nullptr);
 
 // Writes the city as a VRML 2.0 file with the configuration header naming constructionFile and
@@ -49,7 +49,7 @@ bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& o
 // cells exports in little more memory than the city itself; the bytes are those of exportScene's
 // tree, but for the texture urls, which name each image relative to the folder of `path`.
 // Reports its steps to `progress` when one is given.
-bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
+bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
                 const ExportOptions& options, Progress* progress = nullptr);
 

@@ -12,7 +12,7 @@
 // `parent` is a plain back link for orientation; nothing relies on it for ownership. The helpers
 // that place a node into a field or a children list (addChild, setAppearance, ...) set it.
 
-#include "grammar/Vec.h"
+#include "base/Vec.h"
 #include "vrml/VRRef.h"
 
 #include <cstdint>

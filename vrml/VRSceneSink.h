@@ -9,6 +9,8 @@
 
 namespace ombrel {
 
+class Progress;
+
 class VRSceneSink {
 public:
     virtual ~VRSceneSink() = default;
@@ -18,6 +20,19 @@ public:
     // A whole node: a child of the innermost open group, or the whole scene when none is open.
     virtual void node(VRRef<VRNode> node) = 0;
     virtual void closeGroup() = 0;
+};
+
+// What an export writes from: a scene that can be built whole or handed over piece by piece.
+class VRSceneSource {
+public:
+    virtual ~VRSceneSource() = default;
+    // A fresh tree owned by the caller. collapseBuildings turns every building into one Shape of
+    // its colour; saveRoads includes the roads.
+    virtual VRRef<VRNode> toVrmlScene(bool collapseBuildings, bool saveRoads) const = 0;
+    // The same tree handed to `sink` piece by piece in writing order, so that it never needs to
+    // be in memory whole; reports its progress to `progress` when one is given.
+    virtual void toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSink& sink,
+                             Progress* progress = nullptr) const = 0;
 };
 
 // Puts the pieces back together into one tree, each node placed with addChild.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "grammar/Vec.h"
+#include "base/Vec.h"
 
 #include <array>
 #include <cstdint>

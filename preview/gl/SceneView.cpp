@@ -1,6 +1,5 @@
 #include "preview/gl/SceneView.h"
 
-#include "config/CityFactory.h"
 #include "grammar/DrawFactory.h"
 #include "grammar/ProcessState.h"
 
@@ -107,21 +106,7 @@ void SceneView::drawBackdrop() {
     }
 }
 
-namespace {
-
-// The recording takes about 1.7 KB of driver memory per cell of the bundled cities; past this
-// many cells (512 x 512) it would cost more memory than the little time it saves is worth.
-constexpr std::size_t kMaxRecordedCells = 512 * 512;
-
-bool tooBigToRecord(const Drawable& city) {
-    const auto* whole = dynamic_cast<const CityFactory::CityDrawable*>(&city);
-    return whole &&
-           whole->buildingDrawables.size() + whole->roadDrawables.size() > kMaxRecordedCells;
-}
-
-} // namespace
-
-void SceneView::drawCity(const Drawable& city) {
+void SceneView::drawCity(const Drawable& city, std::size_t cityCells) {
     std::uint64_t& textureChanges = processState().textureObjectChanges;
     const bool same = drawnCity_ == &city && drawnTextures_ == textureChanges;
     if (same && listReady_) {
@@ -154,15 +139,15 @@ void SceneView::drawCity(const Drawable& city) {
     }
     if (!same) {
         listReady_ = false;
-        listRefused_ = tooBigToRecord(city);
+        listRefused_ = cityCells > kMaxRecordedCells;
     }
     city.render();
     drawnCity_ = &city;
     drawnTextures_ = textureChanges;
 }
 
-void SceneView::drawGL(const Drawable* city, const CameraState& camera,
-                       const SceneToggles& toggles) {
+void SceneView::drawGL(const Drawable* city, const CameraState& camera, const SceneToggles& toggles,
+                       std::size_t cityCells) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
 
@@ -187,7 +172,7 @@ void SceneView::drawGL(const Drawable* city, const CameraState& camera,
     glEnd();
 
     if (city) {
-        drawCity(*city);
+        drawCity(*city, cityCells);
     }
 }
 

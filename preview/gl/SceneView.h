@@ -2,6 +2,7 @@
 
 #include "preview/gl/Camera.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -48,9 +49,15 @@ public:
     // One frame: clear, sky backdrop, the look-at that puts +y into the screen and +z up, the
     // camera, the three axes and the city (when not null). The city must stay alive, unchanged,
     // until the next drawGL with another city or forgetCity: a city freed and another made at
-    // its address would otherwise replay the old recording.
+    // its address would otherwise replay the old recording. `cityCells` is the number of the
+    // city's cells (0 when not known); a city of more than kMaxRecordedCells is never recorded.
     void drawGL(const Drawable* city, const CameraState& camera,
-                const SceneToggles& toggles = SceneToggles{});
+                const SceneToggles& toggles = SceneToggles{}, std::size_t cityCells = 0);
+
+    // The recording takes about 1.7 KB of driver memory per cell of the bundled cities; past
+    // this many cells (512 x 512) it would cost more memory than the little time it saves is
+    // worth.
+    static constexpr std::size_t kMaxRecordedCells = 512 * 512;
 
     // The city last drawn may be gone or replaced: the next frame draws the city afresh.
     void forgetCity();
@@ -71,7 +78,7 @@ public:
 
 private:
     void drawBackdrop();
-    void drawCity(const Drawable& city);
+    void drawCity(const Drawable& city, std::size_t cityCells);
 
     int viewWidth_ = 0;
     int viewHeight_ = 0;

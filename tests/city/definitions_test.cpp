@@ -1,6 +1,7 @@
+#include "base/Log.h"
 #include "city/CityDefinitions.h"
+#include "grammar/BuildingColour.h"
 #include "grammar/DrawFactories.h"
-#include "grammar/Log.h"
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 

@@ -1,6 +1,6 @@
+#include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
-#include "grammar/Log.h"
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 #include "vrml/VRNode.h"

@@ -3,8 +3,8 @@
 // What the construction-file tests share: loading with the log captured, and running from the
 // repository root, where the schema and the bundled examples are.
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
+#include "base/Log.h"
 #include "config/Attributes.h"
-#include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // What a loaded construction file turns into, and every warning the loader writes on the way.
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
-#include "grammar/Log.h"
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 #include "tests/config/LoadSupport.h"

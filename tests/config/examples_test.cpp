@@ -1,9 +1,9 @@
 // The bundled example cities and the schema: they agree with an independent validator, use the
 // whole vocabulary between them, and load from any directory.
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
 #include "config/XmlSupport.h"
-#include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 
 #include <xercesc/parsers/XercesDOMParser.hpp>

@@ -1,7 +1,7 @@
 // The root element's city parameters: adjustments, warnings, seeds and limits.
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 #include "tests/config/LoadSupport.h"
 

@@ -1,6 +1,6 @@
+#include "base/Log.h"
 #include "config/CityFactory.h"
 #include "config/XmlSupport.h"
-#include "grammar/Log.h"
 
 #include <gtest/gtest.h>
 

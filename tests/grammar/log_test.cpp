@@ -1,4 +1,4 @@
-#include "grammar/Log.h"
+#include "base/Log.h"
 
 #include <gtest/gtest.h>
 

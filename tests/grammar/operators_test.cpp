@@ -1,6 +1,6 @@
+#include "base/Log.h"
 #include "grammar/DrawFactories.h"
 #include "grammar/Drawables.h"
-#include "grammar/Log.h"
 #include "grammar/Operators.h"
 #include "grammar/ProcessState.h"
 #include "grammar/Random.h"

@@ -1,3 +1,4 @@
+#include "grammar/GrammarState.h"
 #include "grammar/ProcessState.h"
 #include "grammar/Random.h"
 #include "grammar/WeightedList.h"

@@ -1,5 +1,5 @@
+#include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 #include "preview/gl/HeadlessGL.h"
 #include "vrml/VRNode.h"

@@ -1,5 +1,5 @@
+#include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/Log.h"
 #include "grammar/ProcessState.h"
 #include "grammar/Texture.h"
 #include "preview/gl/HeadlessGL.h"
@@ -194,7 +194,7 @@ TEST_F(CityListTest, HugeCityIsNeverRecorded) {
             city.roadDrawables.push_back(std::make_unique<Nothing>());
         }
         for (int frame = 0; frame < 3; ++frame) {
-            view_.drawGL(&city, camera_);
+            view_.drawGL(&city, camera_, SceneToggles{}, city.cellCount());
         }
         EXPECT_EQ(c.listBuilds, view_.cityListBuilds()) << c.name;
         view_.forgetCity();

@@ -1,7 +1,8 @@
+#include "config/CityFactory.h"
 #include "vrml/Export.h"
 
+#include "base/Log.h"
 #include "grammar/Drawables.h"
-#include "grammar/Log.h"
 #include "grammar/Texture.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "config/CityFactory.h"
+#include "city/CityGenerator.h"
 
-#include "grammar/Log.h"
+#include "base/Log.h"
+#include "base/Progress.h"
 #include "grammar/ProcessState.h"
-#include "grammar/Progress.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,7 +25,7 @@ std::uint64_t streetLines(std::uint32_t count, std::uint32_t every, std::uint32_
 
 } // namespace
 
-void CityFactory::reserveCells(CityDrawable& city, bool streetsOn) const {
+void CityGenerator::reserveCells(CityDrawable& city, bool streetsOn) const {
     // Sized up front so that the lists are not copied as they grow; capped, since a grid that
     // large takes its time anyway and may leave many lots empty.
     constexpr std::uint64_t kMaxReserve = std::uint64_t(1) << 24;
@@ -44,7 +44,7 @@ void CityFactory::reserveCells(CityDrawable& city, bool streetsOn) const {
     city.roadDrawables.reserve(std::min(streetCells, kMaxReserve));
 }
 
-CityFactory::Generated CityFactory::generate(Progress* progress) const {
+CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
     ProcessState& process = processState();
     Generated out;
     out.seed = process.randomState;

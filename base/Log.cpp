@@ -1,4 +1,4 @@
-#include "grammar/Log.h"
+#include "base/Log.h"
 
 #include <utility>
 #include <vector>
@@ -64,7 +64,9 @@ LogSink* setLogSink(LogSink* sink) {
     return previous;
 }
 
-LogSink* logSink() { return sinkState().sink; }
+LogSink* logSink() {
+    return sinkState().sink;
+}
 
 std::string utf16ToUtf8(std::u16string_view text) {
     std::string out;

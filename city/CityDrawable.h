@@ -1,0 +1,46 @@
+#pragma once
+
+#include "base/Vec.h"
+#include "grammar/DrawFactory.h"
+#include "vrml/VRSceneSink.h"
+
+#include <memory>
+#include <vector>
+
+namespace ombrel {
+
+class Progress;
+
+// One generated city: the buildings with their colours and the roads, in generation order.
+class CityDrawable : public Drawable, public VRSceneSource {
+public:
+    CityDrawable() = default;
+    // Destroys every building drawable, then every road drawable.
+    ~CityDrawable() override;
+    CityDrawable(const CityDrawable&) = delete;
+    CityDrawable& operator=(const CityDrawable&) = delete;
+
+    std::vector<std::unique_ptr<Drawable>> buildingDrawables;
+    std::vector<Colour> buildingColours; // one per building drawable
+    std::vector<std::unique_ptr<Drawable>> roadDrawables;
+
+    // The cells that drew something: buildings and roads.
+    std::size_t cellCount() const { return buildingDrawables.size() + roadDrawables.size(); }
+
+    // Every building, then every road.
+    void render() const override;
+    // toVrmlScene(false, true).
+    VRRef<VRNode> toVrml() const override;
+    // A fresh tree rooted in a Group "City_Model" holding the buildings' node (a Group
+    // "Buildings" when there are two or more) and, when saveRoads and there are roads, the
+    // roads' node ("Roads"). collapseBuildings turns every building into one Shape of its
+    // colour, named like the building.
+    VRRef<VRNode> toVrmlScene(bool collapseBuildings, bool saveRoads) const override;
+    // The same tree handed to `sink` piece by piece (one building or road at a time, in
+    // writing order), so that it never needs to be in memory whole. Reports the buildings
+    // and roads done to `progress` as stage "Exporting" when one is given.
+    void toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSink& sink,
+                     Progress* progress = nullptr) const override;
+};
+
+} // namespace ombrel
