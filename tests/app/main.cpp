@@ -1,9 +1,12 @@
 // Runs one test class of the Qt layer, named by the first argument (all when none is given).
-// The settings store is moved to a temporary folder first, so tests never see or change the
-// real user's settings.
+// The run has a scratch folder of its own, named after the class as CTest names the test
+// (app.<class>); TMPDIR points there, so every QTemporaryDir of the tests lands in it and not in
+// a folder another test process uses. The settings store is moved into it first, so tests never
+// see or change the real user's settings.
 #include "TestSupport.h"
 
 #include "app/AppSetup.h"
+#include "tests/support/Scratch.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,7 +33,9 @@ bool registerTestClass(const char* name, TestFactory run) {
 
 } // namespace ombrel::test
 
-int main(int argc, char** argv) {
+namespace {
+
+int runClasses(int argc, char** argv) {
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
@@ -54,5 +59,16 @@ int main(int argc, char** argv) {
     for (auto& [name, run] : classes) {
         failures += run(argc, argv);
     }
+    return failures;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool oneClass = argc > 1 && argv[1][0] != '-';
+    ombrel::testsupport::ScratchPerTest scratch;
+    scratch.start(oneClass ? std::string("app.") + argv[1] : std::string("app"));
+    const int failures = runClasses(argc, argv);
+    scratch.finish(failures != 0);
     return failures;
 }
