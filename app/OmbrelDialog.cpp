@@ -5,6 +5,7 @@
 #include "grammar/Texture.h"
 #include "preview/CityWindow.h"
 #include "preview/gl/Camera.h"
+#include "preview/gl/TextureCache.h"
 #include "vrml/Export.h"
 
 #include <QApplication>
@@ -167,7 +168,7 @@ COmbrelDialog::~COmbrelDialog() {
     // context still exists, so the textures that outlive it leave nothing behind.
     if (preview_ && preview_->MakeCurrent()) {
         for (const auto& t : heldTextures()) {
-            t->releaseGL();
+            TextureCache::release(*t);
         }
     }
     delete preview_;
@@ -326,9 +327,9 @@ void COmbrelDialog::releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> 
     const bool current = preview_ && preview_->MakeCurrent();
     for (const auto& t : gone) {
         if (current) {
-            t->releaseGL();
+            TextureCache::release(*t);
         } else {
-            t->forgetGL();
+            TextureCache::forget(*t);
         }
     }
 }
@@ -337,13 +338,13 @@ void COmbrelDialog::releasePreviewTextures() {
     const bool current = preview_ && preview_->IsCurrent();
     for (const auto& t : heldTextures()) {
         if (current) {
-            t->releaseGL();
+            TextureCache::release(*t);
         } else {
-            t->forgetGL();
+            TextureCache::forget(*t);
         }
     }
     if (current) {
-        Texture::deleteReleasedTextures();
+        TextureCache::deleteReleased();
     }
 }
 
@@ -352,7 +353,8 @@ bool COmbrelDialog::loadConstructionFile() {
     bool ok = false;
     {
         BusyCursor busy;
-        ok = cityFactory_->load(toNarrow(cfgFile));
+        // Images are stretched to what the preview's context (current here) can hold.
+        ok = cityFactory_->load(toNarrow(cfgFile), TextureCache::largestSize());
     }
     definitionTextures_.clear();
     if (ok) {

@@ -4,8 +4,8 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -75,7 +75,7 @@ void BM_Generate(benchmark::State& state) {
     ScopedLogSink scoped(sink);
     const auto cells = static_cast<std::uint32_t>(state.range(0));
     std::unique_ptr<CityFactory> f = benchCity(cells);
-    processState().randomState = 0x1234;
+    generationContext().randomState = 0x1234;
     // Memory held by one city, measured once outside the timed runs (mallinfo2 is slow).
     double bytes = 0;
     {
@@ -83,7 +83,7 @@ void BM_Generate(benchmark::State& state) {
         const auto inUse = [] {
             const struct mallinfo2 m = mallinfo2();
             return static_cast<double>(m.uordblks) + static_cast<double>(m.hblkhd) +
-                   static_cast<double>(processState().drawableArena.bytesCut());
+                   static_cast<double>(generationContext().drawableArena.bytesCut());
         };
         const double before = inUse();
         CityFactory::Generated g = f->generate();
@@ -102,7 +102,10 @@ void BM_Generate(benchmark::State& state) {
     state.counters["cells/s"] = benchmark::Counter(perRun * static_cast<double>(state.iterations()),
                                                    benchmark::Counter::kIsRate);
     state.counters["bytes/cell"] = bytes / perRun;
-    resetProcessState();
+    // Later benchmarks start from a context of their own.
+    static GenerationContext fresh;
+    fresh = GenerationContext{};
+    setCurrentGenerationContext(&fresh);
 }
 
 BENCHMARK(BM_Generate)->Arg(64)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);

@@ -3,7 +3,7 @@
 #include "grammar/BuildingColour.h"
 
 #include "base/Log.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,14 +36,15 @@ std::unique_ptr<CompoundDrawable> CityBuildingFactory::createBuilding(float x0, 
     if (std::optional<std::string> name = expandVrmlTag(vrmlTag)) {
         compound->vrmlName = std::move(*name);
     } else {
-        warningLog << "VRML tag error, " << processState().vrmlTagCodes.lastError << " - ignored"
+        warningLog << "VRML tag error, " << generationContext().vrmlTagCodes.lastError
+                   << " - ignored"
                    << "\r\n";
     }
     return compound;
 }
 
 std::optional<std::string> expandVrmlTag(const std::string& tag) {
-    VrmlTagCodes& codes = processState().vrmlTagCodes;
+    VrmlTagCodes& codes = generationContext().vrmlTagCodes;
     std::string result;
     std::size_t p = 0;
     for (;;) {

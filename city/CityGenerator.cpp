@@ -2,7 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -45,7 +45,7 @@ void CityGenerator::reserveCells(CityDrawable& city, bool streetsOn) const {
 }
 
 CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
-    ProcessState& process = processState();
+    GenerationContext& process = generationContext();
     Generated out;
     out.seed = process.randomState;
     out.city = std::make_unique<CityDrawable>();

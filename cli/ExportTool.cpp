@@ -8,6 +8,7 @@
 #include "preview/gl/Camera.h"
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"
+#include "preview/gl/TextureCache.h"
 #include "vrml/Export.h"
 #include "vrml/ReplacingFile.h"
 
@@ -247,7 +248,8 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         stderrSink.finish();
         return kExitLoadFailed;
     }
-    if (!factory->load(o.constructionFile)) {
+    // Images are stretched to what the headless context, when there is one, can hold.
+    if (!factory->load(o.constructionFile, TextureCache::largestSize())) {
         stderrSink.finish();
         return kExitLoadFailed;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "city/CityGenerator.h"
+#include "config/TextureImage.h"
 #include "grammar/CityCellFactory.h"
 #include "grammar/Texture.h"
 
@@ -36,8 +37,10 @@ public:
     // for in the current directory, then beside the program) and rebuilds every definition from
     // it. On failure every problem is in the error log, nothing stays loaded, fileName and the
     // random generator are untouched and false is returned. Texture images are decoded here;
-    // relative image paths not found from the current directory are tried beside the file.
-    bool load(const std::string& path);
+    // relative image paths not found from the current directory are tried beside the file, and
+    // each image is stretched to a texture side of at most `largestTexture` (the drawing context's
+    // limit; at most kMostLargestTexture).
+    bool load(const std::string& path, int largestTexture = kDefaultLargestTexture);
     // Discards the definitions of the last load and sets loaded to false; the parameters,
     // fileName and lastTextureGroup stay. Does nothing when nothing is loaded.
     void clear();

@@ -6,8 +6,8 @@
 #include "config/Vocabulary.h"
 #include "config/XmlSupport.h"
 #include "grammar/DrawFactories.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
 
 #include <algorithm>
 #include <chrono>
@@ -128,9 +128,10 @@ int grammarNesting(const DOMElement& root) {
     return deepest;
 }
 
-ConstructionReader::ConstructionReader(CityFactory& factory, const std::string& constructionFile)
+ConstructionReader::ConstructionReader(CityFactory& factory, const std::string& constructionFile,
+                                       int largestTexture)
     : factory_(factory), baseFolder_(fs::path(constructionFile).parent_path()),
-      largestTexture_(largestTextureSize()) {}
+      largestTexture_(std::clamp(largestTexture, 1, kMostLargestTexture)) {}
 
 bool ConstructionReader::read(const DOMDocument& document) {
     const DOMNodeList* roots = document.getElementsByTagName(vocab::Ombrel);
@@ -159,7 +160,7 @@ bool ConstructionReader::read(const DOMDocument& document) {
     readProcedures(*root);
     readDefinitions(*root);
     checkStreetSizes();
-    processState().randomState = factory_.randomSeed;
+    generationContext().randomState = factory_.randomSeed;
     return true;
 }
 

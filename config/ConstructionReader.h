@@ -25,7 +25,8 @@ class ConstructionReader {
 public:
     // `constructionFile` is the path the document was read from; relative texture paths that
     // do not exist relative to the current directory are looked up beside it.
-    ConstructionReader(CityFactory& factory, const std::string& constructionFile);
+    ConstructionReader(CityFactory& factory, const std::string& constructionFile,
+                       int largestTexture);
 
     // Fills the factory from the document. When the file breaks a limit, writes one line saying
     // which to the error log and returns false before any definition or texture is built, with

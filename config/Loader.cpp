@@ -152,7 +152,7 @@ std::string findSchemaFile() {
     return {};
 }
 
-bool CityFactory::load(const std::string& path) {
+bool CityFactory::load(const std::string& path, int largestTexture) {
     clear();
 
     DepthBoundedParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
@@ -259,7 +259,7 @@ bool CityFactory::load(const std::string& path) {
 
     bool read = false;
     try {
-        read = ConstructionReader(*this, path).read(*document);
+        read = ConstructionReader(*this, path, largestTexture).read(*document);
     } catch (const std::exception& e) {
         errorLog << "Loading stopped: " << e.what() << "\r\n";
     } catch (...) {

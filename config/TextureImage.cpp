@@ -1,7 +1,5 @@
 #include "config/TextureImage.h"
 
-#include <GL/gl.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,8 +14,6 @@ namespace ombrel {
 
 namespace {
 
-constexpr int kNoContextSize = 2048;
-constexpr int kLargestSize = 4096;
 constexpr int kMaxImageSide = 16384;
 constexpr long long kMaxImagePixels = 64LL * 1024 * 1024;
 
@@ -30,17 +26,6 @@ struct FileClose {
 };
 
 } // namespace
-
-int largestTextureSize() {
-    // Without a current context the call is a no-op and leaves the value at 0.
-    GLint size = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
-    glGetError();
-    if (size <= 0) {
-        return kNoContextSize;
-    }
-    return std::min(static_cast<int>(size), kLargestSize);
-}
 
 int textureSizeFor(int pixels, int largest) {
     if (pixels > largest) {

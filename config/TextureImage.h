@@ -10,10 +10,11 @@ namespace ombrel {
 // Decoding of texture image files into the form OpenGL takes them: power-of-two sides, rows
 // from the bottom up, RGBA with alpha 0 exactly where a pixel is pure black.
 
-// The biggest texture side any image is stretched to: the current OpenGL context's
-// GL_MAX_TEXTURE_SIZE, or 2048 when no context is current; never more than 4096, so that one
-// texture stays within 64 MB however large the context allows.
-int largestTextureSize();
+// The biggest texture side an image is stretched to when the drawing code names none (no OpenGL
+// context to ask), and the most it may name: 4096 keeps one texture within 64 MB however large
+// the context allows.
+inline constexpr int kDefaultLargestTexture = 2048;
+inline constexpr int kMostLargestTexture = 4096;
 
 // The side of the texture made from an image side of `pixels` (at least 1): `largest` when the
 // image is bigger, otherwise the power of two nearest to it (2^floor(log2(pixels) + 0.5)):

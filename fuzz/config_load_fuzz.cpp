@@ -5,7 +5,7 @@
 
 #include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -62,11 +62,14 @@ constexpr std::uint32_t kMaxCells = 16;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Harness harness;
-    // Every input starts from the same process state (the stack a Push left, the last
-    // texture, the C random generator), so a crash file replays alone exactly as it ran in the
+    // Every input starts from a fresh generation context (the stack a Push left, the last
+    // texture, the building colours), so a crash file replays alone exactly as it ran in the
     // session.
-    resetProcessState();
-    std::srand(1);
+    static GenerationContext* context = nullptr;
+    GenerationContext* fresh = new GenerationContext;
+    setCurrentGenerationContext(fresh);
+    delete context;
+    context = fresh;
     {
         std::ofstream out(harness.file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

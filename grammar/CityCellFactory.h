@@ -1,7 +1,7 @@
 #pragma once
 
 #include "grammar/DrawFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 
 #include <cstdint>
 #include <memory>
@@ -27,11 +27,11 @@ public:
     static constexpr std::uint32_t kMaxCellSteps = 1u << 20;
 
     // Starts a cell's step count; createCell and the city's street and building cells call it.
-    static void beginCell() { processState().cellSteps = 0; }
+    static void beginCell() { generationContext().cellSteps = 0; }
     // Counts one step of the current cell; false once the cell has taken kMaxCellSteps (the
-    // first refusal counts the cell in processState().cellsCut).
+    // first refusal counts the cell in generationContext().cellsCut).
     static bool takeStep() {
-        ProcessState& process = processState();
+        GenerationContext& process = generationContext();
         if (process.cellSteps < kMaxCellSteps) {
             ++process.cellSteps;
             return true;

@@ -1,7 +1,7 @@
 #include "grammar/DrawableArena.h"
 
 #include "grammar/DrawFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -26,7 +26,7 @@ constexpr std::size_t kMaxPiece = 0;
 #else
 constexpr std::size_t kMaxPiece = 1024; // larger pieces get their own allocation
 #endif
-constexpr std::size_t kHeader = 8;      // the owning block, null when alone
+constexpr std::size_t kHeader = 8; // the owning block, null when alone
 
 #if __has_include(<sys/mman.h>)
 // Mapped straight from the system on a huge-page boundary: the heap's aligned allocation would
@@ -148,11 +148,11 @@ void DrawableArena::deallocate(void* piece) noexcept {
 }
 
 void* allocateFromDrawableArena(std::size_t size) {
-    return processState().drawableArena.allocate(size);
+    return generationContext().drawableArena.allocate(size);
 }
 
 void* Drawable::operator new(std::size_t size) {
-    return processState().drawableArena.allocate(size);
+    return generationContext().drawableArena.allocate(size);
 }
 
 void Drawable::operator delete(void* piece) noexcept {

@@ -6,12 +6,28 @@
 
 namespace ombrel {
 
+namespace {
+
+void bindNoTexture(const Texture*) {
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+TextureBinder textureBinder = bindNoTexture;
+
+} // namespace
+
+TextureBinder setTextureBinder(TextureBinder binder) {
+    const TextureBinder previous = textureBinder;
+    textureBinder = binder ? binder : bindNoTexture;
+    return previous;
+}
+
+void bindTexture(const Texture* texture) {
+    textureBinder(texture);
+}
+
 void DrawableBase::beginRender(unsigned int mode) const {
-    if (texture) {
-        texture->bind();
-    } else {
-        glBindTexture(GL_TEXTURE_2D, 0);
-    }
+    bindTexture(texture.get());
     glBegin(mode);
     if (noColor) {
         glColor3f(1.0f, 1.0f, 1.0f);

@@ -50,7 +50,7 @@ std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
                                state.v3,
                                state.height,
                                state.colour,
-                               processState().randomState};
+                               generationContext().randomState};
     std::vector<PushedState>& s = stack();
     const std::size_t room = s.size() < kMaxStackSize ? kMaxStackSize - s.size() : 0;
     const std::size_t n = std::min<std::size_t>(count, room);
@@ -82,7 +82,7 @@ std::unique_ptr<Drawable> PopFactory::create(GrammarState& state) const {
         state.height = top.height;
     }
     if (popRandomSeed) {
-        processState().randomState = top.randomState;
+        generationContext().randomState = top.randomState;
     }
     return nullptr;
 }

@@ -2,7 +2,7 @@
 
 #include "grammar/CityCellFactory.h"
 #include "grammar/DrawFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Range.h"
 #include "grammar/WeightedList.h"
 
@@ -62,7 +62,7 @@ public:
     // cannot exhaust memory over a large city.
     static constexpr std::size_t kMaxStackSize = std::size_t(1) << 20;
 
-    static std::vector<PushedState>& stack() { return processState().stateStack; }
+    static std::vector<PushedState>& stack() { return generationContext().stateStack; }
 
 protected:
     ~PushPopBase() = default;

@@ -1,18 +1,22 @@
 #include "grammar/Random.h"
 
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 
 namespace ombrel {
 
 std::uint32_t randomNext() {
-    std::uint32_t& state = processState().randomState;
+    std::uint32_t& state = generationContext().randomState;
     state = state * 0x7FF8A3EDu + 0x2AA01D31u; // wraps modulo 2^32
     return state;
 }
 
-bool randomBit() { return (randomNext() & 1u) != 0; }
+bool randomBit() {
+    return (randomNext() & 1u) != 0;
+}
 
-std::uint32_t randomBelow(std::uint32_t n) { return randomNext() % n; }
+std::uint32_t randomBelow(std::uint32_t n) {
+    return randomNext() % n;
+}
 
 double randomUnit() {
     // The double nearest to 1 / 4294967295; the modulus keeps the result below 1.

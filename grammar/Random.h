@@ -5,7 +5,7 @@
 namespace ombrel {
 
 // The city random generator: a 32-bit linear congruential generator over the process-wide
-// randomState (see ProcessState.h). Every operation advances the state exactly once; the
+// randomState (see GenerationContext.h). Every operation advances the state exactly once; the
 // arithmetic is part of the file format, since a seed must give the same city everywhere.
 std::uint32_t randomNext();
 bool randomBit();

@@ -23,18 +23,23 @@ struct TextureImage {
     }
 };
 
+// What the drawing code keeps of a texture it has uploaded (its texture object and the context
+// that holds it). The core never looks inside; it goes when the texture goes, and its destructor
+// tells the drawing code the object may be deleted (see preview/gl/TextureCache.h).
+class TextureUpload {
+public:
+    virtual ~TextureUpload() = default;
+};
+
 // One texture of a construction file: the image and how often it repeats across a face.
-// The image is uploaded to OpenGL lazily, the first time the texture is bound with a context
-// current, so loading needs no window. Drawables share ownership, so a generated city keeps its
-// textures alive after the definitions it came from are reloaded.
+// Drawables share ownership, so a generated city keeps its textures alive after the definitions
+// it came from are reloaded. Loading needs no OpenGL: the drawing code uploads the image the
+// first time the texture is bound.
 class Texture {
 public:
     Texture() = default;
     Texture(std::string path, float scalex, float scaley, bool relativeToWidth,
             bool relativeToHeight);
-    // No context need be current: an uploaded texture object is left for the next bind in its
-    // context to delete (deleteReleasedTextures), so reloading never leaks texture memory.
-    ~Texture();
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
 
@@ -47,31 +52,17 @@ public:
     bool relativeToHeight = false;
     TextureImage image;
 
-    // Binds the texture to GL_TEXTURE_2D in the current context, uploading the image first
-    // (gluBuild2DMipmaps, linear magnification) when it has not been uploaded yet. A texture
-    // without an image binds 0, so the face is drawn untextured. Needs a current context; it
-    // also deletes the texture objects of textures that died since (see the destructor).
-    // Uploads and deletions count in processState().textureObjectChanges.
-    void bind() const;
-    // The OpenGL texture name, 0 while not uploaded.
-    unsigned int glName() const { return glName_; }
-    // Deletes the OpenGL texture object; the context it was uploaded in must be current. The
-    // next bind uploads again.
-    void releaseGL();
-    // Drops the texture name without deleting it, for when its context is already gone.
-    void forgetGL();
-
-    // Deletes, in the current context, the texture objects that died textures left behind in
-    // it (the context tagged processState().glContextTag).
-    static void deleteReleasedTextures();
-    // Forgets the left-behind texture objects of a context that is being destroyed: they go
-    // with it.
-    static void forgetReleasedTextures(const void* contextTag);
-
-private:
-    mutable unsigned int glName_ = 0;
-    mutable const void* glContext_ = nullptr; // tag of the context holding glName_
+    // Owned by the drawing code that uploaded the image; none while not uploaded.
+    mutable std::unique_ptr<TextureUpload> upload;
 };
+
+// How the drawables' render binds a texture (null: none) to GL_TEXTURE_2D. The drawing code
+// installs its binder (preview/gl's texture cache, which uploads on first use); without one every
+// face is drawn untextured. Returns the binder installed before.
+using TextureBinder = void (*)(const Texture* texture);
+TextureBinder setTextureBinder(TextureBinder binder);
+// Binds through the installed binder; needs a current context.
+void bindTexture(const Texture* texture);
 
 // Weighted textures; a drawing element picks one each time it runs.
 class TextureGroup {

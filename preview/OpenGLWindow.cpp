@@ -1,7 +1,7 @@
 #include "preview/OpenGLWindow.h"
 
-#include "grammar/ProcessState.h"
 #include "grammar/Texture.h"
+#include "preview/gl/TextureCache.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -49,9 +49,9 @@ COpenGLWindow::~COpenGLWindow() {
     }
     // Texture objects left behind in this context go with it.
     if (const void* tag = context()) {
-        Texture::forgetReleasedTextures(tag);
-        if (processState().glContextTag == tag) {
-            processState().glContextTag = nullptr;
+        TextureCache::forgetReleased(tag);
+        if (TextureCache::contextTag() == tag) {
+            TextureCache::setContextTag(nullptr);
         }
     }
 }
@@ -67,7 +67,8 @@ void COpenGLWindow::releaseGLNow() {
 }
 
 void COpenGLWindow::tagContext() const {
-    processState().glContextTag = context();
+    TextureCache::install();
+    TextureCache::setContextTag(context());
 }
 
 void COpenGLWindow::showGLError(const char* text) {

@@ -1,7 +1,7 @@
 #include "preview/gl/HeadlessGL.h"
 
-#include "grammar/ProcessState.h"
 #include "grammar/Texture.h"
+#include "preview/gl/TextureCache.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -32,9 +32,9 @@ struct HeadlessGL::Impl {
 
     ~Impl() {
         // The context's texture objects go with it.
-        Texture::forgetReleasedTextures(this);
-        if (processState().glContextTag == this) {
-            processState().glContextTag = nullptr;
+        TextureCache::forgetReleased(this);
+        if (TextureCache::contextTag() == this) {
+            TextureCache::setContextTag(nullptr);
         }
         if (display == EGL_NO_DISPLAY) {
             return;
@@ -179,7 +179,8 @@ std::unique_ptr<HeadlessGL> HeadlessGL::create(int width, int height, std::strin
     glDrawBuffer(GL_COLOR_ATTACHMENT0);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glViewport(0, 0, width, height);
-    processState().glContextTag = impl.get();
+    TextureCache::install();
+    TextureCache::setContextTag(impl.get());
     return std::unique_ptr<HeadlessGL>(new HeadlessGL(std::move(impl), width, height));
 }
 
@@ -188,7 +189,7 @@ bool HeadlessGL::makeCurrent() {
         return false;
     }
     impl_->bindFramebuffer(GL_FRAMEBUFFER, impl_->framebuffer);
-    processState().glContextTag = impl_.get();
+    TextureCache::setContextTag(impl_.get());
     return true;
 }
 

@@ -13,7 +13,7 @@ namespace ombrel {
 class HeadlessGL {
 public:
     // Creates the context and a width x height framebuffer and makes both current (and the
-    // context that textures upload into; see Texture::deleteReleasedTextures). Returns none
+    // context that textures upload into; see TextureCache::deleteReleased). Returns none
     // when no EGL device, no suitable configuration or no framebuffer support exists; *why (when
     // given) then says what was missing. Never crashes for want of a display.
     static std::unique_ptr<HeadlessGL> create(int width, int height, std::string* why = nullptr);

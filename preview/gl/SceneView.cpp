@@ -1,7 +1,7 @@
 #include "preview/gl/SceneView.h"
 
 #include "grammar/DrawFactory.h"
-#include "grammar/ProcessState.h"
+#include "preview/gl/TextureCache.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -107,7 +107,7 @@ void SceneView::drawBackdrop() {
 }
 
 void SceneView::drawCity(const Drawable& city, std::size_t cityCells) {
-    std::uint64_t& textureChanges = processState().textureObjectChanges;
+    const std::uint64_t textureChanges = TextureCache::changes();
     const bool same = drawnCity_ == &city && drawnTextures_ == textureChanges;
     if (same && listReady_) {
         glCallList(cityList_);
@@ -128,11 +128,11 @@ void SceneView::drawCity(const Drawable& city, std::size_t cityCells) {
             // every frame instead. A texture uploaded or freed meanwhile would have put an
             // image or a dead name into the list: record again next frame.
             listRefused_ = glGetError() == GL_OUT_OF_MEMORY;
-            listReady_ = !listRefused_ && textureChanges == drawnTextures_;
+            listReady_ = !listRefused_ && TextureCache::changes() == drawnTextures_;
             if (!listReady_) {
                 glNewList(cityList_, GL_COMPILE); // give the memory back
                 glEndList();
-                drawnTextures_ = textureChanges;
+                drawnTextures_ = TextureCache::changes();
             }
             return;
         }
@@ -143,7 +143,7 @@ void SceneView::drawCity(const Drawable& city, std::size_t cityCells) {
     }
     city.render();
     drawnCity_ = &city;
-    drawnTextures_ = textureChanges;
+    drawnTextures_ = TextureCache::changes();
 }
 
 void SceneView::drawGL(const Drawable* city, const CameraState& camera, const SceneToggles& toggles,

@@ -1,8 +1,9 @@
 #include "DialogFixture.h"
+#include "preview/gl/TextureCache.h"
 
 #include "app/AboutBox.h"
 #include "app/OmbrelApp.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Texture.h"
 #include "preview/CityWindow.h"
 
@@ -297,26 +298,26 @@ private slots:
         QVERIFY(!old.empty());
         int uploaded = 0;
         for (const auto& t : old) {
-            uploaded += t->glName() != 0;
+            uploaded += TextureCache::glName(*t) != 0;
         }
         QVERIFY(uploaded > 0);
         // Reloading keeps the shown city's textures; the next city lets them go.
         QTest::mouseClick(dialog_->reloadButton, Qt::LeftButton);
         int stillUploaded = 0;
         for (const auto& t : old) {
-            stillUploaded += t->glName() != 0;
+            stillUploaded += TextureCache::glName(*t) != 0;
         }
         QCOMPARE(stillUploaded, uploaded);
         QTest::mouseClick(dialog_->generateButton, Qt::LeftButton);
         for (const auto& t : old) {
-            QCOMPARE(t->glName(), 0u);
+            QCOMPARE(TextureCache::glName(*t), 0u);
         }
         dialog_->preview()->grabFramebuffer();
         // Closing frees the rest in the preview's context; nothing is left for a later one.
         old.clear();
         setLogSink(nullptr);
         dialog_.reset();
-        QVERIFY(processState().releasedTextures.empty());
+        QCOMPARE(TextureCache::releasedCount(), std::size_t(0));
     }
 
     void saveWithoutACitySaysSo() {

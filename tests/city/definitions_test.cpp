@@ -2,8 +2,9 @@
 #include "city/CityDefinitions.h"
 #include "grammar/BuildingColour.h"
 #include "grammar/DrawFactories.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
+#include "tests/support/FreshContext.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +16,11 @@ namespace {
 
 class DefinitionsTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetProcessState(); }
-    void TearDown() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
+    void TearDown() override { testsupport::useFreshGenerationContext(); }
     void setCodes(const std::string& x, const std::string& y) {
-        processState().vrmlTagCodes.codes['X'] = x;
-        processState().vrmlTagCodes.codes['Y'] = y;
+        generationContext().vrmlTagCodes.codes['X'] = x;
+        generationContext().vrmlTagCodes.codes['Y'] = y;
     }
     StringLogSink log;
     ScopedLogSink scoped{log};
@@ -45,12 +46,12 @@ TEST_F(DefinitionsTest, VrmlTagExpansion) {
     };
     for (const Case& c : cases) {
         setCodes(c.x, c.y);
-        processState().vrmlTagCodes.lastError = "stale";
+        generationContext().vrmlTagCodes.lastError = "stale";
         EXPECT_EQ(expandVrmlTag(c.tag), c.result) << c.name;
         if (c.result && c.tag.find('%') == std::string::npos) {
             continue; // no code, so the recorded error is not touched
         }
-        EXPECT_EQ(processState().vrmlTagCodes.lastError, c.error) << c.name;
+        EXPECT_EQ(generationContext().vrmlTagCodes.lastError, c.error) << c.name;
     }
 }
 
@@ -108,7 +109,7 @@ TEST_F(DefinitionsTest, BuildingHeights) {
         EXPECT_EQ(high, c.high) << c.name;
         auto& box = static_cast<DrawBox&>(*building->children.at(0));
         EXPECT_EQ(box.colour, colour) << c.name << ": the building's colour is its state's";
-        processState().stateStack.clear();
+        generationContext().stateStack.clear();
     }
 }
 
@@ -120,7 +121,7 @@ TEST_F(DefinitionsTest, StreetAndBuildingColours) {
         auto& floor = static_cast<DrawFloor&>(*static_cast<CompoundDrawable&>(*cell).children[0]);
         EXPECT_EQ(floor.colour, 0x7F7F7Fu) << "street at x " << x;
     }
-    EXPECT_EQ(processState().randomState, 0u) << "streets draw no colour";
+    EXPECT_EQ(generationContext().randomState, 0u) << "streets draw no colour";
 
     for (int i = 0; i < 500; ++i) {
         const Colour c = randomBuildingColour();
@@ -132,7 +133,7 @@ TEST_F(DefinitionsTest, StreetAndBuildingColours) {
         }
         EXPECT_GE(std::max(std::abs(g - r), std::abs(b - r)), 30) << "colour " << i;
     }
-    EXPECT_EQ(processState().randomState, 0u) << "colours come from their own source";
+    EXPECT_EQ(generationContext().randomState, 0u) << "colours come from their own source";
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
 #include "grammar/Random.h"
 #include "grammar/Texture.h"
+#include "tests/support/FreshContext.h"
 
 #include <gtest/gtest.h>
 
@@ -72,8 +73,8 @@ void allDefinitions(CityFactory& f) {
 
 class GenerateTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetProcessState(); }
-    void TearDown() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
+    void TearDown() override { testsupport::useFreshGenerationContext(); }
     StringLogSink log;
     ScopedLogSink scoped{log};
 };
@@ -82,7 +83,7 @@ TEST_F(GenerateTest, GridLayoutKindsDrawsAndBox) {
     CityFactory f;
     gridOf5x2(f);
     allDefinitions(f);
-    processState().randomState = 0x1234;
+    generationContext().randomState = 0x1234;
     CityFactory::Generated g = f.generate();
 
     EXPECT_EQ(g.seed, 0x1234u);
@@ -100,15 +101,15 @@ TEST_F(GenerateTest, GridLayoutKindsDrawsAndBox) {
     EXPECT_EQ(g.city->buildingColours.size(), 4u);
 
     // One draw per cell, nothing else.
-    processState().randomState = 0x1234;
+    generationContext().randomState = 0x1234;
     for (int i = 0; i < 10; ++i) {
         randomNext();
     }
-    const std::uint32_t afterTen = processState().randomState;
-    resetProcessState();
-    processState().randomState = 0x1234;
+    const std::uint32_t afterTen = generationContext().randomState;
+    testsupport::useFreshGenerationContext();
+    generationContext().randomState = 0x1234;
     f.generate();
-    EXPECT_EQ(processState().randomState, afterTen);
+    EXPECT_EQ(generationContext().randomState, afterTen);
 
     // The box spans the cell counts times the cell size, whatever the streets are.
     EXPECT_EQ(g.minCorner, (Vec3{0, 0, 0}));
@@ -156,7 +157,7 @@ TEST_F(GenerateTest, StreetLayouts) {
          {{kBuildingA, 0, 0, 10, 20}, {kBuildingA, 0, 26, 10, 46}}},
     };
     for (const Case& c : cases) {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         CityFactory f;
         f.numCellsX = c.numX;
         f.numCellsY = c.numY;
@@ -220,7 +221,7 @@ TEST_F(GenerateTest, EmptyListsLeaveOrFillCells) {
         {"nothing at all", false, false, false, false, {}, {}, 1000000, -1},
     };
     for (const Case& c : cases) {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         CityFactory f;
         gridOf5x2(f);
         if (c.cross)
@@ -237,7 +238,8 @@ TEST_F(GenerateTest, EmptyListsLeaveOrFillCells) {
         EXPECT_EQ(g.minCorner.z, c.lowest) << c.name;
         EXPECT_EQ(g.maxCorner.z, c.highest) << c.name;
         if (!c.cross && !c.horizontal && !c.vertical && !c.buildings) {
-            EXPECT_EQ(processState().randomState, 0u) << c.name << ": empty lists draw nothing";
+            EXPECT_EQ(generationContext().randomState, 0u)
+                << c.name << ": empty lists draw nothing";
         }
     }
 }
@@ -247,11 +249,11 @@ TEST_F(GenerateTest, NoColumnsStillLogs) {
     gridOf5x2(f);
     f.numCellsX = 0;
     allDefinitions(f);
-    processState().randomState = 0x1A2B;
+    generationContext().randomState = 0x1A2B;
     CityFactory::Generated g = f.generate();
     EXPECT_TRUE(g.city->buildingDrawables.empty());
     EXPECT_TRUE(g.city->roadDrawables.empty());
-    EXPECT_EQ(processState().randomState, 0x1A2Bu);
+    EXPECT_EQ(generationContext().randomState, 0x1A2Bu);
     EXPECT_EQ(g.minCorner, (Vec3{0, 0, 1000000}));
     EXPECT_EQ(g.maxCorner, (Vec3{0, 40, -1}));
     EXPECT_EQ(log.text(), "Generated city [randomSeed=0x00001A2B]\r\n");
@@ -265,7 +267,7 @@ TEST_F(GenerateTest, EachCellStartsWithoutLastTextureAndWithItsCodes) {
     auto def = std::make_unique<CityBuildingFactory>("b%x_%y");
     def->add(std::make_unique<DrawFloorFactory>(false, f.lastTextureGroup));
     f.buildings.add(1, std::move(def));
-    processState().lastTexture = std::make_shared<Texture>("stale.png", 1, 1, false, false);
+    generationContext().lastTexture = std::make_shared<Texture>("stale.png", 1, 1, false, false);
     CityFactory::Generated g = f.generate();
     std::vector<std::string> names;
     for (const auto& b : g.city->buildingDrawables) {
@@ -286,12 +288,12 @@ TEST_F(GenerateTest, GeneratingAgainContinuesTheSequence) {
     CityFactory f;
     gridOf5x2(f);
     allDefinitions(f);
-    processState().randomState = 0x1A2B;
+    generationContext().randomState = 0x1A2B;
     CityFactory::Generated first = f.generate();
     CityFactory::Generated second = f.generate();
     EXPECT_EQ(first.seed, 0x1A2Bu);
     EXPECT_NE(second.seed, first.seed);
-    processState().randomState = 0x1A2B;
+    generationContext().randomState = 0x1A2B;
     CityFactory::Generated again = f.generate();
     EXPECT_EQ(cellsOf(again.city->buildingDrawables), cellsOf(first.city->buildingDrawables));
 }
@@ -345,7 +347,7 @@ TEST_F(GenerateTest, AnEmptyTextureGroupLeavesTheRandomSequenceAlone) {
         f.cellSizeX = 10;
         f.cellSizeY = 10;
         f.buildings.add(1, std::move(building));
-        processState().randomState = 0x5EED;
+        generationContext().randomState = 0x5EED;
         // The random height of each cell's upper floor.
         std::vector<float> heights;
         const CityFactory::Generated g = f.generate();

@@ -1,8 +1,9 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
+#include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
 #include "vrml/VRWriter.h"
 
@@ -76,8 +77,8 @@ std::string outline(const VRNode* node) {
 
 class SceneTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetProcessState(); }
-    void TearDown() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
+    void TearDown() override { testsupport::useFreshGenerationContext(); }
     StringLogSink log;
     ScopedLogSink scoped{log};
 };

@@ -5,7 +5,8 @@
 
 #include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
+#include "tests/support/FreshContext.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ inline Logged loadBody(CityFactory& factory, const std::string& path) {
 class SourceDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         previousDir_ = std::filesystem::current_path();
         std::filesystem::current_path(OMBREL_SOURCE_DIR);
     }

@@ -1,6 +1,7 @@
 #include "base/Log.h"
 #include "config/Attributes.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
+#include "tests/support/FreshContext.h"
 
 #include <gtest/gtest.h>
 
@@ -158,17 +159,17 @@ TEST(Attributes, UintRanges) {
 }
 
 TEST(Attributes, RangeSamples) {
-    resetProcessState();
-    processState().randomState = 0x1234;
+    testsupport::useFreshGenerationContext();
+    generationContext().randomState = 0x1234;
     // A single number never varies and draws nothing.
     EXPECT_EQ(readFloatRange("7").sample(), 7.0f);
-    EXPECT_EQ(processState().randomState, 0x1234u);
+    EXPECT_EQ(generationContext().randomState, 0x1234u);
     // [0,1] as unsigned never reaches its upper bound.
     const UintRange zeroOne = readUintRange("[0,1]");
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(zeroOne.sample(), 0u);
     }
-    EXPECT_NE(processState().randomState, 0x1234u);
+    EXPECT_NE(generationContext().randomState, 0x1234u);
 }
 
 } // namespace

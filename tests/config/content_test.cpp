@@ -3,8 +3,8 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
 #include "tests/config/LoadSupport.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +69,7 @@ TEST_F(Content, EveryRepairIsReportedInReadingOrder) {
     EXPECT_EQ(factory.firstStreetCrossY, 2u);
     EXPECT_EQ(factory.streetSizeX, 5.0f) << "vertical streets exist";
     EXPECT_EQ(factory.streetSizeY, 20.0f) << "reset to cellSizeY";
-    EXPECT_EQ(processState().randomState, factory.randomSeed);
+    EXPECT_EQ(generationContext().randomState, factory.randomSeed);
     EXPECT_EQ(factory.textureGroups.at("good")->textures.size(), 1u)
         << "the failed image is left out";
     EXPECT_TRUE(factory.crossStreets.empty());
@@ -197,9 +197,9 @@ TEST_F(Content, TextureOptionsAndTextures) {
     // A group whose images all failed picks none and makes no draw.
     const TextureGroup& broken = *factory.textureGroups.at("broken");
     EXPECT_TRUE(broken.textures.empty());
-    const std::uint32_t before = processState().randomState;
+    const std::uint32_t before = generationContext().randomState;
     EXPECT_EQ(broken.pick(), nullptr);
-    EXPECT_EQ(processState().randomState, before);
+    EXPECT_EQ(generationContext().randomState, before);
 
     const CityBuildingFactory& building = *factory.buildings.entries()[0].item;
     ASSERT_EQ(building.children.size(), 5u);

@@ -4,7 +4,8 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
 #include "config/XmlSupport.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
+#include "tests/support/FreshContext.h"
 
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
@@ -110,7 +111,7 @@ TEST(Examples, UseTheWholeVocabulary) {
 class FromElsewhere : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         previousDir_ = fs::current_path();
         elsewhere_ = fs::path(::testing::TempDir()) / "ombrel elsewhere";
         fs::create_directories(elsewhere_);

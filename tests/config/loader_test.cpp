@@ -1,6 +1,6 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 #include "tests/config/LoadSupport.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +61,7 @@ TEST_F(Loader, BundledExamplesLoadAndGenerateCleanly) {
         EXPECT_TRUE(r.ok) << c.file;
         EXPECT_EQ(r.log, parsingLine(c.file) + c.between + loadedLine(c.file)) << c.file;
         EXPECT_EQ(factory.randomSeed, c.seed) << c.file;
-        EXPECT_EQ(processState().randomState, c.seed) << c.file;
+        EXPECT_EQ(generationContext().randomState, c.seed) << c.file;
         EXPECT_FALSE(factory.buildings.empty()) << c.file;
         EXPECT_FALSE(factory.crossStreets.empty()) << c.file;
         EXPECT_FALSE(factory.horizontalStreets.empty()) << c.file;
@@ -148,7 +148,7 @@ TEST_F(Loader, BadFilesFailCleanly) {
     for (const auto& c : cases) {
         CityFactory factory;
         ASSERT_TRUE(load(factory, "examples/town/town.xml").ok);
-        const std::uint32_t state = processState().randomState;
+        const std::uint32_t state = generationContext().randomState;
         const std::string path = data(c.file);
         std::string errors = c.errors;
         for (std::size_t at; (at = errors.find('@')) != std::string::npos;) {
@@ -167,7 +167,7 @@ TEST_F(Loader, BadFilesFailCleanly) {
         EXPECT_TRUE(factory.procedures.empty()) << c.file;
         EXPECT_TRUE(factory.textureGroups.empty()) << c.file;
         EXPECT_TRUE(factory.inlineTextureGroups.empty()) << c.file;
-        EXPECT_EQ(processState().randomState, state) << c.file;
+        EXPECT_EQ(generationContext().randomState, state) << c.file;
         EXPECT_EQ(factory.numCellsX, 10u) << c.file << ": the parameters stay";
         EXPECT_EQ(factory.streetEveryX, 3u) << c.file << ": the parameters stay";
     }

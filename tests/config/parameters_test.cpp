@@ -2,7 +2,7 @@
 
 #include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 #include "tests/config/LoadSupport.h"
 
 #include <gtest/gtest.h>
@@ -137,12 +137,12 @@ TEST_F(Parameters, SeedsSetTheGeneratorOnlyOnSuccess) {
     };
     for (const auto& c : cases) {
         CityFactory factory;
-        processState().randomState = 77;
+        generationContext().randomState = 77;
         bool ok = false;
         EXPECT_EQ(loadRoot(factory, c.attribute, "", ok), "") << c.attribute;
         EXPECT_TRUE(ok) << c.attribute;
         EXPECT_EQ(factory.randomSeed, c.seed) << c.attribute;
-        EXPECT_EQ(processState().randomState, c.seed) << c.attribute;
+        EXPECT_EQ(generationContext().randomState, c.seed) << c.attribute;
 
         // Generating twice gives different seeds; reloading starts over.
         StringLogSink sink;
@@ -153,11 +153,11 @@ TEST_F(Parameters, SeedsSetTheGeneratorOnlyOnSuccess) {
 
     // A failed load leaves the generator alone.
     CityFactory factory;
-    processState().randomState = 77;
+    generationContext().randomState = 77;
     bool ok = true;
     loadRoot(factory, R"(randomSeed="1" numCellsY="-1")", "", ok);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(processState().randomState, 77u);
+    EXPECT_EQ(generationContext().randomState, 77u);
 }
 
 TEST_F(Parameters, GridLimits) {

@@ -25,7 +25,7 @@ TEST(TextureImage, PowerOfTwoSizes) {
 }
 
 TEST(TextureImage, LargestSizeWithoutAContext) {
-    EXPECT_EQ(largestTextureSize(), 2048);
+    EXPECT_EQ(kDefaultLargestTexture, 2048);
 }
 
 // A 2 x 2 image: top row red, blue; bottom row black, white.

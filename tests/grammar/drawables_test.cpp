@@ -1,10 +1,11 @@
 #include "base/Log.h"
 #include "grammar/DrawFactories.h"
 #include "grammar/Drawables.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Random.h"
 #include "grammar/Range.h"
 #include "grammar/Texture.h"
+#include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
 
 #include <gtest/gtest.h>
@@ -42,8 +43,8 @@ const VRIndexedFaceSet& facesOf(const VRRef<VRNode>& node) {
 
 class DrawableTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetProcessState(); }
-    void TearDown() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
+    void TearDown() override { testsupport::useFreshGenerationContext(); }
     StringLogSink log;
     ScopedLogSink scoped{log};
 };
@@ -51,9 +52,9 @@ protected:
 TEST_F(DrawableTest, RangeSampling) {
     EXPECT_EQ(FloatRange(7).sample(), 7.0f);
     EXPECT_EQ(UintRange(7).sample(), 7u);
-    EXPECT_EQ(processState().randomState, 0u) << "equal bounds draw nothing";
+    EXPECT_EQ(generationContext().randomState, 0u) << "equal bounds draw nothing";
     EXPECT_NEAR(FloatRange(10, 20).sample(), 11.665056f, 1e-4f);
-    EXPECT_EQ(processState().randomState, 715136305u);
+    EXPECT_EQ(generationContext().randomState, 715136305u);
     for (int i = 0; i < 100; ++i) {
         EXPECT_EQ(UintRange(0, 1).sample(), 0u) << "draw " << i;
     }
@@ -76,7 +77,7 @@ TEST_F(DrawableTest, BoxCaptureAndRepeats) {
         {"not relative", texture(2, 3, false, false), 2, 3},
     };
     for (const Case& c : cases) {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         DrawBoxFactory factory(false, c.tex ? groupOf(c.tex) : nullptr, FloatRange(30));
         GrammarState s = cell(5);
         auto result = factory.create(s);
@@ -90,7 +91,7 @@ TEST_F(DrawableTest, BoxCaptureAndRepeats) {
         EXPECT_EQ(box->texture, c.tex) << c.name;
         EXPECT_EQ(box->colour, 0x00507F60u) << c.name;
         EXPECT_EQ(box->corners[1], (Vec2{0, 10})) << c.name;
-        EXPECT_EQ(processState().lastTexture, c.tex) << c.name;
+        EXPECT_EQ(generationContext().lastTexture, c.tex) << c.name;
     }
 }
 
@@ -317,25 +318,26 @@ TEST_F(DrawableTest, TextureGroupPicks) {
     auto a = texture(1, 1, false, false);
     auto b = texture(1, 1, false, false);
     TextureGroup group;
-    processState().randomState = 0;
-    processState().lastTexture = b;
+    generationContext().randomState = 0;
+    generationContext().lastTexture = b;
     EXPECT_EQ(group.pick(), nullptr) << "an empty group returns none";
-    EXPECT_EQ(processState().randomState, 0u) << "and makes no draw: there is nothing to choose";
-    EXPECT_EQ(processState().lastTexture, b) << "the texture picked before stays the last one";
+    EXPECT_EQ(generationContext().randomState, 0u)
+        << "and makes no draw: there is nothing to choose";
+    EXPECT_EQ(generationContext().lastTexture, b) << "the texture picked before stays the last one";
     group.textures.add(1, a);
     group.textures.add(3, b);
     // Draws of about 0.1665, 0.1637, 0.8333.
     EXPECT_EQ(group.pick(), a);
     EXPECT_EQ(group.pick(), a);
     EXPECT_EQ(group.pick(), b);
-    EXPECT_EQ(processState().lastTexture, b);
+    EXPECT_EQ(generationContext().lastTexture, b);
 
     LastTextureGroup last;
-    const std::uint32_t before = processState().randomState;
+    const std::uint32_t before = generationContext().randomState;
     EXPECT_EQ(last.pick(), b);
-    EXPECT_NE(processState().randomState, before) << "the last group still draws once";
+    EXPECT_NE(generationContext().randomState, before) << "the last group still draws once";
     EXPECT_EQ(log.text(), "");
-    processState().lastTexture.reset();
+    generationContext().lastTexture.reset();
     EXPECT_EQ(last.pick(), nullptr);
     EXPECT_EQ(log.text(), "Last texture group used with no last texture\r\n");
 }
@@ -350,7 +352,7 @@ TEST_F(DrawableTest, DrawableKeepsTextureAfterGroupIsGone) {
         GrammarState s = cell();
         floor = factory.create(s);
     }
-    processState().lastTexture.reset();
+    generationContext().lastTexture.reset();
     EXPECT_FALSE(weak.expired());
     floor.reset();
     EXPECT_TRUE(weak.expired());

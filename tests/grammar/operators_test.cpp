@@ -1,9 +1,10 @@
 #include "base/Log.h"
 #include "grammar/DrawFactories.h"
 #include "grammar/Drawables.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
 #include "grammar/Random.h"
+#include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ void expectCorners(const GrammarState& s, const Corners& want, float tolerance,
 // after it.
 std::uint32_t stateGivingBit(bool bit) {
     for (std::uint32_t s = 1;; ++s) {
-        processState().randomState = s;
+        generationContext().randomState = s;
         if (randomBit() == bit) {
             return s;
         }
@@ -47,8 +48,8 @@ std::uint32_t stateGivingBit(bool bit) {
 
 class OperatorTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetProcessState(); }
-    void TearDown() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
+    void TearDown() override { testsupport::useFreshGenerationContext(); }
     StringLogSink log;
     ScopedLogSink scoped{log};
 };
@@ -76,41 +77,41 @@ TEST_F(OperatorTest, RotateCorners) {
     };
     for (const Case& c : cases) {
         const std::uint32_t start = stateGivingBit(c.bit);
-        processState().randomState = start;
+        generationContext().randomState = start;
         GrammarState s = cell();
         // Constant ranges draw nothing, so the one draw is the bit.
         EXPECT_EQ(RotateFactory(c.theta, c.distance).create(s), nullptr) << c.name;
         expectCorners(s, c.want, 0.01f, c.name);
-        processState().randomState = start;
+        generationContext().randomState = start;
         randomNext();
-        const std::uint32_t afterOne = processState().randomState;
-        processState().randomState = start;
+        const std::uint32_t afterOne = generationContext().randomState;
+        generationContext().randomState = start;
         GrammarState again = cell();
         RotateFactory(c.theta, c.distance).create(again);
-        EXPECT_EQ(processState().randomState, afterOne) << c.name << ": one draw only";
+        EXPECT_EQ(generationContext().randomState, afterOne) << c.name << ": one draw only";
         EXPECT_EQ(s.height, 0.0f) << c.name;
         EXPECT_EQ(s.colour, 0x123456u) << c.name;
     }
 }
 
 TEST_F(OperatorTest, RotateDrawsThetaDistanceBitInOrder) {
-    processState().randomState = 77;
+    generationContext().randomState = 77;
     const float theta = static_cast<float>(randomRange(0, 30));
     const float distance = static_cast<float>(randomRange(0, 1));
     const bool bit = randomBit();
-    const std::uint32_t after = processState().randomState;
+    const std::uint32_t after = generationContext().randomState;
 
-    processState().randomState = 77;
+    generationContext().randomState = 77;
     GrammarState expected = cell();
     // Replays the same values as constants with the same bit.
     const std::uint32_t bitState = stateGivingBit(bit);
-    processState().randomState = bitState;
+    generationContext().randomState = bitState;
     RotateFactory(theta, distance).create(expected);
 
-    processState().randomState = 77;
+    generationContext().randomState = 77;
     GrammarState s = cell();
     RotateFactory(FloatRange(0, 30), FloatRange(0, 1)).create(s);
-    EXPECT_EQ(processState().randomState, after);
+    EXPECT_EQ(generationContext().randomState, after);
     expectCorners(s, {expected.v0, expected.v1, expected.v2, expected.v3}, 0.0f, "ranges");
 }
 
@@ -165,7 +166,7 @@ TEST_F(OperatorTest, ScaleToExactOnZeroEdgeLeavesCornersAndWarns) {
     };
     for (const Case& c : cases) {
         log.clear();
-        processState().randomState = 5;
+        generationContext().randomState = 5;
         GrammarState s = c.state;
         ScaleToFactory(ScaleWhere::center, FloatRange(1, 2), FloatRange(1, 2), ScaleType::exact)
             .create(s);
@@ -173,34 +174,34 @@ TEST_F(OperatorTest, ScaleToExactOnZeroEdgeLeavesCornersAndWarns) {
         EXPECT_FALSE(std::isnan(s.v0.x)) << c.name;
         EXPECT_EQ(log.text(), "ScaleTo exact on an edge of length 0 ignored\r\n") << c.name;
         // Both samples are still drawn.
-        processState().randomState = 5;
+        generationContext().randomState = 5;
         randomNext();
         randomNext();
-        const std::uint32_t afterTwo = processState().randomState;
-        processState().randomState = 5;
+        const std::uint32_t afterTwo = generationContext().randomState;
+        generationContext().randomState = 5;
         s = c.state;
         ScaleToFactory(ScaleWhere::center, FloatRange(1, 2), FloatRange(1, 2), ScaleType::exact)
             .create(s);
-        EXPECT_EQ(processState().randomState, afterTwo) << c.name;
+        EXPECT_EQ(generationContext().randomState, afterTwo) << c.name;
     }
 }
 
 TEST_F(OperatorTest, PushPopRestoresSnapshots) {
     GrammarState s = cell();
     s.height = 7;
-    processState().randomState = 1234;
+    generationContext().randomState = 1234;
     PushFactory(3).create(s);
-    ASSERT_EQ(processState().stateStack.size(), 3u);
+    ASSERT_EQ(generationContext().stateStack.size(), 3u);
     const PopFactory popAll(true, true, true);
     for (int i = 0; i < 3; ++i) {
         GrammarState changed{{1, 1}, {2, 2}, {3, 3}, {4, 4}, 99, 0xABCDEF};
-        processState().randomState = 9;
+        generationContext().randomState = 9;
         popAll.create(changed);
         expectCorners(changed, {{0, 0}, {0, 10}, {20, 10}, {20, 0}}, 0.0f,
                       "pop " + std::to_string(i));
         EXPECT_EQ(changed.height, 7.0f) << "pop " << i;
         EXPECT_EQ(changed.colour, 0xABCDEFu) << "pop " << i << ": colour is never restored";
-        EXPECT_EQ(processState().randomState, 1234u) << "pop " << i;
+        EXPECT_EQ(generationContext().randomState, 1234u) << "pop " << i;
     }
     EXPECT_EQ(log.text(), "");
     popAll.create(s);
@@ -217,24 +218,24 @@ TEST_F(OperatorTest, PopFlagsSelectWhatIsRestored) {
                           {"height", false, true, false},
                           {"random seed", false, false, true}};
     for (const Case& c : cases) {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         GrammarState saved = cell();
         saved.height = 3;
-        processState().randomState = 111;
+        generationContext().randomState = 111;
         PushFactory(1).create(saved);
         GrammarState s{{1, 1}, {2, 2}, {3, 3}, {4, 4}, 50, 0};
-        processState().randomState = 222;
+        generationContext().randomState = 222;
         PopFactory(c.cells, c.height, c.seed).create(s);
         EXPECT_EQ(s.v2, (c.cells ? Vec2{20, 10} : Vec2{3, 3})) << c.name;
         EXPECT_EQ(s.height, c.height ? 3.0f : 50.0f) << c.name;
-        EXPECT_EQ(processState().randomState, c.seed ? 111u : 222u) << c.name;
-        EXPECT_TRUE(processState().stateStack.empty()) << c.name;
+        EXPECT_EQ(generationContext().randomState, c.seed ? 111u : 222u) << c.name;
+        EXPECT_TRUE(generationContext().stateStack.empty()) << c.name;
     }
 }
 
 TEST_F(OperatorTest, PopRandomSeedRepeatsDraws) {
     GrammarState s = cell();
-    processState().randomState = 42;
+    generationContext().randomState = 42;
     PushFactory(1).create(s);
     const double first = randomUnit();
     PopFactory(false, false, true).create(s);
@@ -244,36 +245,36 @@ TEST_F(OperatorTest, PopRandomSeedRepeatsDraws) {
 TEST_F(OperatorTest, PushCountsAsWritten) {
     GrammarState s = cell();
     const GrammarState first = s;
-    processState().randomState = 7;
+    generationContext().randomState = 7;
     PushFactory(65537).create(s);
-    EXPECT_EQ(processState().stateStack.size(), 65537u);
+    EXPECT_EQ(generationContext().stateStack.size(), 65537u);
     EXPECT_EQ(log.text(), "") << "a count above 65536 is no longer cut";
     s.height = 99;
     s.v0 = Vec2{-1, -1};
-    processState().randomState = 8;
+    generationContext().randomState = 8;
     const PopFactory pop(true, true, true);
     for (int i = 0; i < 65537; ++i)
         pop.create(s);
-    EXPECT_TRUE(processState().stateStack.empty());
+    EXPECT_TRUE(generationContext().stateStack.empty());
     EXPECT_EQ(s.height, first.height);
     EXPECT_EQ(s.v0.x, first.v0.x);
     EXPECT_EQ(s.v0.y, first.v0.y);
-    EXPECT_EQ(processState().randomState, 7u);
+    EXPECT_EQ(generationContext().randomState, 7u);
     EXPECT_EQ(log.text(), "");
 
     // A count of -1 in the file fills the stack, and says so once.
     const PushFactory huge(4294967295u);
     EXPECT_EQ(log.text(), "") << "nothing to say while the element is built";
     huge.create(s);
-    EXPECT_EQ(processState().stateStack.size(), PushPopBase::kMaxStackSize);
+    EXPECT_EQ(generationContext().stateStack.size(), PushPopBase::kMaxStackSize);
     EXPECT_EQ(log.text(), "State stack is full (1048576 entries) - Push cut short\r\n");
-    processState().stateStack.clear();
+    generationContext().stateStack.clear();
     log.clear();
 
     // The stack as a whole stays bounded too.
-    processState().stateStack.resize(PushPopBase::kMaxStackSize - 2);
+    generationContext().stateStack.resize(PushPopBase::kMaxStackSize - 2);
     PushFactory(5).create(s);
-    EXPECT_EQ(processState().stateStack.size(), PushPopBase::kMaxStackSize);
+    EXPECT_EQ(generationContext().stateStack.size(), PushPopBase::kMaxStackSize);
     EXPECT_EQ(log.text(), "State stack is full (1048576 entries) - Push cut short\r\n");
     PushFactory five(5);
     log.clear();
@@ -281,7 +282,7 @@ TEST_F(OperatorTest, PushCountsAsWritten) {
     five.create(s);
     EXPECT_EQ(log.text(), "State stack is full (1048576 entries) - Push cut short\r\n")
         << "once per element";
-    EXPECT_EQ(processState().stateStack.size(), PushPopBase::kMaxStackSize);
+    EXPECT_EQ(generationContext().stateStack.size(), PushPopBase::kMaxStackSize);
 }
 
 // A procedure body that draws one floor and goes up 10.
@@ -304,13 +305,13 @@ TEST_F(OperatorTest, MaybeDrawsOnceAndRunsChildrenWhenBelow) {
                           {"one always", 1.0f, true},
                           {"zero", 0.0f, false}};
     for (const Case& c : cases) {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         MaybeFactory maybe(c.probability);
         maybe.add(std::make_unique<GoUpFactory>(FloatRange(0, 1))); // one more draw when run
         GrammarState s = cell();
         std::unique_ptr<Drawable> result = maybe.create(s);
         EXPECT_EQ(result != nullptr, c.taken) << c.name;
-        EXPECT_EQ(processState().randomState, c.taken ? 703157902u : 715136305u) << c.name;
+        EXPECT_EQ(generationContext().randomState, c.taken ? 703157902u : 715136305u) << c.name;
     }
 }
 
@@ -318,7 +319,7 @@ TEST_F(OperatorTest, ChoosePicksByWeight) {
     ChooseFactory choose;
     GrammarState s = cell();
     EXPECT_EQ(choose.create(s), nullptr);
-    EXPECT_EQ(processState().randomState, 0u) << "no options, no draw";
+    EXPECT_EQ(generationContext().randomState, 0u) << "no options, no draw";
 
     for (float h : {1.0f, 2.0f}) {
         auto option = std::make_unique<CityCellFactory>();

@@ -1,10 +1,13 @@
+#include "grammar/BuildingColour.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/GrammarState.h"
-#include "grammar/ProcessState.h"
 #include "grammar/Random.h"
 #include "grammar/WeightedList.h"
+#include "tests/support/FreshContext.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,7 @@ namespace {
 
 class RandomTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
 };
 
 TEST_F(RandomTest, SequenceFromZero) {
@@ -24,7 +27,7 @@ TEST_F(RandomTest, SequenceFromZero) {
         EXPECT_EQ(v, expected[i]) << "draw " << i;
         EXPECT_EQ((v & 1u) != 0, bits[i]) << "draw " << i;
     }
-    processState().randomState = 0;
+    generationContext().randomState = 0;
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(randomBit(), bits[i]) << "draw " << i;
     }
@@ -38,7 +41,7 @@ TEST_F(RandomTest, UnitFromZero) {
 }
 
 TEST_F(RandomTest, SequenceFromSeed) {
-    processState().randomState = 0x12345678u;
+    generationContext().randomState = 0x12345678u;
     EXPECT_EQ(randomNext(), 0xA4629249u);
     EXPECT_EQ(randomNext(), 0x0ABE05C6u);
     EXPECT_EQ(randomNext(), 0xEC08877Fu);
@@ -65,17 +68,17 @@ TEST_F(RandomTest, UnitBounds) {
         {"all ones", 4294967295u, 1.0 * 2.3283064370807974e-10},
     };
     for (const Case& c : cases) {
-        processState().randomState = stateBefore(c.next);
+        generationContext().randomState = stateBefore(c.next);
         EXPECT_EQ(randomUnit(), c.unit) << c.name;
-        EXPECT_EQ(processState().randomState, c.next) << c.name;
+        EXPECT_EQ(generationContext().randomState, c.next) << c.name;
     }
     EXPECT_LT(4294967293.0 * 2.3283064370807974e-10, 1.0);
 }
 
 TEST_F(RandomTest, RangeAndBelow) {
-    processState().randomState = 0;
+    generationContext().randomState = 0;
     EXPECT_NEAR(randomRange(10.0f, 20.0f), 11.665056, 1e-6);
-    processState().randomState = 0;
+    generationContext().randomState = 0;
     EXPECT_EQ(randomBelow(10), 715136305u % 10);
 }
 
@@ -91,7 +94,7 @@ TEST_F(RandomTest, WeightedPicks) {
         EXPECT_EQ(pickWeightedIndex(list, c.u), c.index) << "u " << c.u;
     }
     // From seed 0 the first draw is about 0.1665 and the third about 0.833.
-    processState().randomState = 0;
+    generationContext().randomState = 0;
     EXPECT_EQ(pickWeighted(list), "first");
     EXPECT_EQ(pickWeighted(list), "first");
     EXPECT_EQ(pickWeighted(list), "second");
@@ -101,7 +104,7 @@ TEST_F(RandomTest, OneEntryStillDraws) {
     WeightedList<int> list;
     list.add(0.5f, 42);
     EXPECT_EQ(pickWeighted(list), 42);
-    EXPECT_EQ(processState().randomState, 715136305u);
+    EXPECT_EQ(generationContext().randomState, 715136305u);
 }
 
 TEST_F(RandomTest, ZeroWeightsPickFirst) {
@@ -120,6 +123,34 @@ TEST(GrammarStateTest, CellRectangle) {
     EXPECT_EQ(s.v2, (Vec2{20, 10}));
     EXPECT_EQ(s.v3, (Vec2{20, 0}));
     EXPECT_EQ(s.height, 0.0f);
+}
+
+// Building colours once came from the C library's rand(); their own source must give exactly
+// that sequence, so that every city keeps its colours.
+TEST(BuildingColourSource, GivesTheSequenceOfTheCLibrary) {
+    for (const unsigned seed : {1u, 0u, 2u, 12345u, 4294967295u}) {
+        BuildingColourSource source;
+        source.seed(seed);
+        std::srand(seed);
+        for (int i = 0; i < 5000; ++i)
+            ASSERT_EQ(source.next(), std::rand()) << "seed " << seed << ", number " << i;
+    }
+    BuildingColourSource unseeded;
+    std::srand(1);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(unseeded.next(), std::rand()) << "an unseeded rand() starts as seed 1";
+}
+
+// Each context has its own colours: a fresh one starts the sequence again.
+TEST(BuildingColourSource, BelongsToTheGenerationContext) {
+    GenerationContext first, second;
+    GenerationContext* previous = setCurrentGenerationContext(&first);
+    const Colour a = randomBuildingColour();
+    setCurrentGenerationContext(&second);
+    EXPECT_EQ(randomBuildingColour(), a);
+    EXPECT_EQ(&generationContext(), &second);
+    setCurrentGenerationContext(previous);
+    EXPECT_EQ(&generationContext(), previous);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 #include "preview/gl/HeadlessGL.h"
+#include "preview/gl/TextureCache.h"
+#include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
 #include "vrml/VRWriter.h"
 
@@ -16,8 +18,8 @@ namespace {
 
 class ExampleCityTest : public ::testing::TestWithParam<const char*> {
 protected:
-    void SetUp() override { resetProcessState(); }
-    void TearDown() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
+    void TearDown() override { testsupport::useFreshGenerationContext(); }
     StringLogSink log;
     ScopedLogSink scoped{log};
 };
@@ -28,17 +30,17 @@ TEST_P(ExampleCityTest, GeneratesRepeatablyAndRenders) {
     const std::string path = std::string(OMBREL_SOURCE_DIR) + "/examples/" + GetParam();
     CityFactory f;
     ASSERT_TRUE(f.load(path)) << log.text();
-    const std::uint32_t seed = processState().randomState;
+    const std::uint32_t seed = generationContext().randomState;
 
-    std::srand(1);
+    generationContext().buildingColours.seed(1);
     CityFactory::Generated first = f.generate();
     EXPECT_EQ(first.seed, seed);
     ASSERT_FALSE(first.city->buildingDrawables.empty());
     const std::string text = vrmlText(first.city->toVrmlScene(false, true).get());
 
-    processState().randomState = seed;
-    processState().stateStack.clear();
-    std::srand(1);
+    generationContext().randomState = seed;
+    generationContext().stateStack.clear();
+    generationContext().buildingColours.seed(1);
     CityFactory::Generated again = f.generate();
     EXPECT_EQ(vrmlText(again.city->toVrmlScene(false, true).get()), text);
     EXPECT_EQ(again.maxCorner, first.maxCorner);
@@ -78,12 +80,12 @@ TEST_P(ExampleCityTest, GeneratesRepeatablyAndRenders) {
     EXPECT_GT(drawn, 128 * 128 / 4) << "the city covers its box";
     for (auto& [name, group] : f.textureGroups) {
         for (auto& entry : group->textures.entries()) {
-            entry.item->releaseGL();
+            TextureCache::release(*entry.item);
         }
     }
     for (auto& group : f.inlineTextureGroups) {
         for (auto& entry : group->textures.entries()) {
-            entry.item->releaseGL();
+            TextureCache::release(*entry.item);
         }
     }
 }

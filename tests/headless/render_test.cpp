@@ -1,9 +1,11 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
 #include "grammar/DrawFactories.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Operators.h"
-#include "grammar/ProcessState.h"
 #include "preview/gl/HeadlessGL.h"
+#include "preview/gl/TextureCache.h"
+#include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
 #include "vrml/VRWriter.h"
 
@@ -50,8 +52,8 @@ std::unique_ptr<HeadlessGL> topDownContext() {
 
 class HeadlessTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetProcessState(); }
-    void TearDown() override { resetProcessState(); }
+    void SetUp() override { testsupport::useFreshGenerationContext(); }
+    void TearDown() override { testsupport::useFreshGenerationContext(); }
     StringLogSink log;
     ScopedLogSink scoped{log};
 };
@@ -106,14 +108,14 @@ TEST_F(HeadlessTest, TextureIsUploadedOnFirstBind) {
     }
     auto group = std::make_shared<TextureGroup>();
     group->textures.add(1, texture);
-    EXPECT_EQ(texture->glName(), 0u);
+    EXPECT_EQ(TextureCache::glName(*texture), 0u);
     glEnable(GL_TEXTURE_2D);
     GrammarState cell = GrammarState::forRect(2, 2, 60, 60, 0);
     DrawFloorFactory(true, group).create(cell)->render();
-    EXPECT_NE(texture->glName(), 0u);
+    EXPECT_NE(TextureCache::glName(*texture), 0u);
     EXPECT_EQ(gl->pixel(30, 30), 0xFF00FF00u);
-    texture->releaseGL();
-    EXPECT_EQ(texture->glName(), 0u);
+    TextureCache::release(*texture);
+    EXPECT_EQ(TextureCache::glName(*texture), 0u);
 }
 
 std::shared_ptr<Texture> greenTexture() {
@@ -128,27 +130,27 @@ TEST_F(HeadlessTest, DiedTexturesAreDeletedAtTheNextBindInTheirContext) {
     std::unique_ptr<HeadlessGL> gl = topDownContext();
     REQUIRE_GL(gl);
     auto texture = greenTexture();
-    texture->bind();
-    const GLuint name = texture->glName();
+    TextureCache::bind(texture.get());
+    const GLuint name = TextureCache::glName(*texture);
     ASSERT_NE(name, 0u);
     EXPECT_TRUE(glIsTexture(name));
     texture.reset(); // the last drawable let go of it, no matter which context is current
-    ASSERT_EQ(processState().releasedTextures.size(), 1u);
+    ASSERT_EQ(TextureCache::releasedCount(), 1u);
     EXPECT_TRUE(glIsTexture(name)) << "still there until the next bind";
 
     auto other = greenTexture();
-    other->bind();
-    EXPECT_TRUE(processState().releasedTextures.empty());
-    if (other->glName() != name) { // the freed name may be handed out again at once
+    TextureCache::bind(other.get());
+    EXPECT_EQ(TextureCache::releasedCount(), 0u);
+    if (TextureCache::glName(*other) != name) { // the freed name may be handed out again at once
         EXPECT_FALSE(glIsTexture(name));
     }
 
     // A context that goes away takes its left-behind objects with it.
     other.reset();
-    EXPECT_EQ(processState().releasedTextures.size(), 1u);
+    EXPECT_EQ(TextureCache::releasedCount(), 1u);
     gl.reset();
-    EXPECT_TRUE(processState().releasedTextures.empty());
-    EXPECT_EQ(processState().glContextTag, nullptr);
+    EXPECT_EQ(TextureCache::releasedCount(), 0u);
+    EXPECT_EQ(TextureCache::contextTag(), nullptr);
 }
 
 // One vertex as OpenGL feedback reports it, in object coordinates under the top-down view.
@@ -337,14 +339,14 @@ std::unique_ptr<CityFactory> everyElementCity() {
 
 TEST_F(HeadlessTest, SameSeedGivesSameScene) {
     std::unique_ptr<CityFactory> f = everyElementCity();
-    // Building colours come from the C library's generator: start it the same way too.
-    processState().randomState = 0xC0FFEE;
-    std::srand(1);
+    // Building colours come from their own source: start it the same way too.
+    generationContext().randomState = 0xC0FFEE;
+    generationContext().buildingColours.seed(1);
     CityFactory::Generated first = f->generate();
     const std::string text = vrmlText(first.city->toVrmlScene(false, true).get());
     CityFactory::Generated other = f->generate();
-    processState().randomState = 0xC0FFEE;
-    std::srand(1);
+    generationContext().randomState = 0xC0FFEE;
+    generationContext().buildingColours.seed(1);
     CityFactory::Generated again = f->generate();
 
     EXPECT_EQ(again.seed, first.seed);
@@ -356,7 +358,7 @@ TEST_F(HeadlessTest, SameSeedGivesSameScene) {
     EXPECT_GT(first.maxCorner.z, 5.0f);
     EXPECT_NE(text.find("DEF Tower_"), std::string::npos);
     EXPECT_NE(text.find("walls/b.png"), std::string::npos);
-    EXPECT_TRUE(processState().stateStack.empty()) << "every Push was popped";
+    EXPECT_TRUE(generationContext().stateStack.empty()) << "every Push was popped";
 
     // Collapsed, every building is one Shape.
     VRRef<VRNode> collapsed = first.city->toVrmlScene(true, false);
@@ -380,7 +382,7 @@ TEST_F(HeadlessTest, GeneratedCityRenders) {
             entry.item->image.rgba = {200, 200, 200, 255};
         }
     }
-    processState().randomState = 0xC0FFEE;
+    generationContext().randomState = 0xC0FFEE;
     CityFactory::Generated g = f->generate();
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_TEXTURE_2D);
@@ -397,7 +399,7 @@ TEST_F(HeadlessTest, GeneratedCityRenders) {
     EXPECT_EQ(gl->pixel(12, 1), 0xFFFFFFFFu);
     for (auto& [name, group] : f->textureGroups) {
         for (auto& entry : group->textures.entries()) {
-            entry.item->releaseGL();
+            TextureCache::release(*entry.item);
         }
     }
 }

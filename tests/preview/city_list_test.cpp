@@ -1,9 +1,11 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
-#include "grammar/ProcessState.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Texture.h"
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"
+#include "preview/gl/TextureCache.h"
+#include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
 
 #include <GL/gl.h>
@@ -25,7 +27,7 @@ constexpr int kHeight = 120;
 class CityListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
         std::string why;
         gl_ = HeadlessGL::create(kWidth, kHeight, &why);
         if (!gl_) {
@@ -46,13 +48,13 @@ protected:
             view_.releaseGL();
             releaseTextures();
         }
-        resetProcessState();
+        testsupport::useFreshGenerationContext();
     }
 
     void releaseTextures() {
         for (auto& [name, group] : factory_.textureGroups) {
             for (auto& entry : group->textures.entries()) {
-                entry.item->releaseGL();
+                TextureCache::release(*entry.item);
             }
         }
     }
