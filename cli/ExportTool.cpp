@@ -28,17 +28,22 @@ constexpr const char* kUsage =
     "Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n"
     "Generates a city from an XML construction file and exports it as a VRML 2.0 file.\n"
     "\n"
-    "  -o, --output PATH        VRML file to write (required unless only --png is given)\n"
+    "  -o, --output PATH        VRML file to write (required unless only --png is given);\n"
+    "                           - writes it to standard output\n"
     "  -m, --collapse MODE      normal | building | model      (default normal)\n"
     "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
     "      --no-roads           leave the roads out            (default: roads saved)\n"
     "  -n, --generations N      generate N cities in a row without reloading, export the last\n"
     "                           (default 1)\n"
-    "      --png PATH           also draw the city to a PNG, seen from the preview's home camera\n"
+    "      --png PATH           also draw the city to a PNG, seen from the preview's home camera;\n"
+    "                           - writes it to standard output\n"
     "      --size WxH           size of that picture (default 1024x768)\n"
     "  -q, --quiet              print no log but errors\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
+    "\n"
+    "An existing file is replaced only once the new one is complete; a device or named pipe\n"
+    "(such as /dev/null) is written to directly.\n"
     "\n"
     "Exit status: 0 exported, 1 the construction file is missing or fails to load,\n"
     "2 bad usage, 3 an output could not be written.\n";
@@ -166,6 +171,8 @@ Options parse(int argc, char** argv) {
         throw UsageError{"no construction file given"};
     if (o.output.empty() && o.png.empty())
         throw UsageError{"no output given (use --output PATH)"};
+    if (o.output == "-" && o.png == "-")
+        throw UsageError{"the VRML file and the picture cannot both go to standard output"};
     return o;
 }
 

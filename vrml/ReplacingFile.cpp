@@ -13,6 +13,41 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
         error_ = ENOENT;
         return;
     }
+    auto attach = [this](int fd) {
+        file_ = ::fdopen(fd, "wb");
+        if (!file_) {
+            error_ = errno;
+            ::close(fd);
+        }
+    };
+    if (target == "-") {
+        // A copy of the descriptor, so that closing the stream leaves standard output open.
+        const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) {
+            error_ = errno;
+            return;
+        }
+        direct_ = true;
+        attach(fd);
+        return;
+    }
+    struct stat existing;
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        error_ = EISDIR;
+        return;
+    }
+    if (exists && !S_ISREG(existing.st_mode)) {
+        // A device, pipe or socket is written in place. Opening a named pipe waits for a reader.
+        const int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            error_ = errno;
+            return;
+        }
+        direct_ = true;
+        attach(fd);
+        return;
+    }
     // A link is written through: the file it names is replaced, the link stays.
     std::error_code ec;
     if (std::filesystem::is_symlink(target, ec)) {
@@ -39,9 +74,8 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
             return;
         }
         // A replaced file keeps its permissions.
-        struct stat old;
-        if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-            ::fchmod(fd, old.st_mode & 07777);
+        if (exists)
+            ::fchmod(fd, existing.st_mode & 07777);
         file_ = ::fdopen(fd, "wb");
         if (!file_) {
             error_ = errno;
@@ -69,7 +103,8 @@ bool ReplacingFile::commit() {
     bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
     if (!ok)
         error_ = errno ? errno : EIO;
-    if (ok && ::fsync(::fileno(file_)) != 0) {
+    // A device or pipe has nothing to sync, and nothing is renamed over it.
+    if (ok && !direct_ && ::fsync(::fileno(file_)) != 0) {
         ok = false;
         error_ = errno;
     }
@@ -78,7 +113,7 @@ bool ReplacingFile::commit() {
         error_ = errno;
     }
     file_ = nullptr;
-    if (ok && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    if (ok && !direct_ && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
         ok = false;
         error_ = errno;
     }

@@ -5,11 +5,21 @@
 
 #include <stb_image.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace ombrel {
 namespace {
@@ -26,6 +36,57 @@ std::string readFile(const fs::path& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+std::size_t entries(const fs::path& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder))
+        ++n;
+    return n;
+}
+
+// Reads a named pipe until its writers are gone, for as long as a writer may still come: a
+// reader that waited for a writer that never came would hang the test.
+class PipeReader {
+public:
+    explicit PipeReader(const fs::path& fifo)
+        : fd_(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)), thread_([this] { run(); }) {}
+    ~PipeReader() { finish(); }
+    // Call once the writer is done; returns all that was read.
+    const std::string& finish() {
+        writing_ = false;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        return text_;
+    }
+
+private:
+    void run() {
+        char buffer[65536];
+        while (fd_ >= 0) {
+            const bool more = writing_;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                text_.append(buffer, std::size_t(n));
+                continue;
+            }
+            // No writer (none yet, or none any more) reads as the end, data not there yet as
+            // EAGAIN.
+            if (n == 0 && !more)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> writing_{true};
+    std::string text_;
+    std::thread thread_;
+};
+
+const std::string kPngSignature = "\x89PNG\r\n\x1a\n";
 
 struct Outcome {
     int status = -1;
@@ -124,7 +185,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "more than one construction file given ('a.xml' and 'b.xml')"},
         UsageCase{"FlagWithValue",
                   {"--quiet=yes", "-o", "x.wrl", kTown},
-                  "option '--quiet' takes no value"}),
+                  "option '--quiet' takes no value"},
+        UsageCase{"BothToStandardOutput",
+                  {"-o", "-", "--png", "-", "no/such/city.xml"},
+                  "the VRML file and the picture cannot both go to standard output"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
 
 TEST_F(Cli, HelpAndVersion) {
@@ -396,6 +460,61 @@ TEST_F(Cli, PictureShowsSkyAboveAndCityInTheMiddle) {
     stbi_image_free(pixels);
     EXPECT_GT(cityPixels, 100);
     EXPECT_FALSE(fs::exists(path("town.wrl")));
+}
+
+TEST_F(Cli, DevicesAndPipesAreWrittenNotReplaced) {
+    ASSERT_EQ(tool({"-q", "-o", path("town.wrl"), kTown}).status, 0);
+    const std::string expected = readFile(path("town.wrl"));
+    fs::remove(path("town.wrl"));
+    const fs::path fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+    {
+        PipeReader reader(fifo);
+        const Outcome r = tool({"-q", "-o", fifo.string(), kTown});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string& read = reader.finish();
+        EXPECT_TRUE(read == expected)
+            << read.size() << " bytes read, " << expected.size() << " expected";
+    }
+    {
+        PipeReader reader(fifo);
+        const Outcome r = tool({"-q", "--png", fifo.string(), "--size", "32x24", kTown});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(reader.finish().substr(0, 8), kPngSignature);
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(entries(dir_), 1u);
+    fs::remove(fifo);
+
+    // A null device of our own, never the machine's /dev/null.
+    const fs::path device = dir_ / "null";
+    if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    const Outcome r = tool({"-q", "-o", device.string(), "--png", device.string(), kTown});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::is_character_file(device));
+    EXPECT_EQ(entries(dir_), 1u);
+}
+
+TEST_F(Cli, DashWritesToStandardOutput) {
+    ASSERT_EQ(tool({"-q", "-o", path("town.wrl"), kTown}).status, 0);
+    const Outcome vrml = tool({"-q", "-o", "-", kTown});
+    EXPECT_EQ(vrml.status, 0) << vrml.err;
+    EXPECT_EQ(vrml.err, "");
+    EXPECT_TRUE(vrml.out == readFile(path("town.wrl"))) << vrml.out.size() << " bytes";
+    // The log still goes to standard error.
+    const Outcome logged = tool({"-o", "-", kTown});
+    EXPECT_EQ(logged.status, 0);
+    EXPECT_EQ(logged.out, vrml.out);
+    EXPECT_NE(logged.err.find("Saved as VRML to -\n"), std::string::npos) << logged.err;
+
+    const Outcome picture = tool({"-q", "--png", "-", "--size", "32x24", kTown});
+    EXPECT_EQ(picture.status, 0) << picture.err;
+    EXPECT_EQ(picture.out.substr(0, 8), kPngSignature);
+    // Nothing named "-" appears where the tool ran.
+    EXPECT_FALSE(fs::exists(fs::path(kSource) / "-"));
+    EXPECT_EQ(entries(dir_), 1u);
 }
 
 } // namespace

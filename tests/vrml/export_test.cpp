@@ -6,9 +6,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 namespace ombrel {
 namespace {
@@ -21,6 +33,57 @@ std::string readFile(const fs::path& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Reads a named pipe until its writers are gone, for as long as `writing` says a writer may still
+// come: a reader that waited for a writer that never came would hang the test.
+class PipeReader {
+public:
+    explicit PipeReader(const fs::path& fifo)
+        : fd_(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)), thread_([this] { run(); }) {}
+    ~PipeReader() { finish(); }
+    // Call once the writer is done; returns all that was read.
+    const std::string& finish() {
+        writing_ = false;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        return text_;
+    }
+    bool opened() const { return fd_ >= 0; }
+
+private:
+    void run() {
+        char buffer[65536];
+        while (fd_ >= 0) {
+            const bool more = writing_;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                text_.append(buffer, std::size_t(n));
+                continue;
+            }
+            // No writer (none yet, or none any more) reads as the end; data not there yet as
+            // EAGAIN.
+            if (n == 0 && !more)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> writing_{true};
+    std::string text_;
+    std::thread thread_;
+};
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -267,6 +330,70 @@ TEST_F(Export, WritesThroughALink) {
     EXPECT_EQ(readFile(real).substr(0, 17), "#VRML V2.0 utf8\r\n");
     EXPECT_EQ(log_.text().substr(log_.text().rfind("Saved")),
               "Saved as VRML to " + link.string() + "\r\n");
+}
+
+TEST_F(Export, WritesADeviceInPlace) {
+    const fs::path device = dir_ / "null";
+    if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    ASSERT_TRUE(exportCity(*city_, device.string(), "x.xml", 1, {}));
+    EXPECT_TRUE(fs::is_character_file(device));
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"null"});
+    EXPECT_EQ(log_.text().substr(log_.text().rfind("Saved")),
+              "Saved as VRML to " + device.string() + "\r\n");
+}
+
+TEST_F(Export, WritesANamedPipeInPlace) {
+    const std::string expected = save({});
+    fs::remove(dir_ / "city.wrl");
+    const fs::path fifo = dir_ / "fifo.wrl";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+    PipeReader reader(fifo);
+    ASSERT_TRUE(reader.opened());
+    EXPECT_TRUE(exportCity(*city_, fifo.string(), "examples/town.xml", 255, {}));
+    EXPECT_EQ(reader.finish(), expected);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"fifo.wrl"});
+}
+
+TEST_F(Export, ASocketIsNotReplaced) {
+    const fs::path socket = dir_ / "socket.wrl";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socket.string().size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socket.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+        << std::strerror(errno);
+    EXPECT_FALSE(exportCity(*city_, socket.string(), "x.xml", 1, {0, false, true}));
+    ::close(fd);
+    EXPECT_EQ(log_.text(),
+              "Could not save VRML to " + socket.string() + ": No such device or address\r\n");
+    EXPECT_TRUE(fs::is_socket(socket));
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"socket.wrl"});
+}
+
+TEST_F(Export, DashIsStandardOutput) {
+    const fs::path captured = dir_ / "stdout.wrl";
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(saved, 0);
+    ASSERT_GE(file, 0);
+    ::dup2(file, STDOUT_FILENO);
+    ::close(file);
+    const bool exported = exportCity(*city_, "-", "examples/town.xml", 255, {});
+    // Standard output stays open after the export.
+    const bool stillOpen = ::write(STDOUT_FILENO, "|", 1) == 1;
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    EXPECT_TRUE(exported);
+    EXPECT_TRUE(stillOpen);
+    const std::string written = readFile(captured);
+    fs::remove(captured);
+    EXPECT_EQ(written, save({}) + "|");
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
 }
 
 } // namespace
