@@ -43,7 +43,7 @@ constexpr const char* kUsage =
     "      --version            show the version and exit\n"
     "\n"
     "An existing file is replaced only once the new one is complete; a device or named pipe\n"
-    "(such as /dev/null) is written to directly.\n"
+    "(such as /dev/null) is written to directly, and a read-only file is refused.\n"
     "\n"
     "Exit status: 0 exported, 1 the construction file is missing or fails to load,\n"
     "2 bad usage, 3 an output could not be written.\n";
@@ -194,8 +194,7 @@ bool drawPicture(const CityFactory::Generated& generated, const Options& o,
     ReplacingFile file(o.png);
     if (png.empty() || !file.stream() ||
         std::fwrite(png.data(), 1, png.size(), file.stream()) != png.size() || !file.commit()) {
-        errorLog << "Could not save the picture " << o.png << ": "
-                 << std::strerror(file.error() ? file.error() : EIO) << "\r\n";
+        errorLog << "Could not save the picture " << o.png << ": " << file.reason() << "\r\n";
         return false;
     }
     infoLog << "Saved the picture to " << o.png << "\r\n";

@@ -171,8 +171,8 @@ bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& o
 
 namespace {
 
-void reportFailure(const std::string& path, int error) {
-    errorLog << "Could not save VRML to " << path << ": " << std::strerror(error) << "\r\n";
+void reportFailure(const std::string& path, const std::string& reason) {
+    errorLog << "Could not save VRML to " << path << ": " << reason << "\r\n";
 }
 
 } // namespace
@@ -228,18 +228,18 @@ bool exportCity(const CityFactory::CityDrawable& city, const std::string& path,
     // is complete: a failed export never destroys the previous file.
     ReplacingFile file(path);
     if (!file.stream()) {
-        reportFailure(path, file.error());
+        reportFailure(path, file.reason());
         return false;
     }
     errno = 0;
     if (!writeCityVrml(city, checked, file.stream(), header, progress)) {
         const int error = errno ? errno : EIO;
         file.discard();
-        reportFailure(path, error);
+        reportFailure(path, std::strerror(error));
         return false;
     }
     if (!file.commit()) {
-        reportFailure(path, file.error());
+        reportFailure(path, file.reason());
         return false;
     }
     infoLog << "Saved as VRML to " << path << "\r\n";

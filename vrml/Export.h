@@ -41,7 +41,7 @@ bool writeCityVrml(const CityFactory::CityDrawable& city, const ExportOptions& o
 // Writes the city as a VRML 2.0 file with the configuration header naming constructionFile and
 // randomSeed. Returns false on failure, which is reported on errorLog; an existing file at path
 // is then left untouched. The file is opened as ReplacingFile opens it: a device or pipe at path
-// is written directly and "-" is standard output.
+// is written directly, "-" is standard output, and a read-only file is refused.
 // The scene is written piece by piece as it is built, never held whole, so a city of a million
 // cells exports in little more memory than the city itself; the bytes are those of exportScene's
 // tree. Reports its steps to `progress` when one is given.

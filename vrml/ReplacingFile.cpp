@@ -1,6 +1,7 @@
 #include "vrml/ReplacingFile.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -46,6 +47,11 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
         }
         direct_ = true;
         attach(fd);
+        return;
+    }
+    if (exists && (existing.st_mode & 0222) == 0) {
+        readOnly_ = true;
+        error_ = EACCES;
         return;
     }
     // A link is written through: the file it names is replaced, the link stays.
@@ -133,6 +139,12 @@ void ReplacingFile::discard() {
         ::unlink(temporary_.c_str());
         temporary_.clear();
     }
+}
+
+std::string ReplacingFile::reason() const {
+    if (readOnly_)
+        return "the file is read-only";
+    return std::strerror(error_ ? error_ : EIO);
 }
 
 } // namespace ombrel

@@ -517,5 +517,24 @@ TEST_F(Cli, DashWritesToStandardOutput) {
     EXPECT_EQ(entries(dir_), 1u);
 }
 
+TEST_F(Cli, ReadOnlyFilesAreRefused) {
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read;
+    std::ofstream(path("town.wrl")) << "old";
+    std::ofstream(path("town.png")) << "old";
+    fs::permissions(path("town.wrl"), readOnly);
+    fs::permissions(path("town.png"), readOnly);
+    const Outcome r =
+        tool({"-q", "-o", path("town.wrl"), "--png", path("town.png"), "--size", "32x24", kTown});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "ERROR  : Could not save VRML to " + path("town.wrl") +
+                         ": the file is read-only\nERROR  : Could not save the picture " +
+                         path("town.png") + ": the file is read-only\n");
+    for (const char* leaf : {"town.wrl", "town.png"}) {
+        EXPECT_EQ(readFile(path(leaf)), "old") << leaf;
+        EXPECT_EQ(fs::status(path(leaf)).permissions(), readOnly) << leaf;
+    }
+    EXPECT_EQ(entries(dir_), 2u);
+}
+
 } // namespace
 } // namespace ombrel

@@ -3,6 +3,7 @@
 #include "grammar/Drawables.h"
 #include "grammar/Log.h"
 #include "grammar/Texture.h"
+#include "vrml/ReplacingFile.h"
 
 #include <gtest/gtest.h>
 
@@ -394,6 +395,33 @@ TEST_F(Export, DashIsStandardOutput) {
     fs::remove(captured);
     EXPECT_EQ(written, save({}) + "|");
     EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+}
+
+TEST_F(Export, RefusesAReadOnlyFile) {
+    const fs::path path = dir_ / "city.wrl";
+    std::ofstream(path) << "old";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(exportCity(*city_, path.string(), "x.xml", 1, {0, false, true}));
+    EXPECT_EQ(log_.text(),
+              "Could not save VRML to " + path.string() + ": the file is read-only\r\n");
+    EXPECT_EQ(readFile(path), "old");
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+
+    // Through a link, the file it names is what counts.
+    fs::create_symlink("city.wrl", dir_ / "latest.wrl");
+    ReplacingFile file((dir_ / "latest.wrl").string());
+    EXPECT_EQ(file.stream(), nullptr);
+    EXPECT_TRUE(file.readOnly());
+    EXPECT_EQ(file.error(), EACCES);
+    EXPECT_EQ(file.reason(), "the file is read-only");
+    EXPECT_EQ(readFile(path), "old");
+
+    // Any write permission bit makes it writable again.
+    fs::permissions(path, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, {}));
+    EXPECT_EQ(readFile(path).substr(0, 17), "#VRML V2.0 utf8\r\n");
 }
 
 } // namespace
