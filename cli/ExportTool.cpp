@@ -46,7 +46,8 @@ constexpr const char* kUsage =
     "(such as /dev/null) is written to directly, and a read-only file is refused.\n"
     "\n"
     "Exit status: 0 exported, 1 the construction file is missing or fails to load,\n"
-    "2 bad usage, 3 an output could not be written.\n";
+    "2 bad usage, 3 an output could not be written, 128 + N ended by signal N (SIGINT,\n"
+    "SIGTERM, SIGHUP), which leaves the earlier files as they were.\n";
 
 struct Options {
     std::string output;

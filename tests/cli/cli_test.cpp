@@ -1,5 +1,7 @@
 // Runs the built ombrel-export as a user would and checks its files, messages and exit status.
+#include "cli/Interrupts.h"
 #include "preview/gl/SceneView.h"
+#include "vrml/ReplacingFile.h"
 
 #include <gtest/gtest.h>
 
@@ -534,6 +536,141 @@ TEST_F(Cli, ReadOnlyFilesAreRefused) {
         EXPECT_EQ(fs::status(path(leaf)).permissions(), readOnly) << leaf;
     }
     EXPECT_EQ(entries(dir_), 2u);
+}
+
+// The construction file of a city big enough that its export runs for a few seconds, made
+// beside the test from the million-cell downtown at a quarter of its size.
+fs::path writeBigCity(const fs::path& folder) {
+    std::string text = readFile(kSource + "/examples/downtown/downtown-1024.xml");
+    auto replaceAll = [&](const std::string& from, const std::string& to) {
+        std::size_t count = 0;
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+            text.replace(at, from.size(), to);
+            ++count;
+        }
+        return count;
+    };
+    EXPECT_EQ(
+        replaceAll(R"(numCellsX="1024" numCellsY="1024")", R"(numCellsX="512" numCellsY="512")"),
+        1u);
+    EXPECT_GT(
+        replaceAll(R"(imageURL="../textures/)", R"(imageURL=")" + kSource + "/examples/textures/"),
+        0u);
+    const fs::path city = folder / "downtown-512.xml";
+    std::ofstream(city, std::ios::binary) << text;
+    return city;
+}
+
+// Whether the process has a file open in the folder (its output, named or not).
+bool writesInto(pid_t pid, const fs::path& folder) {
+    std::error_code ec;
+    const std::string prefix = folder.string() + "/";
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const fs::path target = fs::read_symlink(fd.path(), ec);
+        if (!ec && target.string().rfind(prefix, 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+class CliInterrupt : public Cli, public testing::WithParamInterface<int> {};
+
+// A signal in the middle of an export ends the tool with 128 + its number and leaves the folder as
+// it was: the previous file byte for byte, nothing beside it.
+TEST_P(CliInterrupt, LeavesThePreviousFileAndNothingElse) {
+    const int signal = GetParam();
+    const fs::path city = writeBigCity(dir_);
+    const fs::path folder = dir_ / "out";
+    fs::create_directories(folder);
+    const fs::path target = folder / "downtown.wrl";
+    std::ofstream(target, std::ios::binary) << "previous export\r\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const std::string err = path("stderr.txt");
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0) << std::strerror(errno);
+    if (pid == 0) {
+        // The signals reach the tool as they would from a terminal, whatever the test runner
+        // left ignored or blocked.
+        sigset_t all;
+        sigemptyset(&all);
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+            std::signal(s, SIG_DFL);
+            sigaddset(&all, s);
+        }
+        sigprocmask(SIG_UNBLOCK, &all, nullptr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        const int log = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (null < 0 || log < 0 || ::dup2(null, 1) < 0 || ::dup2(log, 2) < 0 ||
+            ::chdir(kSource.c_str()) != 0)
+            ::_exit(126);
+        ::execl(kTool.c_str(), kTool.c_str(), "-q", "-o", target.c_str(), city.c_str(), nullptr);
+        ::_exit(127);
+    }
+    // Once the output is open the export has begun; a moment later it is well under way and,
+    // even on a fast machine, seconds from its end.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto running = [pid] {
+        siginfo_t info{};
+        return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == 0;
+    };
+    bool began = false;
+    while (!(began = writesInto(pid, folder)) && running() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (began)
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, signal);
+    int raw = 0;
+    const auto killDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid, &raw, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > killDeadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &raw, 0);
+            ADD_FAILURE() << "the tool did not end after the signal";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(began) << "the export never began: " << readFile(err);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + signal)
+        << (WIFSIGNALED(raw) ? "killed by signal " + std::to_string(WTERMSIG(raw))
+                             : "exit status " + std::to_string(WEXITSTATUS(raw)));
+    EXPECT_EQ(readFile(err), "");
+    EXPECT_EQ(readFile(target), "previous export\r\n");
+    EXPECT_EQ(fs::status(target).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(entries(folder), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliInterrupt, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return std::string(sigabbrev_np(info.param));
+                         });
+
+// Where the filesystem has no unnamed files, the named temporary is removed by the handler.
+TEST_F(Cli, InterruptRemovesNamedTemporaryFiles) {
+    const fs::path target = dir_ / "city.wrl";
+    std::ofstream(target) << "old";
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (auto temporary : {ReplacingFile::Temporary::Named, ReplacingFile::Temporary::Unnamed})
+            EXPECT_EXIT(
+                {
+                    std::signal(signal, SIG_DFL);
+                    installInterruptHandlers();
+                    ReplacingFile file(target.string(), temporary);
+                    std::fputs("new and unfinished", file.stream());
+                    std::fflush(file.stream());
+                    if (entries(dir_) == 2 || temporary == ReplacingFile::Temporary::Unnamed)
+                        std::raise(signal);
+                    std::_Exit(1);
+                },
+                testing::ExitedWithCode(128 + signal), "")
+                << signal;
+        EXPECT_EQ(readFile(target), "old");
+        EXPECT_EQ(entries(dir_), 1u);
+    }
 }
 
 } // namespace

@@ -424,5 +424,67 @@ TEST_F(Export, RefusesAReadOnlyFile) {
     EXPECT_EQ(readFile(path).substr(0, 17), "#VRML V2.0 utf8\r\n");
 }
 
+TEST_F(Export, TemporaryFileHasNoNameWhileItIsWritten) {
+    const fs::path path = dir_ / "city.wrl";
+    std::ofstream(path) << "old";
+    ReplacingFile file(path.string());
+    ASSERT_NE(file.stream(), nullptr) << file.reason();
+    EXPECT_EQ(std::fputs("new", file.stream()), 1);
+    EXPECT_EQ(std::fflush(file.stream()), 0);
+    // Nothing beside the target that a killed process could leave behind.
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+    EXPECT_EQ(readFile(path), "old");
+    ASSERT_TRUE(file.commit()) << file.reason();
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+}
+
+TEST_F(Export, NamedTemporaryFileReplacesKeepingPermissions) {
+    const fs::path path = dir_ / "city.wrl";
+    std::ofstream(path) << "old";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    ReplacingFile file(path.string(), ReplacingFile::Temporary::Named);
+    ASSERT_NE(file.stream(), nullptr) << file.reason();
+    std::fputs("new", file.stream());
+    EXPECT_EQ(entries(dir_),
+              (std::vector<std::string>{".city.wrl.part-" + std::to_string(::getpid()) + "-0",
+                                        "city.wrl"}));
+    ASSERT_TRUE(file.commit()) << file.reason();
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+
+    // Discarded, it leaves nothing either.
+    ReplacingFile discarded(path.string(), ReplacingFile::Temporary::Named);
+    std::fputs("newer", discarded.stream());
+    discarded.discard();
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+}
+
+TEST_F(Export, RemoveTemporariesLeavesThePreviousFiles) {
+    const fs::path a = dir_ / "a.wrl", b = dir_ / "b.wrl";
+    std::ofstream(a) << "old a";
+    ReplacingFile named(a.string(), ReplacingFile::Temporary::Named);
+    ReplacingFile unnamed(b.string());
+    ASSERT_NE(named.stream(), nullptr);
+    ASSERT_NE(unnamed.stream(), nullptr);
+    std::fputs("new a", named.stream());
+    std::fputs("new b", unnamed.stream());
+    ASSERT_EQ(entries(dir_).size(), 2u);
+    ReplacingFile::removeTemporaries();
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"a.wrl"});
+    // The removed temporary cannot be committed; the unnamed one, not yet linked, still can.
+    EXPECT_FALSE(named.commit());
+    EXPECT_EQ(named.error(), ENOENT);
+    EXPECT_EQ(readFile(a), "old a");
+    EXPECT_TRUE(unnamed.commit()) << unnamed.reason();
+    EXPECT_EQ(readFile(b), "new b");
+    EXPECT_EQ(entries(dir_), (std::vector<std::string>{"a.wrl", "b.wrl"}));
+    // Nothing is registered any more: a second call removes nothing.
+    ReplacingFile::removeTemporaries();
+    EXPECT_EQ(entries(dir_), (std::vector<std::string>{"a.wrl", "b.wrl"}));
+}
+
 } // namespace
 } // namespace ombrel
