@@ -35,8 +35,9 @@ constexpr const char* kUsage =
     "      --no-roads           leave the roads out            (default: roads saved)\n"
     "  -n, --generations N      generate N cities in a row without reloading, export the last\n"
     "                           (default 1)\n"
-    "      --png PATH           also draw the city to a PNG, seen from the preview's home camera;\n"
-    "                           - writes it to standard output\n"
+    "      --png PATH           also draw the city to a picture, seen from the preview's home\n"
+    "                           camera: JPEG for .jpg or .jpeg, PNG for .png or a name\n"
+    "                           without an ending; - writes a PNG to standard output\n"
     "      --size WxH           size of that picture (default 1024x768)\n"
     "  -q, --quiet              print no log but errors\n"
     "  -h, --help               show this help and exit\n"
@@ -52,6 +53,7 @@ constexpr const char* kUsage =
 struct Options {
     std::string output;
     std::string png;
+    PictureFormat pictureFormat = PictureFormat::Png;
     std::string constructionFile;
     ExportOptions exportOptions;
     long generations = 1;
@@ -142,6 +144,11 @@ Options parse(int argc, char** argv) {
             o.png = value();
             if (o.png.empty())
                 throw UsageError{"the picture path is empty"};
+            const std::optional<PictureFormat> format = pictureFormatFor(o.png);
+            if (!format)
+                throw UsageError{"cannot tell the picture format of '" + o.png +
+                                 "' (name it .png for PNG, .jpg or .jpeg for JPEG)"};
+            o.pictureFormat = *format;
         } else if (arg == "--size") {
             const std::string size = value();
             const auto x = size.find('x');
@@ -191,10 +198,17 @@ bool drawPicture(const CityFactory::Generated& generated, const Options& o,
     view.initGL();
     view.resizeGL(o.width, o.height);
     view.drawGL(generated.city.get(), cameraFacingCity(generated.minCorner, generated.maxCorner));
-    const std::vector<std::uint8_t> png = encodePng(o.width, o.height, gl->readPixels());
+    const std::vector<std::uint8_t> picture =
+        encodePicture(o.pictureFormat, o.width, o.height, gl->readPixels());
+    if (picture.empty()) {
+        errorLog << "Could not save the picture " << o.png << ": it could not be encoded"
+                 << "\r\n";
+        return false;
+    }
     ReplacingFile file(o.png);
-    if (png.empty() || !file.stream() ||
-        std::fwrite(png.data(), 1, png.size(), file.stream()) != png.size() || !file.commit()) {
+    if (!file.stream() ||
+        std::fwrite(picture.data(), 1, picture.size(), file.stream()) != picture.size() ||
+        !file.commit()) {
         errorLog << "Could not save the picture " << o.png << ": " << file.reason() << "\r\n";
         return false;
     }

@@ -188,6 +188,15 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"FlagWithValue",
                   {"--quiet=yes", "-o", "x.wrl", kTown},
                   "option '--quiet' takes no value"},
+        // Told before the construction file is even looked for.
+        UsageCase{"PictureFormat",
+                  {"--png", "x.gif", "no/such/city.xml"},
+                  "cannot tell the picture format of 'x.gif' (name it .png for PNG, .jpg or "
+                  ".jpeg for JPEG)"},
+        UsageCase{"PictureFormatOfTheLastPart",
+                  {"--png", "x.png.bak", "no/such/city.xml"},
+                  "cannot tell the picture format of 'x.png.bak' (name it .png for PNG, .jpg or "
+                  ".jpeg for JPEG)"},
         UsageCase{"BothToStandardOutput",
                   {"-o", "-", "--png", "-", "no/such/city.xml"},
                   "the VRML file and the picture cannot both go to standard output"}),
@@ -197,6 +206,7 @@ TEST_F(Cli, HelpAndVersion) {
     const Outcome help = tool({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n", 0), 0u);
+    EXPECT_NE(help.out.find("JPEG for .jpg or .jpeg"), std::string::npos) << help.out;
     const Outcome version = tool({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("ombrel-export ", 0), 0u);
@@ -462,6 +472,26 @@ TEST_F(Cli, PictureShowsSkyAboveAndCityInTheMiddle) {
     stbi_image_free(pixels);
     EXPECT_GT(cityPixels, 100);
     EXPECT_FALSE(fs::exists(path("town.wrl")));
+}
+
+TEST_F(Cli, PictureFormatFollowsTheName) {
+    const std::string jpeg = "\xFF\xD8\xFF";
+    const std::vector<std::pair<std::string, std::string>> cases{{"town.jpg", jpeg},
+                                                                 {"town.JPEG", jpeg},
+                                                                 {"town.Png", kPngSignature},
+                                                                 {"town", kPngSignature}};
+    for (const auto& [leaf, signature] : cases) {
+        const std::string picture = path(leaf);
+        const Outcome r = tool({"-q", "--png", picture, "--size", "64x48", kTown});
+        ASSERT_EQ(r.status, 0) << leaf << r.err;
+        EXPECT_EQ(readFile(picture).substr(0, signature.size()), signature) << leaf;
+        int w = 0, h = 0, n = 0;
+        stbi_uc* pixels = stbi_load(picture.c_str(), &w, &h, &n, 3);
+        ASSERT_NE(pixels, nullptr) << leaf;
+        stbi_image_free(pixels);
+        EXPECT_EQ(w, 64) << leaf;
+        EXPECT_EQ(h, 48) << leaf;
+    }
 }
 
 TEST_F(Cli, DevicesAndPipesAreWrittenNotReplaced) {
