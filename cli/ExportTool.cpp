@@ -29,24 +29,32 @@ constexpr const char* kUsage =
     "Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n"
     "Generates a city from an XML construction file and exports it as a VRML 2.0 file.\n"
     "\n"
-    "  -o, --output PATH        VRML file to write (required unless only --png is given)\n"
+    "  -o, --output PATH        VRML file to write (required unless only --png is given);\n"
+    "                           - writes it to standard output\n"
     "  -m, --collapse MODE      normal | building | model      (default normal)\n"
     "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
     "      --no-roads           leave the roads out            (default: roads saved)\n"
     "  -n, --generations N      generate N cities in a row without reloading, export the last\n"
     "                           (default 1)\n"
-    "      --png PATH           also draw the city to a PNG, seen from the preview's home camera\n"
+    "      --png PATH           also draw the city to a picture, seen from the preview's home\n"
+    "                           camera: JPEG for .jpg or .jpeg, PNG for .png or a name\n"
+    "                           without an ending; - writes a PNG to standard output\n"
     "      --size WxH           size of that picture (default 1024x768)\n"
     "  -q, --quiet              print no log but errors\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
     "\n"
+    "An existing file is replaced only once the new one is complete; a device or named pipe\n"
+    "(such as /dev/null) is written to directly, and a read-only file is refused.\n"
+    "\n"
     "Exit status: 0 exported, 1 the construction file is missing or fails to load,\n"
-    "2 bad usage, 3 an output could not be written.\n";
+    "2 bad usage, 3 an output could not be written, 128 + N ended by signal N (SIGINT,\n"
+    "SIGTERM, SIGHUP), which leaves the earlier files as they were.\n";
 
 struct Options {
     std::string output;
     std::string png;
+    PictureFormat pictureFormat = PictureFormat::Png;
     std::string constructionFile;
     ExportOptions exportOptions;
     long generations = 1;
@@ -137,6 +145,11 @@ Options parse(int argc, char** argv) {
             o.png = value();
             if (o.png.empty())
                 throw UsageError{"the picture path is empty"};
+            const std::optional<PictureFormat> format = pictureFormatFor(o.png);
+            if (!format)
+                throw UsageError{"cannot tell the picture format of '" + o.png +
+                                 "' (name it .png for PNG, .jpg or .jpeg for JPEG)"};
+            o.pictureFormat = *format;
         } else if (arg == "--size") {
             const std::string size = value();
             const auto x = size.find('x');
@@ -167,6 +180,8 @@ Options parse(int argc, char** argv) {
         throw UsageError{"no construction file given"};
     if (o.output.empty() && o.png.empty())
         throw UsageError{"no output given (use --output PATH)"};
+    if (o.output == "-" && o.png == "-")
+        throw UsageError{"the VRML file and the picture cannot both go to standard output"};
     return o;
 }
 
@@ -184,12 +199,18 @@ bool drawPicture(const CityFactory::Generated& generated, const Options& o,
     view.initGL();
     view.resizeGL(o.width, o.height);
     view.drawGL(generated.city.get(), cameraFacingCity(generated.minCorner, generated.maxCorner));
-    const std::vector<std::uint8_t> png = encodePng(o.width, o.height, gl->readPixels());
+    const std::vector<std::uint8_t> picture =
+        encodePicture(o.pictureFormat, o.width, o.height, gl->readPixels());
+    if (picture.empty()) {
+        errorLog << "Could not save the picture " << o.png << ": it could not be encoded"
+                 << "\r\n";
+        return false;
+    }
     ReplacingFile file(o.png);
-    if (png.empty() || !file.stream() ||
-        std::fwrite(png.data(), 1, png.size(), file.stream()) != png.size() || !file.commit()) {
-        errorLog << "Could not save the picture " << o.png << ": "
-                 << std::strerror(file.error() ? file.error() : EIO) << "\r\n";
+    if (!file.stream() ||
+        std::fwrite(picture.data(), 1, picture.size(), file.stream()) != picture.size() ||
+        !file.commit()) {
+        errorLog << "Could not save the picture " << o.png << ": " << file.reason() << "\r\n";
         return false;
     }
     infoLog << "Saved the picture to " << o.png << "\r\n";

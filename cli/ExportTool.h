@@ -11,6 +11,7 @@ enum ExitStatus : int {
     kExitUsage = 2,      // unknown option, bad number, missing output
     kExitWriteFailed = 3 // an output could not be written
 };
+// A SIGINT, SIGTERM or SIGHUP ends the tool with 128 + its number (see installInterruptHandlers).
 
 // The batch exporter: the same steps as the dialog's "Generate" then "Save VRML", driven by the
 // command line. Help and version go to out, usage errors to err; the generator log goes to

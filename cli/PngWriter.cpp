@@ -1,5 +1,8 @@
 #include "cli/PngWriter.h"
 
+#include <cctype>
+#include <filesystem>
+
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #pragma GCC diagnostic push
@@ -10,12 +13,26 @@
 
 namespace ombrel {
 
-std::vector<std::uint8_t> encodePng(int width, int height,
-                                    const std::vector<std::uint8_t>& rgbaBottomUp) {
-    std::vector<std::uint8_t> png;
+std::optional<PictureFormat> pictureFormatFor(const std::string& path) {
+    if (path == "-")
+        return PictureFormat::Png;
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    // A name without an ending (a device, a pipe) gets what the option is named for.
+    if (extension == ".png" || extension.empty())
+        return PictureFormat::Png;
+    if (extension == ".jpg" || extension == ".jpeg")
+        return PictureFormat::Jpeg;
+    return std::nullopt;
+}
+
+std::vector<std::uint8_t> encodePicture(PictureFormat format, int width, int height,
+                                        const std::vector<std::uint8_t>& rgbaBottomUp) {
+    std::vector<std::uint8_t> encoded;
     if (width <= 0 || height <= 0 ||
         rgbaBottomUp.size() != std::size_t(width) * std::size_t(height) * 4)
-        return png;
+        return encoded;
     std::vector<std::uint8_t> rgb(std::size_t(width) * std::size_t(height) * 3);
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* from = rgbaBottomUp.data() + std::size_t(height - 1 - y) * width * 4;
@@ -31,9 +48,13 @@ std::vector<std::uint8_t> encodePng(int width, int height,
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         out->insert(out->end(), bytes, bytes + size);
     };
-    if (!stbi_write_png_to_func(append, &png, width, height, 3, rgb.data(), width * 3))
-        png.clear();
-    return png;
+    const int written =
+        format == PictureFormat::Jpeg
+            ? stbi_write_jpg_to_func(append, &encoded, width, height, 3, rgb.data(), 90)
+            : stbi_write_png_to_func(append, &encoded, width, height, 3, rgb.data(), width * 3);
+    if (!written)
+        encoded.clear();
+    return encoded;
 }
 
 } // namespace ombrel

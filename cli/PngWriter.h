@@ -1,14 +1,23 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ombrel {
 
-// A PNG file's bytes for RGBA pixels read from OpenGL (rows bottom-up); the picture is stored
-// top row first and without alpha. Empty when the size does not match the pixels.
-std::vector<std::uint8_t> encodePng(int width, int height,
-                                    const std::vector<std::uint8_t>& rgbaBottomUp);
+enum class PictureFormat { Png, Jpeg };
+
+// The format that a picture's file name asks for: ".png", ".jpg" or ".jpeg" in any case. A name
+// without an ending (such as /dev/stdout) and "-" (standard output) are PNG. Nothing for a name
+// with any other ending.
+std::optional<PictureFormat> pictureFormatFor(const std::string& path);
+
+// A picture file's bytes for RGBA pixels read from OpenGL (rows bottom-up); the picture is stored
+// top row first and without alpha, a JPEG at quality 90. Empty when the size does not match the
+// pixels.
+std::vector<std::uint8_t> encodePicture(PictureFormat format, int width, int height,
+                                        const std::vector<std::uint8_t>& rgbaBottomUp);
 
 } // namespace ombrel

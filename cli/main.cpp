@@ -1,7 +1,9 @@
 #include "cli/ExportTool.h"
+#include "cli/Interrupts.h"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
+    ombrel::installInterruptHandlers();
     return ombrel::runExportTool(argc, argv, std::cout, std::cerr);
 }

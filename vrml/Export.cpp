@@ -205,8 +205,8 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
 
 namespace {
 
-void reportFailure(const std::string& path, int error) {
-    errorLog << "Could not save VRML to " << path << ": " << std::strerror(error) << "\r\n";
+void reportFailure(const std::string& path, const std::string& reason) {
+    errorLog << "Could not save VRML to " << path << ": " << reason << "\r\n";
 }
 
 } // namespace
@@ -261,7 +261,7 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
     // is complete: a failed export never destroys the previous file.
     ReplacingFile file(path);
     if (!file.stream()) {
-        reportFailure(path, file.error());
+        reportFailure(path, file.reason());
         return false;
     }
     errno = 0;
@@ -270,11 +270,11 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
     if (!writeCityVrml(city, checked, file.stream(), header, progress, &urls)) {
         const int error = errno ? errno : EIO;
         file.discard();
-        reportFailure(path, error);
+        reportFailure(path, std::strerror(error));
         return false;
     }
     if (!file.commit()) {
-        reportFailure(path, file.error());
+        reportFailure(path, file.reason());
         return false;
     }
     infoLog << "Saved as VRML to " << path << "\r\n";

@@ -44,7 +44,8 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
 
 // Writes the city as a VRML 2.0 file with the configuration header naming constructionFile and
 // randomSeed. Returns false on failure, which is reported on errorLog; an existing file at path
-// is then left untouched.
+// is then left untouched. The file is opened as ReplacingFile opens it: a device or pipe at path
+// is written directly, "-" is standard output, and a read-only file is refused.
 // The scene is written piece by piece as it is built, never held whole, so a city of a million
 // cells exports in little more memory than the city itself; the bytes are those of exportScene's
 // tree, but for the texture urls, which name each image relative to the folder of `path`.

@@ -1,16 +1,28 @@
 // Runs the built ombrel-export as a user would and checks its files, messages and exit status.
+#include "cli/Interrupts.h"
 #include "preview/gl/SceneView.h"
+#include "vrml/ReplacingFile.h"
 
 #include <gtest/gtest.h>
 
 #include <stb_image.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace ombrel {
@@ -28,6 +40,57 @@ std::string readFile(const fs::path& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+std::size_t entries(const fs::path& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder))
+        ++n;
+    return n;
+}
+
+// Reads a named pipe until its writers are gone, for as long as a writer may still come: a
+// reader that waited for a writer that never came would hang the test.
+class PipeReader {
+public:
+    explicit PipeReader(const fs::path& fifo)
+        : fd_(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)), thread_([this] { run(); }) {}
+    ~PipeReader() { finish(); }
+    // Call once the writer is done; returns all that was read.
+    const std::string& finish() {
+        writing_ = false;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        return text_;
+    }
+
+private:
+    void run() {
+        char buffer[65536];
+        while (fd_ >= 0) {
+            const bool more = writing_;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                text_.append(buffer, std::size_t(n));
+                continue;
+            }
+            // No writer (none yet, or none any more) reads as the end, data not there yet as
+            // EAGAIN.
+            if (n == 0 && !more)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> writing_{true};
+    std::string text_;
+    std::thread thread_;
+};
+
+const std::string kPngSignature = "\x89PNG\r\n\x1a\n";
 
 struct Outcome {
     int status = -1;
@@ -126,13 +189,26 @@ INSTANTIATE_TEST_SUITE_P(
                   "more than one construction file given ('a.xml' and 'b.xml')"},
         UsageCase{"FlagWithValue",
                   {"--quiet=yes", "-o", "x.wrl", kTown},
-                  "option '--quiet' takes no value"}),
+                  "option '--quiet' takes no value"},
+        // Told before the construction file is even looked for.
+        UsageCase{"PictureFormat",
+                  {"--png", "x.gif", "no/such/city.xml"},
+                  "cannot tell the picture format of 'x.gif' (name it .png for PNG, .jpg or "
+                  ".jpeg for JPEG)"},
+        UsageCase{"PictureFormatOfTheLastPart",
+                  {"--png", "x.png.bak", "no/such/city.xml"},
+                  "cannot tell the picture format of 'x.png.bak' (name it .png for PNG, .jpg or "
+                  ".jpeg for JPEG)"},
+        UsageCase{"BothToStandardOutput",
+                  {"-o", "-", "--png", "-", "no/such/city.xml"},
+                  "the VRML file and the picture cannot both go to standard output"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
 
 TEST_F(Cli, HelpAndVersion) {
     const Outcome help = tool({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n", 0), 0u);
+    EXPECT_NE(help.out.find("JPEG for .jpg or .jpeg"), std::string::npos) << help.out;
     const Outcome version = tool({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("ombrel-export ", 0), 0u);
@@ -500,6 +576,239 @@ TEST_F(Cli, TextureUrlsResolveFromTheWrittenFile) {
     // A file beside its textures' folder names them plainly.
     const std::vector<std::string> urls = textureUrls(readFile(project / "sibling/city.wrl"));
     EXPECT_EQ(urls.front().rfind("../textures/", 0), 0u) << urls.front();
+}
+
+TEST_F(Cli, PictureFormatFollowsTheName) {
+    const std::string jpeg = "\xFF\xD8\xFF";
+    const std::vector<std::pair<std::string, std::string>> cases{{"town.jpg", jpeg},
+                                                                 {"town.JPEG", jpeg},
+                                                                 {"town.Png", kPngSignature},
+                                                                 {"town", kPngSignature}};
+    for (const auto& [leaf, signature] : cases) {
+        const std::string picture = path(leaf);
+        const Outcome r = tool({"-q", "--png", picture, "--size", "64x48", kTown});
+        ASSERT_EQ(r.status, 0) << leaf << r.err;
+        EXPECT_EQ(readFile(picture).substr(0, signature.size()), signature) << leaf;
+        int w = 0, h = 0, n = 0;
+        stbi_uc* pixels = stbi_load(picture.c_str(), &w, &h, &n, 3);
+        ASSERT_NE(pixels, nullptr) << leaf;
+        stbi_image_free(pixels);
+        EXPECT_EQ(w, 64) << leaf;
+        EXPECT_EQ(h, 48) << leaf;
+    }
+}
+
+TEST_F(Cli, DevicesAndPipesAreWrittenNotReplaced) {
+    ASSERT_EQ(tool({"-q", "-o", path("town.wrl"), kTown}).status, 0);
+    const std::string expected = readFile(path("town.wrl"));
+    fs::remove(path("town.wrl"));
+    const fs::path fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+    {
+        PipeReader reader(fifo);
+        const Outcome r = tool({"-q", "-o", fifo.string(), kTown});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string& read = reader.finish();
+        EXPECT_TRUE(read == expected)
+            << read.size() << " bytes read, " << expected.size() << " expected";
+    }
+    {
+        PipeReader reader(fifo);
+        const Outcome r = tool({"-q", "--png", fifo.string(), "--size", "32x24", kTown});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(reader.finish().substr(0, 8), kPngSignature);
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(entries(dir_), 1u);
+    fs::remove(fifo);
+
+    // A null device of our own, never the machine's /dev/null.
+    const fs::path device = dir_ / "null";
+    if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    const Outcome r = tool({"-q", "-o", device.string(), "--png", device.string(), kTown});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::is_character_file(device));
+    EXPECT_EQ(entries(dir_), 1u);
+}
+
+TEST_F(Cli, DashWritesToStandardOutput) {
+    // Texture urls of standard output are relative to the current directory, those of a file
+    // to its folder: from the file's folder both name the images alike.
+    const std::string town = quote(kSource + "/" + kTown);
+    const std::string here = "cd " + quote(dir_.string()) + " && " + quote(kTool) + " -q ";
+    ASSERT_EQ(shell(here + "-o town.wrl " + town).status, 0);
+    const Outcome vrml = shell(here + "-o - " + town);
+    EXPECT_EQ(vrml.status, 0) << vrml.err;
+    EXPECT_EQ(vrml.err, "");
+    EXPECT_TRUE(vrml.out == readFile(path("town.wrl"))) << vrml.out.size() << " bytes";
+    // The log still goes to standard error.
+    const Outcome logged = tool({"-o", "-", kTown});
+    EXPECT_EQ(logged.status, 0);
+    EXPECT_GT(logged.out.size(), 1000u);
+    EXPECT_NE(logged.err.find("Saved as VRML to -\n"), std::string::npos) << logged.err;
+
+    const Outcome picture = tool({"-q", "--png", "-", "--size", "32x24", kTown});
+    EXPECT_EQ(picture.status, 0) << picture.err;
+    EXPECT_EQ(picture.out.substr(0, 8), kPngSignature);
+    // Nothing named "-" appears where the tool ran.
+    EXPECT_FALSE(fs::exists(fs::path(kSource) / "-"));
+    EXPECT_EQ(entries(dir_), 1u);
+}
+
+TEST_F(Cli, ReadOnlyFilesAreRefused) {
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read;
+    std::ofstream(path("town.wrl")) << "old";
+    std::ofstream(path("town.png")) << "old";
+    fs::permissions(path("town.wrl"), readOnly);
+    fs::permissions(path("town.png"), readOnly);
+    const Outcome r =
+        tool({"-q", "-o", path("town.wrl"), "--png", path("town.png"), "--size", "32x24", kTown});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "ERROR  : Could not save VRML to " + path("town.wrl") +
+                         ": the file is read-only\nERROR  : Could not save the picture " +
+                         path("town.png") + ": the file is read-only\n");
+    for (const char* leaf : {"town.wrl", "town.png"}) {
+        EXPECT_EQ(readFile(path(leaf)), "old") << leaf;
+        EXPECT_EQ(fs::status(path(leaf)).permissions(), readOnly) << leaf;
+    }
+    EXPECT_EQ(entries(dir_), 2u);
+}
+
+// The construction file of a city big enough that its export runs for a few seconds, made
+// beside the test from the million-cell downtown at a quarter of its size.
+fs::path writeBigCity(const fs::path& folder) {
+    std::string text = readFile(kSource + "/examples/downtown/downtown-1024.xml");
+    auto replaceAll = [&](const std::string& from, const std::string& to) {
+        std::size_t count = 0;
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+            text.replace(at, from.size(), to);
+            ++count;
+        }
+        return count;
+    };
+    EXPECT_EQ(
+        replaceAll(R"(numCellsX="1024" numCellsY="1024")", R"(numCellsX="512" numCellsY="512")"),
+        1u);
+    EXPECT_GT(
+        replaceAll(R"(imageURL="../textures/)", R"(imageURL=")" + kSource + "/examples/textures/"),
+        0u);
+    const fs::path city = folder / "downtown-512.xml";
+    std::ofstream(city, std::ios::binary) << text;
+    return city;
+}
+
+// Whether the process has a file open in the folder (its output, named or not).
+bool writesInto(pid_t pid, const fs::path& folder) {
+    std::error_code ec;
+    const std::string prefix = folder.string() + "/";
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const fs::path target = fs::read_symlink(fd.path(), ec);
+        if (!ec && target.string().rfind(prefix, 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+class CliInterrupt : public Cli, public testing::WithParamInterface<int> {};
+
+// A signal in the middle of an export ends the tool with 128 + its number and leaves the folder as
+// it was: the previous file byte for byte, nothing beside it.
+TEST_P(CliInterrupt, LeavesThePreviousFileAndNothingElse) {
+    const int signal = GetParam();
+    const fs::path city = writeBigCity(dir_);
+    const fs::path folder = dir_ / "out";
+    fs::create_directories(folder);
+    const fs::path target = folder / "downtown.wrl";
+    std::ofstream(target, std::ios::binary) << "previous export\r\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const std::string err = path("stderr.txt");
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0) << std::strerror(errno);
+    if (pid == 0) {
+        // The signals reach the tool as they would from a terminal, whatever the test runner
+        // left ignored or blocked.
+        sigset_t all;
+        sigemptyset(&all);
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+            std::signal(s, SIG_DFL);
+            sigaddset(&all, s);
+        }
+        sigprocmask(SIG_UNBLOCK, &all, nullptr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        const int log = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (null < 0 || log < 0 || ::dup2(null, 1) < 0 || ::dup2(log, 2) < 0 ||
+            ::chdir(kSource.c_str()) != 0)
+            ::_exit(126);
+        ::execl(kTool.c_str(), kTool.c_str(), "-q", "-o", target.c_str(), city.c_str(), nullptr);
+        ::_exit(127);
+    }
+    // Once the output is open the export has begun; a moment later it is well under way and,
+    // even on a fast machine, seconds from its end.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto running = [pid] {
+        siginfo_t info{};
+        return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == 0;
+    };
+    bool began = false;
+    while (!(began = writesInto(pid, folder)) && running() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (began)
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, signal);
+    int raw = 0;
+    const auto killDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid, &raw, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > killDeadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &raw, 0);
+            ADD_FAILURE() << "the tool did not end after the signal";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(began) << "the export never began: " << readFile(err);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + signal)
+        << (WIFSIGNALED(raw) ? "killed by signal " + std::to_string(WTERMSIG(raw))
+                             : "exit status " + std::to_string(WEXITSTATUS(raw)));
+    EXPECT_EQ(readFile(err), "");
+    EXPECT_EQ(readFile(target), "previous export\r\n");
+    EXPECT_EQ(fs::status(target).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(entries(folder), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliInterrupt, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return std::string(sigabbrev_np(info.param));
+                         });
+
+// Where the filesystem has no unnamed files, the named temporary is removed by the handler.
+TEST_F(Cli, InterruptRemovesNamedTemporaryFiles) {
+    const fs::path target = dir_ / "city.wrl";
+    std::ofstream(target) << "old";
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (auto temporary : {ReplacingFile::Temporary::Named, ReplacingFile::Temporary::Unnamed})
+            EXPECT_EXIT(
+                {
+                    std::signal(signal, SIG_DFL);
+                    installInterruptHandlers();
+                    ReplacingFile file(target.string(), temporary);
+                    std::fputs("new and unfinished", file.stream());
+                    std::fflush(file.stream());
+                    if (entries(dir_) == 2 || temporary == ReplacingFile::Temporary::Unnamed)
+                        std::raise(signal);
+                    std::_Exit(1);
+                },
+                testing::ExitedWithCode(128 + signal), "")
+                << signal;
+        EXPECT_EQ(readFile(target), "old");
+        EXPECT_EQ(entries(dir_), 1u);
+    }
 }
 
 } // namespace

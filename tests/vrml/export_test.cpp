@@ -4,12 +4,25 @@
 #include "base/Log.h"
 #include "grammar/Drawables.h"
 #include "grammar/Texture.h"
+#include "vrml/ReplacingFile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 namespace ombrel {
 namespace {
@@ -22,6 +35,57 @@ std::string readFile(const fs::path& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Reads a named pipe until its writers are gone, for as long as `writing` says a writer may still
+// come: a reader that waited for a writer that never came would hang the test.
+class PipeReader {
+public:
+    explicit PipeReader(const fs::path& fifo)
+        : fd_(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)), thread_([this] { run(); }) {}
+    ~PipeReader() { finish(); }
+    // Call once the writer is done; returns all that was read.
+    const std::string& finish() {
+        writing_ = false;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        return text_;
+    }
+    bool opened() const { return fd_ >= 0; }
+
+private:
+    void run() {
+        char buffer[65536];
+        while (fd_ >= 0) {
+            const bool more = writing_;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                text_.append(buffer, std::size_t(n));
+                continue;
+            }
+            // No writer (none yet, or none any more) reads as the end; data not there yet as
+            // EAGAIN.
+            if (n == 0 && !more)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> writing_{true};
+    std::string text_;
+    std::thread thread_;
+};
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -270,6 +334,169 @@ TEST_F(Export, WritesThroughALink) {
     EXPECT_EQ(readFile(real).substr(0, 17), "#VRML V2.0 utf8\r\n");
     EXPECT_EQ(log_.text().substr(log_.text().rfind("Saved")),
               "Saved as VRML to " + link.string() + "\r\n");
+}
+
+TEST_F(Export, WritesADeviceInPlace) {
+    const fs::path device = dir_ / "null";
+    if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    ASSERT_TRUE(exportCity(*city_, device.string(), "x.xml", 1, {}));
+    EXPECT_TRUE(fs::is_character_file(device));
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"null"});
+    EXPECT_EQ(log_.text().substr(log_.text().rfind("Saved")),
+              "Saved as VRML to " + device.string() + "\r\n");
+}
+
+TEST_F(Export, WritesANamedPipeInPlace) {
+    const std::string expected = save({});
+    fs::remove(dir_ / "city.wrl");
+    const fs::path fifo = dir_ / "fifo.wrl";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+    PipeReader reader(fifo);
+    ASSERT_TRUE(reader.opened());
+    EXPECT_TRUE(exportCity(*city_, fifo.string(), "examples/town.xml", 255, {}));
+    EXPECT_EQ(reader.finish(), expected);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"fifo.wrl"});
+}
+
+TEST_F(Export, ASocketIsNotReplaced) {
+    const fs::path socket = dir_ / "socket.wrl";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    // A socket's address holds about a hundred characters, less than a scratch path may take:
+    // it is bound through a descriptor of the folder.
+    const int folder = ::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0) << std::strerror(errno);
+    const std::string shortPath = "/proc/self/fd/" + std::to_string(folder) + "/socket.wrl";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, shortPath.c_str());
+    const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::close(folder);
+    ASSERT_EQ(bound, 0) << std::strerror(errno);
+    EXPECT_FALSE(exportCity(*city_, socket.string(), "x.xml", 1, {0, false, true}));
+    ::close(fd);
+    EXPECT_EQ(log_.text(),
+              "Could not save VRML to " + socket.string() + ": No such device or address\r\n");
+    EXPECT_TRUE(fs::is_socket(socket));
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"socket.wrl"});
+}
+
+TEST_F(Export, DashIsStandardOutput) {
+    const fs::path captured = dir_ / "stdout.wrl";
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(saved, 0);
+    ASSERT_GE(file, 0);
+    ::dup2(file, STDOUT_FILENO);
+    ::close(file);
+    // Texture urls of standard output are relative to the current directory: run from the
+    // folder the file export below goes into, so that both name the image alike.
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_);
+    const bool exported = exportCity(*city_, "-", "examples/town.xml", 255, {});
+    fs::current_path(previous);
+    // Standard output stays open after the export.
+    const bool stillOpen = ::write(STDOUT_FILENO, "|", 1) == 1;
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    EXPECT_TRUE(exported);
+    EXPECT_TRUE(stillOpen);
+    const std::string written = readFile(captured);
+    fs::remove(captured);
+    EXPECT_EQ(written, save({}) + "|");
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+}
+
+TEST_F(Export, RefusesAReadOnlyFile) {
+    const fs::path path = dir_ / "city.wrl";
+    std::ofstream(path) << "old";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(exportCity(*city_, path.string(), "x.xml", 1, {0, false, true}));
+    EXPECT_EQ(log_.text(),
+              "Could not save VRML to " + path.string() + ": the file is read-only\r\n");
+    EXPECT_EQ(readFile(path), "old");
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+
+    // Through a link, the file it names is what counts.
+    fs::create_symlink("city.wrl", dir_ / "latest.wrl");
+    ReplacingFile file((dir_ / "latest.wrl").string());
+    EXPECT_EQ(file.stream(), nullptr);
+    EXPECT_TRUE(file.readOnly());
+    EXPECT_EQ(file.error(), EACCES);
+    EXPECT_EQ(file.reason(), "the file is read-only");
+    EXPECT_EQ(readFile(path), "old");
+
+    // Any write permission bit makes it writable again.
+    fs::permissions(path, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, {}));
+    EXPECT_EQ(readFile(path).substr(0, 17), "#VRML V2.0 utf8\r\n");
+}
+
+TEST_F(Export, TemporaryFileHasNoNameWhileItIsWritten) {
+    const fs::path path = dir_ / "city.wrl";
+    std::ofstream(path) << "old";
+    ReplacingFile file(path.string());
+    ASSERT_NE(file.stream(), nullptr) << file.reason();
+    EXPECT_EQ(std::fputs("new", file.stream()), 1);
+    EXPECT_EQ(std::fflush(file.stream()), 0);
+    // Nothing beside the target that a killed process could leave behind.
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+    EXPECT_EQ(readFile(path), "old");
+    ASSERT_TRUE(file.commit()) << file.reason();
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+}
+
+TEST_F(Export, NamedTemporaryFileReplacesKeepingPermissions) {
+    const fs::path path = dir_ / "city.wrl";
+    std::ofstream(path) << "old";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    ReplacingFile file(path.string(), ReplacingFile::Temporary::Named);
+    ASSERT_NE(file.stream(), nullptr) << file.reason();
+    std::fputs("new", file.stream());
+    EXPECT_EQ(entries(dir_),
+              (std::vector<std::string>{".city.wrl.part-" + std::to_string(::getpid()) + "-0",
+                                        "city.wrl"}));
+    ASSERT_TRUE(file.commit()) << file.reason();
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+
+    // Discarded, it leaves nothing either.
+    ReplacingFile discarded(path.string(), ReplacingFile::Temporary::Named);
+    std::fputs("newer", discarded.stream());
+    discarded.discard();
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
+}
+
+TEST_F(Export, RemoveTemporariesLeavesThePreviousFiles) {
+    const fs::path a = dir_ / "a.wrl", b = dir_ / "b.wrl";
+    std::ofstream(a) << "old a";
+    ReplacingFile named(a.string(), ReplacingFile::Temporary::Named);
+    ReplacingFile unnamed(b.string());
+    ASSERT_NE(named.stream(), nullptr);
+    ASSERT_NE(unnamed.stream(), nullptr);
+    std::fputs("new a", named.stream());
+    std::fputs("new b", unnamed.stream());
+    ASSERT_EQ(entries(dir_).size(), 2u);
+    ReplacingFile::removeTemporaries();
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"a.wrl"});
+    // The removed temporary cannot be committed; the unnamed one, not yet linked, still can.
+    EXPECT_FALSE(named.commit());
+    EXPECT_EQ(named.error(), ENOENT);
+    EXPECT_EQ(readFile(a), "old a");
+    EXPECT_TRUE(unnamed.commit()) << unnamed.reason();
+    EXPECT_EQ(readFile(b), "new b");
+    EXPECT_EQ(entries(dir_), (std::vector<std::string>{"a.wrl", "b.wrl"}));
+    // Nothing is registered any more: a second call removes nothing.
+    ReplacingFile::removeTemporaries();
+    EXPECT_EQ(entries(dir_), (std::vector<std::string>{"a.wrl", "b.wrl"}));
 }
 
 } // namespace
