@@ -435,7 +435,7 @@ void COmbrelDialog::SaveVrml() {
         lastSavedPath = path;
     }
     ExportOptions options;
-    options.collapseMode = collapseMode;
+    options.collapseMode = collapseModeFromSetting(collapseMode);
     options.triangulateEverything = triangulateEverything != 0;
     options.saveRoads = saveRoads == 1;
     BusyCursor busy;

@@ -121,11 +121,11 @@ Options parse(int argc, char** argv) {
         } else if (arg == "-m" || arg == "--collapse") {
             const std::string mode = value();
             if (mode == "normal")
-                o.exportOptions.collapseMode = 0;
+                o.exportOptions.collapseMode = CollapseMode::normal;
             else if (mode == "building")
-                o.exportOptions.collapseMode = 1;
+                o.exportOptions.collapseMode = CollapseMode::building;
             else if (mode == "model")
-                o.exportOptions.collapseMode = 2;
+                o.exportOptions.collapseMode = CollapseMode::model;
             else
                 throw UsageError{"unknown collapse mode '" + mode +
                                  "' (use normal, building or model)"};

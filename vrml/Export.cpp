@@ -53,33 +53,6 @@ void setGrey(VRShape& shape) {
     shape.setAppearance(std::move(appearance));
 }
 
-VRRef<VRNode> cityNode(const VRSceneSource& city, int mode, bool saveRoads) {
-    switch (mode) {
-    case 1:
-        return city.toVrmlScene(true, saveRoads);
-    case 2: {
-        // The whole model as one grey Shape without texture.
-        VRRef<VRNode> scene = city.toVrmlScene(false, saveRoads);
-        VRRef<VRShape> shape = collapseToShape(scene.get());
-        scene.reset();
-        setGrey(*shape);
-        return shape;
-    }
-    default:
-        return city.toVrmlScene(false, saveRoads);
-    }
-}
-
-// The mode to export in: one outside 0..2 (a stored setting can be) is taken as 0, with a
-// warning.
-int checkedMode(int mode) {
-    if (mode >= 0 && mode <= 2)
-        return mode;
-    warningLog << "Unknown collapse mode " << mode << ", exporting as Normal (textured)"
-               << "\r\n";
-    return 0;
-}
-
 VRRef<VRViewpoint> originViewpoint() {
     auto viewpoint = makeNode<VRViewpoint>();
     viewpoint->position = {0, 0, 0};
@@ -177,7 +150,7 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
         triangulator.emplace();
     auto root = makeNode<VRTransform>();
     root->rotation = kUpright;
-    if (options.collapseMode == 2) {
+    if (options.collapseMode == CollapseMode::model) {
         CollapsingSink collapsing;
         city.toVrmlScene(false, options.saveRoads, collapsing, progress);
         VRRef<VRShape> shape = collapsing.result();
@@ -198,7 +171,8 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
     writer.openGroup(*root);
     writer.node(originViewpoint().get());
     WritingSink writing(writer, triangulator ? &*triangulator : nullptr, urls);
-    city.toVrmlScene(options.collapseMode == 1, options.saveRoads, writing, progress);
+    const bool collapseBuildings = options.collapseMode == CollapseMode::building;
+    city.toVrmlScene(collapseBuildings, options.saveRoads, writing, progress);
     writer.closeGroup();
     return writer.finish();
 }
@@ -210,6 +184,14 @@ void reportFailure(const std::string& path, const std::string& reason) {
 }
 
 } // namespace
+
+CollapseMode collapseModeFromSetting(int value) {
+    if (value >= 0 && value <= 2)
+        return static_cast<CollapseMode>(value);
+    warningLog << "Unknown collapse mode " << value << ", exporting as Normal (textured)"
+               << "\r\n";
+    return CollapseMode::normal;
+}
 
 std::string exportHeader(const std::string& constructionFile, std::uint32_t randomSeed) {
     std::string file = constructionFile;
@@ -226,22 +208,6 @@ std::string exportHeader(const std::string& constructionFile, std::uint32_t rand
            file + "\r\n# \t[randomSeed=0x" + seed + "]\r\n#\r\n";
 }
 
-VRRef<VRTransform> exportScene(const VRSceneSource& city, const ExportOptions& options) {
-    const int mode = checkedMode(options.collapseMode);
-    auto root = makeNode<VRTransform>();
-    root->rotation = kUpright;
-    root->addChild(originViewpoint());
-    root->addChild(cityNode(city, mode, options.saveRoads));
-
-    if (options.triangulateEverything) {
-        infoLog << "Triangulating the entire model"
-                << "\r\n";
-        Triangulator triangulator;
-        triangulateTree(root.get(), triangulator);
-    }
-    return root;
-}
-
 bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
                 const ExportOptions& options, Progress* progress) {
@@ -251,8 +217,7 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
         return false;
     }
     const std::string header = exportHeader(constructionFile, randomSeed);
-    ExportOptions checked = options;
-    checked.collapseMode = checkedMode(options.collapseMode);
+    const ExportOptions& checked = options;
     if (checked.triangulateEverything)
         infoLog << "Triangulating the entire model"
                 << "\r\n";

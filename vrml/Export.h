@@ -16,10 +16,22 @@ namespace ombrel {
 class Progress;
 class TextureUrls;
 
+// How much of the city's structure an export keeps. The values are those the "collapseMode"
+// setting stores.
+enum class CollapseMode {
+    normal = 0,   // "Normal (textured)": every building keeps its shapes, textures and colours
+    building = 1, // "Collapse to building": one Shape per building in its colour, no texture
+    model = 2,    // "Collapse model": the whole model one grey Shape
+};
+
+// The mode a stored setting names. A value outside 0..2 (a stored setting can be one) is taken
+// as normal, with the warning "Unknown collapse mode N, exporting as Normal (textured)".
+CollapseMode collapseModeFromSetting(int value);
+
 struct ExportOptions {
-    int collapseMode = 0; // 0 "Normal (textured)", 1 "Collapse to building", 2 "Collapse model"
-    bool triangulateEverything = true;
-    bool saveRoads = true;
+    CollapseMode collapseMode = CollapseMode::normal;
+    bool triangulateEverything = true; // every face cut into triangles
+    bool saveRoads = true;             // the roads exported with the buildings
 };
 
 // The comment lines that follow the first line of an exported file (CR LF line ends): the
@@ -27,17 +39,13 @@ struct ExportOptions {
 // written as spaces so that they cannot end the comment.
 std::string exportHeader(const std::string& constructionFile, std::uint32_t randomSeed);
 
-// The scene that an export writes: a root Transform turning the city's z-up coordinates into
-// VRML's y-up, holding the "Origin" Viewpoint and the city node built by the collapse mode (a
-// mode outside 0..2 is taken as 0). Triangulates every face set when asked.
-VRRef<VRTransform> exportScene(const VRSceneSource& city, const ExportOptions& options);
-
-// Writes the scene of exportScene, preceded by the first line and `header`, to an open stream
-// without ever holding the city's whole scene graph: the normal and per-building modes write
-// building by building, the model mode keeps only the merged faces. Logs nothing (a mode
-// outside 0..2 is taken as 0 without a word). Texture urls are the paths the textures are known
-// by, or, with `urls`, paths relative to the file being written. Returns false when a write
-// failed.
+// Writes the exported scene, preceded by the first line and `header`, to an open stream: a root
+// Transform turning the city's z-up coordinates into VRML's +Y up, holding the "Origin"
+// Viewpoint and the city node built by the collapse mode, every face triangulated when asked.
+// The city's whole scene graph is never held: the normal and per-building modes write building
+// by building, the model mode keeps only the merged faces. Logs nothing. Texture urls are the
+// paths the textures are known by, or, with `urls`, paths relative to the file being written.
+// Returns false when a write failed.
 bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std::FILE* out,
                    const std::string& header, Progress* progress = nullptr,
                    TextureUrls* urls = nullptr);
@@ -47,8 +55,8 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
 // is then left untouched. The file is opened as ReplacingFile opens it: a device or pipe at path
 // is written directly, "-" is standard output, and a read-only file is refused.
 // The scene is written piece by piece as it is built, never held whole, so a city of a million
-// cells exports in little more memory than the city itself; the bytes are those of exportScene's
-// tree, but for the texture urls, which name each image relative to the folder of `path`.
+// cells exports in little more memory than the city itself. Texture urls name each image
+// relative to the folder of `path`.
 // Reports its steps to `progress` when one is given.
 bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,

@@ -1,5 +1,7 @@
 #include "vrml/VRWriter.h"
 
+#include "vrml/ReplacingFile.h"
+
 #include "vrml/FormatG.h"
 
 #include <bit>
@@ -848,12 +850,14 @@ std::string vrmlText(const VRNode* root, std::string_view preamble) {
 }
 
 bool writeVrmlFile(const VRNode* root, const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
+    ReplacingFile file(path);
+    if (!file.stream())
         return false;
-    const bool written = writeVrml(root, file);
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
+    if (!writeVrml(root, file.stream())) {
+        file.discard();
+        return false;
+    }
+    return file.commit();
 }
 
 } // namespace ombrel

@@ -60,9 +60,9 @@ private:
 // The same text as a string (for tests and in-memory use).
 std::string vrmlText(const VRNode* root, std::string_view preamble = {});
 
-// Creates or truncates the file at path and writes the scene into it. Returns false when the
-// file cannot be created or any write or the close fails (a full disk is not a written file);
-// the file may then hold part of the scene.
+// Writes the scene into the file at path through a ReplacingFile: the previous file is replaced
+// only once the new one is complete. Returns false when the file cannot be created or any write
+// or the close fails (a full disk is not a written file); the previous file is then untouched.
 bool writeVrmlFile(const VRNode* root, const std::string& path);
 
 } // namespace ombrel

@@ -181,7 +181,7 @@ TEST_F(Export, LogLines) {
     EXPECT_EQ(log_.text(),
               "Triangulating the entire model\r\nSaved as VRML to " + path.string() + "\r\n");
     log_.clear();
-    ASSERT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, {0, false, true}));
+    ASSERT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, {CollapseMode::normal, false, true}));
     EXPECT_EQ(log_.text(), "Saved as VRML to " + path.string() + "\r\n");
 }
 
@@ -207,17 +207,16 @@ TEST_P(ExportModes, MatchesGoldenFile) {
         EXPECT_EQ(text, readFile(golden)) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Export, ExportModes,
-                         testing::Values(ModeCase{"normal", {0, false, true}},
-                                         ModeCase{"normal_triangulated", {0, true, true}},
-                                         ModeCase{"building", {1, false, true}},
-                                         ModeCase{"model_no_roads", {2, true, false}}),
-                         [](const testing::TestParamInfo<ModeCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Export, ExportModes,
+    testing::Values(ModeCase{"normal", {CollapseMode::normal, false, true}},
+                    ModeCase{"normal_triangulated", {CollapseMode::normal, true, true}},
+                    ModeCase{"building", {CollapseMode::building, false, true}},
+                    ModeCase{"model_no_roads", {CollapseMode::model, true, false}}),
+    [](const testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Export, CollapseModelIsOneGreyFaceSet) {
-    const std::string text = save({2, false, false});
+    const std::string text = save({CollapseMode::model, false, false});
     auto count = [&](const std::string& what) {
         std::size_t n = 0;
         for (std::size_t p = 0; (p = text.find(what, p)) != std::string::npos; ++p)
@@ -232,7 +231,7 @@ TEST_F(Export, CollapseModelIsOneGreyFaceSet) {
 }
 
 TEST_F(Export, TriangulatedFacesHaveThreeIndices) {
-    const auto l = lines(save({0, true, true}));
+    const auto l = lines(save({CollapseMode::normal, true, true}));
     bool inIndex = false;
     int faces = 0;
     for (const std::string& line : l) {
@@ -256,11 +255,11 @@ TEST_F(Export, TriangulatedFacesHaveThreeIndices) {
 TEST_F(Export, EmptyCityInEveryMode) {
     city_ = std::make_unique<CityFactory::CityDrawable>();
     for (int mode = 0; mode < 3; ++mode) {
-        const std::string text = save({mode, true, true});
+        const std::string text = save({static_cast<CollapseMode>(mode), true, true});
         EXPECT_NE(text.find("  Viewpoint {\r\n"), std::string::npos) << mode;
         EXPECT_EQ(text.substr(text.size() - 7), " ]\r\n}\r\n") << mode;
     }
-    const auto l = lines(save({2, true, true}));
+    const auto l = lines(save({CollapseMode::model, true, true}));
     const std::vector<std::string> tail(l.end() - 14, l.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "  Shape {", "   appearance Appearance {", "    material Material {",
@@ -284,12 +283,25 @@ TEST_F(Export, LineBreaksInThePathStayInTheComment) {
     EXPECT_EQ(l[8], "Transform {");
 }
 
-TEST_F(Export, UnknownCollapseModeIsNormal) {
-    const std::string normal = save({0, true, true});
-    log_.clear();
-    EXPECT_EQ(save({7, true, true}), normal);
-    EXPECT_EQ(log_.text().substr(0, log_.text().find("\r\n") + 2),
-              "Unknown collapse mode 7, exporting as Normal (textured)\r\n");
+TEST(ExportSetting, UnknownCollapseModeIsNormal) {
+    StringLogSink log;
+    ScopedLogSink scoped(log);
+    const struct {
+        int setting;
+        CollapseMode mode;
+        const char* warning;
+    } cases[] = {
+        {0, CollapseMode::normal, ""},
+        {1, CollapseMode::building, ""},
+        {2, CollapseMode::model, ""},
+        {7, CollapseMode::normal, "Unknown collapse mode 7, exporting as Normal (textured)\r\n"},
+        {-1, CollapseMode::normal, "Unknown collapse mode -1, exporting as Normal (textured)\r\n"},
+    };
+    for (const auto& c : cases) {
+        log.clear();
+        EXPECT_EQ(collapseModeFromSetting(c.setting), c.mode) << c.setting;
+        EXPECT_EQ(log.text(), c.warning) << c.setting;
+    }
 }
 
 TEST_F(Export, FailureKeepsThePreviousFile) {
@@ -303,7 +315,8 @@ TEST_F(Export, FailureKeepsThePreviousFile) {
     fs::create_directories(folder);
     std::ofstream(folder / "keep.txt") << "old";
     log_.clear();
-    EXPECT_FALSE(exportCity(*city_, folder.string(), "x.xml", 1, {0, false, true}));
+    EXPECT_FALSE(
+        exportCity(*city_, folder.string(), "x.xml", 1, {CollapseMode::normal, false, true}));
     EXPECT_EQ(log_.text(), "Could not save VRML to " + folder.string() + ": Is a directory\r\n");
     EXPECT_EQ(readFile(folder / "keep.txt"), "old");
     // No half-written file is left behind.
@@ -375,7 +388,8 @@ TEST_F(Export, ASocketIsNotReplaced) {
     const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::close(folder);
     ASSERT_EQ(bound, 0) << std::strerror(errno);
-    EXPECT_FALSE(exportCity(*city_, socket.string(), "x.xml", 1, {0, false, true}));
+    EXPECT_FALSE(
+        exportCity(*city_, socket.string(), "x.xml", 1, {CollapseMode::normal, false, true}));
     ::close(fd);
     EXPECT_EQ(log_.text(),
               "Could not save VRML to " + socket.string() + ": No such device or address\r\n");
@@ -414,7 +428,8 @@ TEST_F(Export, RefusesAReadOnlyFile) {
     const fs::path path = dir_ / "city.wrl";
     std::ofstream(path) << "old";
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    EXPECT_FALSE(exportCity(*city_, path.string(), "x.xml", 1, {0, false, true}));
+    EXPECT_FALSE(
+        exportCity(*city_, path.string(), "x.xml", 1, {CollapseMode::normal, false, true}));
     EXPECT_EQ(log_.text(),
               "Could not save VRML to " + path.string() + ": the file is read-only\r\n");
     EXPECT_EQ(readFile(path), "old");
