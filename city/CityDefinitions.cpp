@@ -36,8 +36,7 @@ std::unique_ptr<CompoundDrawable> CityBuildingFactory::createBuilding(float x0, 
     if (std::optional<std::string> name = expandVrmlTag(vrmlTag)) {
         compound->vrmlName = std::move(*name);
     } else {
-        warningLog << "VRML tag error, " << processState().vrmlTagCodes.lastError << " - ignored"
-                   << "\r\n";
+        warningLog.line("VRML tag error, ", processState().vrmlTagCodes.lastError, " - ignored");
     }
     return compound;
 }
