@@ -174,9 +174,8 @@ Options parse(int argc, char** argv) {
 bool drawPicture(const CityFactory::Generated& generated, const Options& o,
                  std::unique_ptr<HeadlessGL>& gl) {
     if (!gl) {
-        errorLog << "Could not draw the picture " << o.png << ": no OpenGL context ("
-                 << "headless rendering is not available)"
-                 << "\r\n";
+        errorLog.line("Could not draw the picture ", o.png, ": no OpenGL context (",
+                      "headless rendering is not available)");
         return false;
     }
     SceneView view;
@@ -187,11 +186,11 @@ bool drawPicture(const CityFactory::Generated& generated, const Options& o,
     ReplacingFile file(o.png);
     if (png.empty() || !file.stream() ||
         std::fwrite(png.data(), 1, png.size(), file.stream()) != png.size() || !file.commit()) {
-        errorLog << "Could not save the picture " << o.png << ": "
-                 << std::strerror(file.error() ? file.error() : EIO) << "\r\n";
+        errorLog.line("Could not save the picture ", o.png, ": ",
+                      std::strerror(file.error() ? file.error() : EIO));
         return false;
     }
-    infoLog << "Saved the picture to " << o.png << "\r\n";
+    infoLog.line("Saved the picture to ", o.png);
     return true;
 }
 
@@ -229,12 +228,12 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         std::string why;
         gl = HeadlessGL::create(o.width, o.height, &why);
         if (!gl)
-            warningLog << "No headless OpenGL context: " << why << "\r\n";
+            warningLog.line("No headless OpenGL context: ", why);
     }
 
     std::error_code ec;
     if (!std::filesystem::exists(o.constructionFile, ec)) {
-        errorLog << "Specified configuration file doesn't exist: " << o.constructionFile << "\r\n";
+        errorLog.line("Specified configuration file doesn't exist: ", o.constructionFile);
         stderrSink.finish();
         return kExitLoadFailed;
     }
@@ -243,7 +242,7 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     try {
         factory.emplace();
     } catch (const XmlStartError& e) {
-        errorLog << e.what() << "\r\n";
+        errorLog.line(e.what());
         stderrSink.finish();
         return kExitLoadFailed;
     }

@@ -75,8 +75,7 @@ VRRef<VRNode> cityNode(const VRSceneSource& city, int mode, bool saveRoads) {
 int checkedMode(int mode) {
     if (mode >= 0 && mode <= 2)
         return mode;
-    warningLog << "Unknown collapse mode " << mode << ", exporting as Normal (textured)"
-               << "\r\n";
+    warningLog.line("Unknown collapse mode ", mode, ", exporting as Normal (textured)");
     return 0;
 }
 
@@ -206,7 +205,7 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
 namespace {
 
 void reportFailure(const std::string& path, int error) {
-    errorLog << "Could not save VRML to " << path << ": " << std::strerror(error) << "\r\n";
+    errorLog.line("Could not save VRML to ", path, ": ", std::strerror(error));
 }
 
 } // namespace
@@ -234,8 +233,7 @@ VRRef<VRTransform> exportScene(const VRSceneSource& city, const ExportOptions& o
     root->addChild(cityNode(city, mode, options.saveRoads));
 
     if (options.triangulateEverything) {
-        infoLog << "Triangulating the entire model"
-                << "\r\n";
+        infoLog.line("Triangulating the entire model");
         Triangulator triangulator;
         triangulateTree(root.get(), triangulator);
     }
@@ -246,16 +244,14 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
                 const ExportOptions& options, Progress* progress) {
     if (path.empty()) {
-        errorLog << "Could not save VRML: no file name given"
-                 << "\r\n";
+        errorLog.line("Could not save VRML: no file name given");
         return false;
     }
     const std::string header = exportHeader(constructionFile, randomSeed);
     ExportOptions checked = options;
     checked.collapseMode = checkedMode(options.collapseMode);
     if (checked.triangulateEverything)
-        infoLog << "Triangulating the entire model"
-                << "\r\n";
+        infoLog.line("Triangulating the entire model");
 
     // The scene goes into a new file beside the target, which replaces the target only once it
     // is complete: a failed export never destroys the previous file.
@@ -277,7 +273,7 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
         reportFailure(path, file.error());
         return false;
     }
-    infoLog << "Saved as VRML to " << path << "\r\n";
+    infoLog.line("Saved as VRML to ", path);
     return true;
 }
 
