@@ -45,9 +45,8 @@ void LogChannel::write(std::string_view text) {
     }
 }
 
-LogChannel& LogChannel::operator<<(std::u16string_view text) {
-    write(utf16ToUtf8(text));
-    return *this;
+void LogChannel::appendPiece(std::string& out, std::u16string_view text) {
+    out += utf16ToUtf8(text);
 }
 
 LogSink* setLogSink(LogSink* sink) {

@@ -10,7 +10,8 @@ namespace ombrel {
 class LogChannel;
 
 // Where log text goes: the main dialog's log field, standard error in the batch tool, a string
-// in tests. A sink receives each inserted piece at once, unbuffered; messages end with "\r\n".
+// in tests. A sink receives text at once, unbuffered: a whole message ending in "\r\n" in one
+// append, or a line kept open by insertion one piece at a time (see LogChannel).
 class LogSink {
 public:
     virtual ~LogSink() = default;
@@ -19,9 +20,20 @@ public:
 
 enum class LogSeverity { Error, Info, Warning };
 
-// One of the three generator-log channels. Each insertion formats its value with a fresh,
-// default-configured output string stream and hands the text to the sink at once. A channel
-// never adds a line end: callers finish a message by inserting "\r\n".
+// One of the three generator-log channels.
+//
+// A message is one call, which ends the line itself:
+//     warningLog.line("Unknown DrawBox closed value '", word, "' - ignored");
+// The pieces are formatted one by one and joined, "\r\n" is added, and the sink receives the
+// whole message in a single append. A piece is formatted as follows: narrow text as is (a null
+// `const char*` is empty), UTF-16 text (as the XML library hands it out) converted to UTF-8,
+// anything else (numbers, ...) with a fresh, default-configured output string stream. Do not put
+// "\r\n" in a piece: it would end the line inside the message.
+//
+// Insertion is only for a line that stays open while other work writes to the log (the
+// loader's "Parsing FILE ... " line): each insertion formats one piece by the same rules and
+// hands it to the sink at once, and never adds a line end; whoever opens such a line ends it by
+// inserting "\r\n".
 class LogChannel {
 public:
     LogChannel(LogSeverity severity, const char* label) : severity_(severity), label_(label) {}
@@ -32,26 +44,42 @@ public:
     // Nine characters, so that all three labels have the same width.
     const char* label() const { return label_; }
 
-    LogChannel& operator<<(std::string_view text) {
+    // Writes one whole message: the pieces, then "\r\n".
+    template <class... Pieces> void line(const Pieces&... pieces) {
+        std::string text;
+        (appendPiece(text, pieces), ...);
+        text += "\r\n";
         write(text);
-        return *this;
     }
-    LogChannel& operator<<(const char* text) { return *this << std::string_view(text ? text : ""); }
-    LogChannel& operator<<(const std::string& text) { return *this << std::string_view(text); }
-    // UTF-16 text (as the XML library hands it out), converted to UTF-8.
-    LogChannel& operator<<(std::u16string_view text);
-    LogChannel& operator<<(const char16_t* text) {
-        return *this << (text ? std::u16string_view(text) : std::u16string_view());
-    }
-    // Numbers and anything else an output stream formats, in default stream formatting.
-    template <class T> LogChannel& operator<<(const T& value) {
-        std::ostringstream os;
-        os << value;
-        write(os.str());
+
+    // Writes one piece of a line kept open, without a line end.
+    template <class T> LogChannel& operator<<(const T& piece) {
+        std::string text;
+        appendPiece(text, piece);
+        write(text);
         return *this;
     }
 
 private:
+    // The formatting rules for a piece; line() and insertion share them so that both give the
+    // same bytes.
+    static void appendPiece(std::string& out, std::string_view text) { out += text; }
+    static void appendPiece(std::string& out, const char* text) {
+        if (text)
+            out += text;
+    }
+    static void appendPiece(std::string& out, const std::string& text) { out += text; }
+    static void appendPiece(std::string& out, std::u16string_view text);
+    static void appendPiece(std::string& out, const char16_t* text) {
+        if (text)
+            appendPiece(out, std::u16string_view(text));
+    }
+    template <class T> static void appendPiece(std::string& out, const T& value) {
+        std::ostringstream os;
+        os << value;
+        out += os.str();
+    }
+
     void write(std::string_view text);
 
     LogSeverity severity_;

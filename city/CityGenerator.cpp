@@ -130,14 +130,12 @@ CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
                          static_cast<float>(numCellsY) * cellSizeY, highest};
 
     if (process.cellsCut > 0) {
-        warningLog << "Grammar too large - " << process.cellsCut << " cell(s) stopped after "
-                   << CityCellFactory::kMaxCellSteps << " steps"
-                   << "\r\n";
+        warningLog.line("Grammar too large - ", process.cellsCut, " cell(s) stopped after ",
+                        CityCellFactory::kMaxCellSteps, " steps");
     }
     char seedText[16];
     std::snprintf(seedText, sizeof seedText, "0x%08X", out.seed);
-    infoLog << "Generated city [randomSeed=" << seedText << "]"
-            << "\r\n";
+    infoLog.line("Generated city [randomSeed=", seedText, "]");
     return out;
 }
 

@@ -190,9 +190,8 @@ Options parse(int argc, char** argv) {
 bool drawPicture(const CityFactory::Generated& generated, const Options& o,
                  std::unique_ptr<HeadlessGL>& gl) {
     if (!gl) {
-        errorLog << "Could not draw the picture " << o.png << ": no OpenGL context ("
-                 << "headless rendering is not available)"
-                 << "\r\n";
+        errorLog.line("Could not draw the picture ", o.png, ": no OpenGL context (",
+                      "headless rendering is not available)");
         return false;
     }
     SceneView view;
@@ -202,18 +201,17 @@ bool drawPicture(const CityFactory::Generated& generated, const Options& o,
     const std::vector<std::uint8_t> picture =
         encodePicture(o.pictureFormat, o.width, o.height, gl->readPixels());
     if (picture.empty()) {
-        errorLog << "Could not save the picture " << o.png << ": it could not be encoded"
-                 << "\r\n";
+        errorLog.line("Could not save the picture ", o.png, ": it could not be encoded");
         return false;
     }
     ReplacingFile file(o.png);
     if (!file.stream() ||
         std::fwrite(picture.data(), 1, picture.size(), file.stream()) != picture.size() ||
         !file.commit()) {
-        errorLog << "Could not save the picture " << o.png << ": " << file.reason() << "\r\n";
+        errorLog.line("Could not save the picture ", o.png, ": ", file.reason());
         return false;
     }
-    infoLog << "Saved the picture to " << o.png << "\r\n";
+    infoLog.line("Saved the picture to ", o.png);
     return true;
 }
 
@@ -251,12 +249,12 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         std::string why;
         gl = HeadlessGL::create(o.width, o.height, &why);
         if (!gl)
-            warningLog << "No headless OpenGL context: " << why << "\r\n";
+            warningLog.line("No headless OpenGL context: ", why);
     }
 
     std::error_code ec;
     if (!std::filesystem::exists(o.constructionFile, ec)) {
-        errorLog << "Specified configuration file doesn't exist: " << o.constructionFile << "\r\n";
+        errorLog.line("Specified configuration file doesn't exist: ", o.constructionFile);
         stderrSink.finish();
         return kExitLoadFailed;
     }
@@ -265,7 +263,7 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     try {
         factory.emplace();
     } catch (const XmlStartError& e) {
-        errorLog << e.what() << "\r\n";
+        errorLog.line(e.what());
         stderrSink.finish();
         return kExitLoadFailed;
     }

@@ -180,9 +180,8 @@ FloatRange readFloatRange(std::string_view text) {
         range.upper = range.lower;
     }
     if (range.lower > range.upper) {
-        warningLog << "Float range [" << range.lower << "," << range.upper
-                   << "] is in wrong order, flipping"
-                   << "\r\n";
+        warningLog.line("Float range [", range.lower, ",", range.upper,
+                        "] is in wrong order, flipping");
         std::swap(range.lower, range.upper);
     }
     return range;
@@ -195,9 +194,8 @@ UintRange readUintRange(std::string_view text) {
         range.upper = range.lower;
     }
     if (range.lower > range.upper) {
-        warningLog << "UINT range [" << range.lower << "," << range.upper
-                   << "] is in wrong order, flipping"
-                   << "\r\n";
+        warningLog.line("UINT range [", range.lower, ",", range.upper,
+                        "] is in wrong order, flipping");
         std::swap(range.lower, range.upper);
     }
     return range;

@@ -138,8 +138,7 @@ bool ConstructionReader::read(const DOMDocument& document) {
     const DOMElement* root =
         roots->getLength() ? static_cast<const DOMElement*>(roots->item(0)) : nullptr;
     if (!root) {
-        errorLog << "The file has no Ombrel element"
-                 << "\r\n";
+        errorLog.line("The file has no Ombrel element");
         return false;
     }
     // A refused file leaves the parameters as they were, like a file that does not parse.
@@ -188,17 +187,15 @@ void ConstructionReader::readParameters(const DOMElement& root) {
         f.firstStreetCrossX = f.streetEveryX;
     } else if (f.firstStreetCrossX > f.streetEveryX) {
         f.firstStreetCrossX = f.streetEveryX;
-        warningLog
-            << "firstStreetCrossX must not exceed streetEveryX - default value is taken instead"
-            << "\r\n";
+        warningLog.line(
+            "firstStreetCrossX must not exceed streetEveryX - default value is taken instead");
     }
     if (f.firstStreetCrossY == 4294967295u) {
         f.firstStreetCrossY = f.streetEveryY;
     } else if (f.firstStreetCrossY > f.streetEveryY) {
         f.firstStreetCrossY = f.streetEveryY;
-        warningLog
-            << "firstStreetCrossY must not exceed streetEveryY - default value is taken instead"
-            << "\r\n";
+        warningLog.line(
+            "firstStreetCrossY must not exceed streetEveryY - default value is taken instead");
     }
 }
 
@@ -206,21 +203,19 @@ bool ConstructionReader::checkLimits(const DOMElement& root) {
     const CityFactory& f = factory_;
     const std::uint64_t cells = std::uint64_t(f.numCellsX) * f.numCellsY;
     if (cells > kMaxCells) {
-        errorLog << "numCellsX x numCellsY is " << f.numCellsX << " x " << f.numCellsY << " = "
-                 << cells << " cells; at most " << kMaxCells << " are allowed"
-                 << "\r\n";
+        errorLog.line("numCellsX x numCellsY is ", f.numCellsX, " x ", f.numCellsY, " = ", cells,
+                      " cells; at most ", kMaxCells, " are allowed");
         return false;
     }
     if (f.streetEveryX == 4294967295u || f.streetEveryY == 4294967295u) {
-        errorLog << "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is "
-                    "not allowed)"
-                 << "\r\n";
+        errorLog.line(
+            "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is "
+            "not allowed)");
         return false;
     }
     if (grammarNesting(root) > kMaxGrammarNesting) {
-        errorLog << "Grammar elements are nested more than " << kMaxGrammarNesting
-                 << " levels deep (Maybe and ChooseOption inside each other)"
-                 << "\r\n";
+        errorLog.line("Grammar elements are nested more than ", kMaxGrammarNesting,
+                      " levels deep (Maybe and ChooseOption inside each other)");
         return false;
     }
     return true;
@@ -236,9 +231,8 @@ void ConstructionReader::readSeed(const DOMElement& root) {
         factory_.randomSeed = *seed;
     } else {
         factory_.randomSeed = millisecondClock();
-        warningLog << "randomSeed '" << text
-                   << "' is not a hexadecimal number - a seed from the clock is taken instead"
-                   << "\r\n";
+        warningLog.line("randomSeed '", text,
+                        "' is not a hexadecimal number - a seed from the clock is taken instead");
     }
 }
 
@@ -284,8 +278,7 @@ void ConstructionReader::readDefinitions(const DOMElement& root) {
                 list = &factory_.verticalStreets;
             }
             if (!list) {
-                warningLog << "Unknown road type \"" << type << "\" - road definition ignored"
-                           << "\r\n";
+                warningLog.line("Unknown road type \"", type, "\" - road definition ignored");
                 return;
             }
             auto street = std::make_unique<CityStreetFactory>();
@@ -294,9 +287,8 @@ void ConstructionReader::readDefinitions(const DOMElement& root) {
         } else if (isVocab(&element, vocab::Procedure) || isVocab(&element, vocab::TextureGroup)) {
             // Already read.
         } else {
-            warningLog << "Ignoring unknown element name \"" << xmlView(element.getNodeName())
-                       << "\""
-                       << "\r\n";
+            warningLog.line("Ignoring unknown element name \"", xmlView(element.getNodeName()),
+                            "\"");
         }
     });
 }
@@ -304,13 +296,13 @@ void ConstructionReader::readDefinitions(const DOMElement& root) {
 void ConstructionReader::checkStreetSizes() {
     CityFactory& f = factory_;
     if (f.horizontalStreets.empty() && f.streetSizeY != f.cellSizeY) {
-        warningLog << "Ignoring streetSizeY since there are no \"horizontal\" typed streets defined"
-                   << "\r\n";
+        warningLog.line(
+            "Ignoring streetSizeY since there are no \"horizontal\" typed streets defined");
         f.streetSizeY = f.cellSizeY;
     }
     if (f.verticalStreets.empty() && f.streetSizeX != f.cellSizeX) {
-        warningLog << "Ignoring streetSizeX since there are no \"vertical\" typed streets defined"
-                   << "\r\n";
+        warningLog.line(
+            "Ignoring streetSizeX since there are no \"vertical\" typed streets defined");
         f.streetSizeX = f.cellSizeX;
     }
 }
@@ -370,8 +362,7 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
             std::make_shared<Texture>(name, scalex, scaley, relativeToWidth, relativeToHeight);
         texture->image = decodeTextureFile(file.string(), largestTexture_);
         if (texture->image.empty()) {
-            warningLog << "Failed loading texture " << name << " (it will not be used)"
-                       << "\r\n";
+            warningLog.line("Failed loading texture ", name, " (it will not be used)");
             return;
         }
         group.textures.add(weight, std::move(texture));
@@ -383,8 +374,7 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
         return;
     }
 
-    infoLog << "Looking for texture files from pattern '" << imageURL << "'"
-            << "\r\n";
+    infoLog.line("Looking for texture files from pattern '", imageURL, "'");
     if (imageURL.find("://") != std::string::npos) {
         return;
     }
@@ -413,8 +403,7 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
         matches = search(fs::absolute(baseFolder_ / pattern.parent_path(), ec).lexically_normal());
     }
     for (const fs::path& match : matches) {
-        infoLog << "\tAdding '" << match.string() << "'"
-                << "\r\n";
+        infoLog.line("\tAdding '", match.string(), "'");
         add(match.string(), match);
     }
 }
@@ -426,8 +415,7 @@ std::shared_ptr<TextureGroup> ConstructionReader::parseTextureOptions(const DOME
         if (found != factory_.textureGroups.end()) {
             return found->second;
         }
-        warningLog << "Use of undefined texture group '" << name << "' ignored"
-                   << "\r\n";
+        warningLog.line("Use of undefined texture group '", name, "' ignored");
         return nullptr;
     }
     bool hasTextures = false;
@@ -470,8 +458,7 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
             } else if (word == vocab::yes) {
                 closed = ClosedMode::yes;
             } else if (word != vocab::no) {
-                warningLog << "Unknown DrawBox closed value '" << word << "' - ignored"
-                           << "\r\n";
+                warningLog.line("Unknown DrawBox closed value '", word, "' - ignored");
             }
             const FloatRange height = floats(vocab::height);
             container.add(
@@ -499,9 +486,8 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
             } else if (whereWord == vocab::v3) {
                 where = ScaleWhere::v3;
             } else if (whereWord != vocab::center) {
-                warningLog << "Unknown where '" << whereWord
-                           << "' in scaleTo node, overriding with 'center'"
-                           << "\r\n";
+                warningLog.line("Unknown where '", whereWord,
+                                "' in scaleTo node, overriding with 'center'");
             }
             const FloatRange scalex = floats(vocab::scalex);
             const FloatRange scaley = floats(vocab::scaley);
@@ -510,17 +496,15 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
             if (typeWord == vocab::exact) {
                 scaleType = ScaleType::exact;
             } else if (typeWord != vocab::relative) {
-                warningLog << "Unknown scaleType '" << typeWord
-                           << "' in scaleTo node, overriding with 'relative'"
-                           << "\r\n";
+                warningLog.line("Unknown scaleType '", typeWord,
+                                "' in scaleTo node, overriding with 'relative'");
             }
             container.add(std::make_unique<ScaleToFactory>(where, scalex, scaley, scaleType));
         } else if (isVocab(&e, vocab::Call)) {
             const std::string name = xmlToString(e.getAttribute(vocab::name));
             const auto found = factory_.procedures.find(name);
             if (found == factory_.procedures.end()) {
-                warningLog << "Placing an undefined building part named '" << name << "' - ignored"
-                           << "\r\n";
+                warningLog.line("Placing an undefined building part named '", name, "' - ignored");
                 return;
             }
             const UintRange repeat = readUintRange(xmlToString(e.getAttribute(vocab::repeat)));
@@ -540,8 +524,7 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
             const bool seed = flag(vocab::popRandomSeed);
             container.add(std::make_unique<PopFactory>(vertices, height, seed));
         } else {
-            warningLog << "Unknown Drawable \"" << xmlView(e.getNodeName()) << "\""
-                       << "\r\n";
+            warningLog.line("Unknown Drawable \"", xmlView(e.getNodeName()), "\"");
         }
     });
 }
@@ -550,9 +533,8 @@ std::unique_ptr<ChooseFactory> ConstructionReader::parseChoose(const DOMElement&
     auto choose = std::make_unique<ChooseFactory>();
     forEachChildElement(element, [&](const DOMElement& child) {
         if (!isVocab(&child, vocab::ChooseOption)) {
-            warningLog << "Ignoring not-supported " << xmlView(child.getNodeName())
-                       << " under ChooseOption"
-                       << "\r\n";
+            warningLog.line("Ignoring not-supported ", xmlView(child.getNodeName()),
+                            " under ChooseOption");
             return;
         }
         const float weight = xmlToFloat(child.getAttribute(vocab::probability));

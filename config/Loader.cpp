@@ -180,9 +180,9 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
         const std::string schemaFile = findSchemaFile();
         if (schemaFile.empty()) {
             reporter.closeLine();
-            errorLog << "Cannot find the schema xsd/Ombrel.xsd in the current directory or beside "
-                        "the program"
-                     << "\r\n";
+            errorLog.line(
+                "Cannot find the schema xsd/Ombrel.xsd in the current directory or beside "
+                "the program");
             failed = true;
         } else if (const std::optional<std::string> schema = readWholeFile(schemaFile)) {
             BytesSource schemaSource(*schema, schemaFile);
@@ -192,7 +192,7 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
             parser.setExternalNoNamespaceSchemaLocation(toXml(schemaFile).c_str());
         } else {
             reporter.closeLine();
-            errorLog << "Cannot read the schema " << schemaFile << "\r\n";
+            errorLog.line("Cannot read the schema ", schemaFile);
             failed = true;
         }
         std::error_code ec;
@@ -200,17 +200,15 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
         if (!failed && special) {
             // A folder, pipe or device: reading it could block or never end.
             reporter.closeLine();
-            errorLog << "Cannot read " << path << ": it is not a file"
-                     << "\r\n";
+            errorLog.line("Cannot read ", path, ": it is not a file");
             failed = true;
         }
         if (!failed && !special && fs::file_size(path, ec) > kMaxFileSize && !ec) {
             // Refused before the parser sees it: parsing it would build a document of
             // gigabytes.
             reporter.closeLine();
-            errorLog << "Cannot read " << path << ": it is larger than "
-                     << kMaxFileSize / (1024 * 1024) << " MiB"
-                     << "\r\n";
+            errorLog.line("Cannot read ", path, ": it is larger than ",
+                          kMaxFileSize / (1024 * 1024), " MiB");
             failed = true;
         }
         if (!failed && !reporter.sawErrors()) {
@@ -224,36 +222,32 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
         }
     } catch (const XMLException& e) {
         reporter.closeLine();
-        errorLog << "An error occurred during parsing"
-                 << "\r\n";
-        errorLog << "\tMessage: " << xmlView(e.getMessage()) << "\r\n";
+        errorLog.line("An error occurred during parsing");
+        errorLog.line("\tMessage: ", xmlView(e.getMessage()));
         failed = true;
     } catch (const DOMException& e) {
         reporter.closeLine();
-        errorLog << "DOM Error during parsing: '" << path << "\r\n";
-        errorLog << "\t DOMException code is:  " << e.code << "\r\n";
+        errorLog.line("DOM Error during parsing: '", path);
+        errorLog.line("\t DOMException code is:  ", e.code);
         XMLCh message[2048];
         if (DOMImplementation::loadDOMExceptionMsg(e.code, message, 2047)) {
-            errorLog << "\tMessage is: " << xmlView(message) << "\r\n";
+            errorLog.line("\tMessage is: ", xmlView(message));
         }
         failed = true;
     } catch (const ElementsTooDeep&) {
         reporter.closeLine();
-        errorLog << "Elements are nested more than " << kMaxElementDepth << " levels deep"
-                 << "\r\n";
+        errorLog.line("Elements are nested more than ", kMaxElementDepth, " levels deep");
         failed = true;
     } catch (...) {
         reporter.closeLine();
-        errorLog << "An error occurred during parsing\n "
-                 << "\r\n";
+        errorLog.line("An error occurred during parsing\n ");
         failed = true;
     }
 
     reporter.closeLine();
     const DOMDocument* document = failed ? nullptr : parser.getDocument();
     if (failed || reporter.sawErrors() || !document) {
-        errorLog << "Failed parsing input file - fix errors and reload"
-                 << "\r\n";
+        errorLog.line("Failed parsing input file - fix errors and reload");
         return false;
     }
 
@@ -261,23 +255,21 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
     try {
         read = ConstructionReader(*this, path, largestTexture).read(*document);
     } catch (const std::exception& e) {
-        errorLog << "Loading stopped: " << e.what() << "\r\n";
+        errorLog.line("Loading stopped: ", e.what());
     } catch (...) {
-        errorLog << "Loading stopped by an unexpected error"
-                 << "\r\n";
+        errorLog.line("Loading stopped by an unexpected error");
     }
     if (!read) {
         // Nothing of a rejected file stays.
         loaded = true;
         clear();
-        errorLog << "Failed parsing input file - fix errors and reload"
-                 << "\r\n";
+        errorLog.line("Failed parsing input file - fix errors and reload");
         return false;
     }
 
     loaded = true;
     fileName = path;
-    infoLog << "Successfully loaded " << fileName << "\r\n";
+    infoLog.line("Successfully loaded ", fileName);
     return true;
 }
 

@@ -25,9 +25,9 @@ void DOMTreeErrorReporter::closeLine() {
 void DOMTreeErrorReporter::error(const xercesc::SAXParseException& e) {
     errors_ = true;
     closeLine();
-    errorLog << "Error at file \"" << xmlView(e.getSystemId()) << "\", line " << e.getLineNumber()
-             << ", column " << e.getColumnNumber() << "\r\n";
-    errorLog << "\tMessage: " << xmlView(e.getMessage()) << "\r\n";
+    errorLog.line("Error at file \"", xmlView(e.getSystemId()), "\", line ", e.getLineNumber(),
+                  ", column ", e.getColumnNumber());
+    errorLog.line("\tMessage: ", xmlView(e.getMessage()));
 }
 
 void DOMTreeErrorReporter::fatalError(const xercesc::SAXParseException& e) {

@@ -28,8 +28,7 @@ bool finite(const std::array<Vec2, 4>& corners, std::initializer_list<float> mor
 }
 
 std::unique_ptr<Drawable> outOfRange(const char* element) {
-    warningLog << element << " with coordinates out of range ignored"
-               << "\r\n";
+    warningLog.line(element, " with coordinates out of range ignored");
     return nullptr;
 }
 

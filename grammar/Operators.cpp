@@ -56,8 +56,7 @@ std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
     const std::size_t n = std::min<std::size_t>(count, room);
     if (n < count && !warnedFull_) {
         warnedFull_ = true;
-        warningLog << "State stack is full (" << kMaxStackSize << " entries) - Push cut short"
-                   << "\r\n";
+        warningLog.line("State stack is full (", kMaxStackSize, " entries) - Push cut short");
     }
     s.insert(s.end(), n, snapshot);
     return nullptr;
@@ -66,8 +65,7 @@ std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
 std::unique_ptr<Drawable> PopFactory::create(GrammarState& state) const {
     std::vector<PushedState>& s = stack();
     if (s.empty()) {
-        warningLog << "Poping from an empty stack ignored"
-                   << "\r\n";
+        warningLog.line("Poping from an empty stack ignored");
         return nullptr;
     }
     const PushedState top = s.back();
@@ -142,8 +140,7 @@ std::unique_ptr<Drawable> ScaleToFactory::create(GrammarState& state) const {
     if (exact) {
         if (lenX == 0.0f || lenY == 0.0f) {
             // Scaling an edge of length 0 to a length has no answer; leave the corners.
-            warningLog << "ScaleTo exact on an edge of length 0 ignored"
-                       << "\r\n";
+            warningLog.line("ScaleTo exact on an edge of length 0 ignored");
             return nullptr;
         }
         sx = sx / lenX;

@@ -33,8 +33,7 @@ std::shared_ptr<Texture> LastTextureGroup::pick() const {
     randomUnit();
     std::shared_ptr<Texture>& last = generationContext().lastTexture;
     if (!last) {
-        warningLog << "Last texture group used with no last texture"
-                   << "\r\n";
+        warningLog.line("Last texture group used with no last texture");
     }
     return last;
 }

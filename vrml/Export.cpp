@@ -180,7 +180,7 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
 namespace {
 
 void reportFailure(const std::string& path, const std::string& reason) {
-    errorLog << "Could not save VRML to " << path << ": " << reason << "\r\n";
+    errorLog.line("Could not save VRML to ", path, ": ", reason);
 }
 
 } // namespace
@@ -188,8 +188,7 @@ void reportFailure(const std::string& path, const std::string& reason) {
 CollapseMode collapseModeFromSetting(int value) {
     if (value >= 0 && value <= 2)
         return static_cast<CollapseMode>(value);
-    warningLog << "Unknown collapse mode " << value << ", exporting as Normal (textured)"
-               << "\r\n";
+    warningLog.line("Unknown collapse mode ", value, ", exporting as Normal (textured)");
     return CollapseMode::normal;
 }
 
@@ -212,15 +211,13 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
                 const ExportOptions& options, Progress* progress) {
     if (path.empty()) {
-        errorLog << "Could not save VRML: no file name given"
-                 << "\r\n";
+        errorLog.line("Could not save VRML: no file name given");
         return false;
     }
     const std::string header = exportHeader(constructionFile, randomSeed);
     const ExportOptions& checked = options;
     if (checked.triangulateEverything)
-        infoLog << "Triangulating the entire model"
-                << "\r\n";
+        infoLog.line("Triangulating the entire model");
 
     // The scene goes into a new file beside the target, which replaces the target only once it
     // is complete: a failed export never destroys the previous file.
@@ -242,7 +239,7 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
         reportFailure(path, file.reason());
         return false;
     }
-    infoLog << "Saved as VRML to " << path << "\r\n";
+    infoLog.line("Saved as VRML to ", path);
     return true;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace ombrel {
@@ -61,6 +64,105 @@ TEST(LogTest, MessagesWithoutLineEndContinue) {
     errorLog << " continued"
              << "\r\n";
     EXPECT_EQ(sink.text(), "first continued\r\n");
+}
+
+// A message written with line() reaches the sink in one append, with exactly the bytes the same
+// pieces give when inserted one by one and ended with "\r\n".
+TEST(LogTest, LineGivesTheInsertedBytesInOneAppend) {
+    struct Case {
+        const char* name;
+        void (*line)();
+        void (*inserted)();
+        const char* text;
+    };
+    static const char16_t* const noText16 = nullptr;
+    static const char* const noText = nullptr;
+    static const char seed[16] = "0x0000002A";
+    const Case cases[] = {
+        {"text only", [] { warningLog.line("Poping from an empty stack ignored"); },
+         [] {
+             warningLog << "Poping from an empty stack ignored"
+                        << "\r\n";
+         },
+         "Poping from an empty stack ignored\r\n"},
+        {"no pieces", [] { infoLog.line(); }, [] { infoLog << "\r\n"; }, "\r\n"},
+        {"strings",
+         [] { errorLog.line("Cannot read ", std::string("a.xml"), std::string_view(": x")); },
+         [] {
+             errorLog << "Cannot read " << std::string("a.xml") << std::string_view(": x")
+                      << "\r\n";
+         },
+         "Cannot read a.xml: x\r\n"},
+        {"char array and null text", [] { infoLog.line("[", seed, "]", noText); },
+         [] { infoLog << "[" << seed << "]" << noText << "\r\n"; }, "[0x0000002A]\r\n"},
+        {"numbers",
+         [] {
+             warningLog.line("Float range [", 2.5f, ",", 0.1234567, "] ", -42, " ", 4294967295u,
+                             " ", std::uint64_t(1) << 40, " ", 1234567.0f, " ", 'c');
+         },
+         [] {
+             warningLog << "Float range [" << 2.5f << "," << 0.1234567 << "] " << -42 << " "
+                        << 4294967295u << " " << (std::uint64_t(1) << 40) << " " << 1234567.0f
+                        << " " << 'c' << "\r\n";
+         },
+         "Float range [2.5,0.123457] -42 4294967295 1099511627776 1.23457e+06 c\r\n"},
+        {"utf16",
+         [] {
+             warningLog.line("Unknown where '", std::u16string_view(u"Stra\u00DFe"), "' ",
+                             u"\U0001F3D9", noText16);
+         },
+         [] {
+             warningLog << "Unknown where '" << std::u16string_view(u"Stra\u00DFe") << "' "
+                        << u"\U0001F3D9" << noText16 << "\r\n";
+         },
+         "Unknown where 'Stra\xC3\x9F"
+         "e' \xF0\x9F\x8F\x99\r\n"},
+        {"bare line feed kept", [] { errorLog.line("An error occurred during parsing\n "); },
+         [] {
+             errorLog << "An error occurred during parsing\n "
+                      << "\r\n";
+         },
+         "An error occurred during parsing\n \r\n"},
+    };
+    for (const Case& c : cases) {
+        RecordingSink lineSink;
+        {
+            ScopedLogSink scope(lineSink);
+            c.line();
+        }
+        StringLogSink insertedSink;
+        {
+            ScopedLogSink scope(insertedSink);
+            c.inserted();
+        }
+        ASSERT_EQ(lineSink.pieces.size(), 1u) << c.name;
+        EXPECT_EQ(lineSink.pieces[0].text, c.text) << c.name;
+        EXPECT_EQ(insertedSink.text(), c.text) << c.name;
+    }
+}
+
+TEST(LogTest, LineGoesToItsOwnChannel) {
+    RecordingSink sink;
+    ScopedLogSink scope(sink);
+    errorLog.line("e");
+    infoLog.line("i");
+    warningLog.line("w");
+    ASSERT_EQ(sink.pieces.size(), 3u);
+    EXPECT_EQ(sink.pieces[0].channel, &errorLog);
+    EXPECT_EQ(sink.pieces[1].channel, &infoLog);
+    EXPECT_EQ(sink.pieces[2].channel, &warningLog);
+    EXPECT_EQ(sink.pieces[2].text, "w\r\n");
+}
+
+TEST(LogTest, LineWrittenWithoutSinkIsHeldWhole) {
+    LogSink* previous = setLogSink(nullptr);
+    warningLog.line("early ", 1);
+    RecordingSink sink;
+    setLogSink(&sink);
+    ASSERT_EQ(sink.pieces.size(), 1u);
+    EXPECT_EQ(sink.pieces[0].text, "early 1\r\n");
+    EXPECT_EQ(sink.pieces[0].channel, &warningLog);
+    setLogSink(previous);
 }
 
 TEST(LogTest, LabelsHaveOneWidth) {
