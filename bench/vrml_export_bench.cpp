@@ -13,7 +13,6 @@
 
 #include <filesystem>
 #include <malloc.h>
-#include <vector>
 
 namespace {
 
@@ -51,18 +50,7 @@ VRRef<VRNode> wholeTree(const CityFactory::CityDrawable& c, const ExportOptions&
         scene = collapseToShape(scene.get());
     if (options.triangulateEverything) {
         Triangulator triangulator;
-        std::vector<VRNode*> open{scene.get()};
-        while (!open.empty()) {
-            VRNode* node = open.back();
-            open.pop_back();
-            if (node->type == VR_GROUP || node->type == VR_TRANSFORM)
-                for (const VRRef<VRNode>& child : static_cast<VRGroup*>(node)->children)
-                    open.push_back(child.get());
-            else if (node->type == VR_SHAPE && static_cast<VRShape*>(node)->geometry &&
-                     static_cast<VRShape*>(node)->geometry->type == VR_INDEXED_FACE_SET)
-                triangulator.triangulate(
-                    static_cast<VRIndexedFaceSet&>(*static_cast<VRShape*>(node)->geometry));
-        }
+        triangulateTree(scene.get(), triangulator);
     }
     return scene;
 }

@@ -24,26 +24,6 @@ constexpr VRRotation kUpright{1, 0, 0, -1.5707964f};
 // VRML default, at the city's origin.
 constexpr VRRotation kViewpointTurn{1, 0, 0, 1.5707964f};
 
-void triangulateTree(VRNode* node, Triangulator& triangulator) {
-    if (!node)
-        return;
-    switch (node->type) {
-    case VR_GROUP:
-    case VR_TRANSFORM:
-        for (const VRRef<VRNode>& child : static_cast<VRGroup*>(node)->children)
-            triangulateTree(child.get(), triangulator);
-        break;
-    case VR_SHAPE:
-        triangulateTree(static_cast<VRShape*>(node)->geometry.get(), triangulator);
-        break;
-    case VR_INDEXED_FACE_SET:
-        triangulator.triangulate(static_cast<VRIndexedFaceSet&>(*node));
-        break;
-    default:
-        break;
-    }
-}
-
 // The collapsed model's look: one grey Material, no texture.
 void setGrey(VRShape& shape) {
     auto appearance = makeNode<VRAppearance>();

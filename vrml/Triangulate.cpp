@@ -390,4 +390,24 @@ int triangulate(VRIndexedFaceSet& faces) {
     return triangulator.triangulate(faces);
 }
 
+void triangulateTree(VRNode* node, Triangulator& triangulator) {
+    if (!node)
+        return;
+    switch (node->type) {
+    case VR_GROUP:
+    case VR_TRANSFORM:
+        for (const VRRef<VRNode>& child : static_cast<VRGroup*>(node)->children)
+            triangulateTree(child.get(), triangulator);
+        break;
+    case VR_SHAPE:
+        triangulateTree(static_cast<VRShape*>(node)->geometry.get(), triangulator);
+        break;
+    case VR_INDEXED_FACE_SET:
+        triangulator.triangulate(static_cast<VRIndexedFaceSet&>(*node));
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace ombrel

@@ -58,4 +58,8 @@ private:
 // Triangulates one face set with fresh work storage; see Triangulator::triangulate.
 int triangulate(VRIndexedFaceSet& faces);
 
+// Triangulates every face set of a tree: a Group or Transform passes the walk to its children,
+// a Shape to its geometry; other kinds end it.
+void triangulateTree(VRNode* node, Triangulator& triangulator);
+
 } // namespace ombrel
