@@ -112,15 +112,18 @@ ReplacingFile::ReplacingFile(const std::string& target, Temporary temporary) : t
             ::close(fd);
         }
     };
-    if (target == "-") {
-        // A copy of the descriptor, so that closing the stream leaves standard output open.
-        const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    // Writes straight into an opened descriptor (-1: the open failed, errno says why).
+    auto writeInPlace = [this, &attach](int fd) {
         if (fd < 0) {
             error_ = errno;
             return;
         }
         direct_ = true;
         attach(fd);
+    };
+    if (target == "-") {
+        // A copy of the descriptor, so that closing the stream leaves standard output open.
+        writeInPlace(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
         return;
     }
     struct stat existing;
@@ -131,13 +134,7 @@ ReplacingFile::ReplacingFile(const std::string& target, Temporary temporary) : t
     }
     if (exists && !S_ISREG(existing.st_mode)) {
         // A device, pipe or socket is written in place. Opening a named pipe waits for a reader.
-        const int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            error_ = errno;
-            return;
-        }
-        direct_ = true;
-        attach(fd);
+        writeInPlace(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
         return;
     }
     if (exists && (existing.st_mode & 0222) == 0) {
