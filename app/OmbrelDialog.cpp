@@ -45,14 +45,6 @@ std::string toNarrow(const QString& s) {
     return s.toStdString();
 }
 
-void collectTextures(const TextureGroup& group, std::vector<std::shared_ptr<Texture>>& out) {
-    for (const auto& entry : group.textures.entries()) {
-        if (entry.item) {
-            out.push_back(entry.item);
-        }
-    }
-}
-
 } // namespace
 
 COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
@@ -157,7 +149,9 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
     connect(closeButton, &QPushButton::clicked, this, &COmbrelDialog::OnClose);
 
     setFixedSize(sizeHint());
-    cityFactory_ = std::make_unique<CityFactory>();
+    session_ = std::make_unique<CitySession>();
+    session_->setTextureReleaser(
+        [this](const std::vector<std::shared_ptr<Texture>>& gone) { releaseTextures(gone); });
 }
 
 COmbrelDialog::~COmbrelDialog() {
@@ -167,14 +161,13 @@ COmbrelDialog::~COmbrelDialog() {
     // The preview goes first: it refers to the city. Its texture objects are freed while its
     // context still exists, so the textures that outlive it leave nothing behind.
     if (preview_ && preview_->MakeCurrent()) {
-        for (const auto& t : heldTextures()) {
+        for (const auto& t : session_->heldTextures()) {
             TextureCache::release(*t);
         }
     }
     delete preview_;
     preview_ = nullptr;
-    city_.reset();
-    cityFactory_.reset();
+    session_.reset();
 }
 
 Settings COmbrelDialog::values() const {
@@ -301,28 +294,13 @@ void COmbrelDialog::OnBrowse() {
 
 void COmbrelDialog::showMissingFile() {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
-                    QStringLiteral("Specified configuration file doesn't exist"), QMessageBox::Ok,
-                    this);
+                    QString::fromUtf8(CitySession::kMissingFile.data(),
+                                      static_cast<qsizetype>(CitySession::kMissingFile.size())),
+                    QMessageBox::Ok, this);
     box.exec();
 }
 
-std::vector<std::shared_ptr<Texture>> COmbrelDialog::heldTextures() const {
-    std::vector<std::shared_ptr<Texture>> all = definitionTextures_;
-    all.insert(all.end(), cityTextures_.begin(), cityTextures_.end());
-    return all;
-}
-
-void COmbrelDialog::releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> before) {
-    std::vector<std::shared_ptr<Texture>> after = heldTextures();
-    std::sort(before.begin(), before.end());
-    before.erase(std::unique(before.begin(), before.end()), before.end());
-    std::sort(after.begin(), after.end());
-    std::vector<std::shared_ptr<Texture>> gone;
-    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
-                        std::back_inserter(gone));
-    if (gone.empty()) {
-        return;
-    }
+void COmbrelDialog::releaseTextures(const std::vector<std::shared_ptr<Texture>>& gone) {
     // Texture objects live in the preview's context; without it there is nothing to free.
     const bool current = preview_ && preview_->MakeCurrent();
     for (const auto& t : gone) {
@@ -336,7 +314,7 @@ void COmbrelDialog::releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> 
 
 void COmbrelDialog::releasePreviewTextures() {
     const bool current = preview_ && preview_->IsCurrent();
-    for (const auto& t : heldTextures()) {
+    for (const auto& t : session_->heldTextures()) {
         if (current) {
             TextureCache::release(*t);
         } else {
@@ -348,75 +326,47 @@ void COmbrelDialog::releasePreviewTextures() {
     }
 }
 
-bool COmbrelDialog::loadConstructionFile() {
-    std::vector<std::shared_ptr<Texture>> before = heldTextures();
-    bool ok = false;
+bool COmbrelDialog::loadConstructionFile(CitySession::Reload reload) {
+    CitySession::LoadResult result;
     {
         BusyCursor busy;
         // Images are stretched to what the preview's context (current here) can hold.
-        ok = cityFactory_->load(toNarrow(cfgFile), TextureCache::largestSize());
+        result = session_->load(toNarrow(cfgFile), TextureCache::largestSize(), reload);
     }
-    definitionTextures_.clear();
-    if (ok) {
-        for (const auto& [name, group] : cityFactory_->textureGroups) {
-            if (group) {
-                collectTextures(*group, definitionTextures_);
-            }
-        }
-        for (const auto& group : cityFactory_->inlineTextureGroups) {
-            if (group) {
-                collectTextures(*group, definitionTextures_);
-            }
-        }
+    if (result == CitySession::LoadResult::missing) {
+        showMissingFile();
     }
-    releaseUnusedTextures(std::move(before));
-    return ok;
+    return result == CitySession::LoadResult::loaded;
 }
 
 void COmbrelDialog::OnReloadCfg() {
     // Reload what the field shows, as Generate does.
     updateData(true);
-    if (!QFileInfo::exists(cfgFile)) {
-        showMissingFile();
-        return;
-    }
-    loadConstructionFile();
+    loadConstructionFile(CitySession::Reload::always);
 }
 
 void COmbrelDialog::OnGenerate() {
     updateData(true);
-    if (!cityFactory_->loaded || toNarrow(cfgFile) != cityFactory_->fileName) {
-        if (!QFileInfo::exists(cfgFile)) {
-            showMissingFile();
-            return;
-        }
-        if (!loadConstructionFile()) {
-            return;
-        }
+    if (!loadConstructionFile(CitySession::Reload::ifChanged)) {
+        return;
     }
-    std::vector<std::shared_ptr<Texture>> before = heldTextures();
-    CityFactory::Generated generated;
     {
         BusyCursor busy;
-        generated = cityFactory_->generate();
+        session_->generate();
     }
-    citySeed = generated.seed;
-    cityMin = generated.minCorner;
-    cityMax = generated.maxCorner;
+    cityMin = session_->minCorner();
+    cityMax = session_->maxCorner();
     if (preview_) {
-        preview_->setCity(generated.city.get(), generated.city->cellCount());
+        preview_->setCity(session_->city(), session_->city()->cellCount());
         preview_->setCameraHome(cameraFacingCity(cityMin, cityMax));
     }
-    city_ = std::move(generated.city);
-    cityTextures_ = definitionTextures_;
-    releaseUnusedTextures(std::move(before));
     if (preview_ && preview_->isVisible()) {
         preview_->update();
     }
 }
 
 void COmbrelDialog::SaveVrml() {
-    if (!city_) {
+    if (!session_->city()) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Can not save"),
                         QStringLiteral("Generate a city first and then save"), QMessageBox::Ok,
                         this);
@@ -439,7 +389,7 @@ void COmbrelDialog::SaveVrml() {
     options.triangulateEverything = triangulateEverything != 0;
     options.saveRoads = saveRoads == 1;
     BusyCursor busy;
-    exportCity(*city_, toNarrow(path), cityFactory_->fileName, citySeed, options);
+    session_->save(toNarrow(path), options);
 }
 
 void COmbrelDialog::OnClose() {

@@ -3,7 +3,7 @@
 #include "app/Settings.h"
 #include "base/Log.h"
 #include "base/Vec.h"
-#include "config/CityFactory.h"
+#include "config/CitySession.h"
 
 #include <QDialog>
 
@@ -72,10 +72,11 @@ public:
     // The whole log with "\n" line ends.
     QString logText() const;
 
-    CityFactory& cityFactory() { return *cityFactory_; }
+    CitySession& session() { return *session_; }
+    CityFactory& cityFactory() { return session_->factory(); }
     CCityWindow* preview() const { return preview_; }
-    const CityFactory::CityDrawable* city() const { return city_.get(); }
-    std::uint32_t citySeed = 0;
+    const CityFactory::CityDrawable* city() const { return session_->city(); }
+    // The shown city's bounding box.
     Vec3 cityMin;
     Vec3 cityMax;
 
@@ -102,25 +103,20 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    bool loadConstructionFile();
+    // Loads the named file as `reload` says, showing the missing-file box when it is not there.
+    bool loadConstructionFile(CitySession::Reload reload);
     void showMissingFile();
-    // Frees the OpenGL objects of textures that neither the loaded definitions nor the shown
-    // city use any more.
-    void releaseUnusedTextures(std::vector<std::shared_ptr<Texture>> before);
-    std::vector<std::shared_ptr<Texture>> heldTextures() const;
+    // Frees the OpenGL objects of textures the session no longer uses.
+    void releaseTextures(const std::vector<std::shared_ptr<Texture>>& gone);
     // The preview's context is going (Qt replaces it): texture objects go with it and upload
     // again into the next one.
     void releasePreviewTextures();
 
-    std::unique_ptr<CityFactory> cityFactory_;
-    std::unique_ptr<CityFactory::CityDrawable> city_;
+    std::unique_ptr<CitySession> session_;
     CCityWindow* preview_ = nullptr;
     QButtonGroup* collapseGroup_;
     bool pendingCarriageReturn_ = false;
     bool controlsReady_ = false;
-    // Textures of the loaded definitions and of the definitions the shown city came from.
-    std::vector<std::shared_ptr<Texture>> definitionTextures_;
-    std::vector<std::shared_ptr<Texture>> cityTextures_;
 };
 
 } // namespace ombrel

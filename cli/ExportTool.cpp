@@ -4,7 +4,7 @@
 #include "cli/PngWriter.h"
 #include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
-#include "config/CityFactory.h"
+#include "config/CitySession.h"
 #include "preview/gl/Camera.h"
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"
@@ -187,8 +187,7 @@ Options parse(int argc, char** argv) {
 
 // Draws the city as the preview shows it right after "Generate" and writes the picture.
 // Returns false after logging the reason.
-bool drawPicture(const CityFactory::Generated& generated, const Options& o,
-                 std::unique_ptr<HeadlessGL>& gl) {
+bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<HeadlessGL>& gl) {
     if (!gl) {
         errorLog.line("Could not draw the picture ", o.png, ": no OpenGL context (",
                       "headless rendering is not available)");
@@ -197,7 +196,7 @@ bool drawPicture(const CityFactory::Generated& generated, const Options& o,
     SceneView view;
     view.initGL();
     view.resizeGL(o.width, o.height);
-    view.drawGL(generated.city.get(), cameraFacingCity(generated.minCorner, generated.maxCorner));
+    view.drawGL(session.city(), cameraFacingCity(session.minCorner(), session.maxCorner()));
     const std::vector<std::uint8_t> picture =
         encodePicture(o.pictureFormat, o.width, o.height, gl->readPixels());
     if (picture.empty()) {
@@ -252,38 +251,30 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
             warningLog.line("No headless OpenGL context: ", why);
     }
 
-    std::error_code ec;
-    if (!std::filesystem::exists(o.constructionFile, ec)) {
-        errorLog.line("Specified configuration file doesn't exist: ", o.constructionFile);
-        stderrSink.finish();
-        return kExitLoadFailed;
-    }
     // Without the XML library nothing can be loaded: say why and fail like a bad file.
-    std::optional<CityFactory> factory;
+    std::optional<CitySession> session;
     try {
-        factory.emplace();
+        session.emplace();
     } catch (const XmlStartError& e) {
         errorLog.line(e.what());
         stderrSink.finish();
         return kExitLoadFailed;
     }
     // Images are stretched to what the headless context, when there is one, can hold.
-    if (!factory->load(o.constructionFile, TextureCache::largestSize())) {
+    if (session->load(o.constructionFile, TextureCache::largestSize()) !=
+        CitySession::LoadResult::loaded) {
         stderrSink.finish();
         return kExitLoadFailed;
     }
-    CityFactory::Generated generated;
     for (long i = 0; i < o.generations; ++i)
-        generated = factory->generate(&progress);
+        session->generate(&progress);
 
     int status = kExitExported;
-    if (!o.output.empty() && !exportCity(*generated.city, o.output, o.constructionFile,
-                                         generated.seed, o.exportOptions, &progress))
+    if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress))
         status = kExitWriteFailed;
     progress.clear();
-    if (!o.png.empty() && !drawPicture(generated, o, gl))
+    if (!o.png.empty() && !drawPicture(*session, o, gl))
         status = kExitWriteFailed;
-    generated.city.reset();
     stderrSink.finish();
     return status;
 }

@@ -2,24 +2,16 @@
 
 #include "city/CityGenerator.h"
 #include "config/TextureImage.h"
+#include "config/XmlLibrary.h"
 #include "grammar/CityCellFactory.h"
 #include "grammar/Texture.h"
 
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace ombrel {
-
-// Thrown by CityFactory's constructor when the XML library cannot start. what() is the whole
-// text to show the user: "Error during Xerces-c Initialization.\n  Exception message:<why>\n".
-// The program cannot load construction files without the library and should end.
-class XmlStartError : public std::runtime_error {
-public:
-    explicit XmlStartError(const std::string& message);
-};
 
 // Holds one loaded construction file (its parameters, definitions, procedures and textures)
 // and generates cities from it (the grid, the definitions and generate() come from
@@ -28,7 +20,6 @@ class CityFactory : public CityGenerator {
 public:
     // Starts the XML library; throws XmlStartError when it cannot.
     CityFactory();
-    // Stops the XML library, then destroys the definitions.
     ~CityFactory();
     CityFactory(const CityFactory&) = delete;
     CityFactory& operator=(const CityFactory&) = delete;
@@ -57,6 +48,9 @@ public:
     std::string fileName;
     // True exactly while the definitions of a successful load are present.
     bool loaded = false;
+
+private:
+    XmlLibrary xml_;
 };
 
 } // namespace ombrel

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "base/Vec.h"
+#include "city/CityDrawable.h"
+#include "config/CityFactory.h"
+#include "vrml/Export.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ombrel {
+
+class Progress;
+class Texture;
+
+// The work both front ends do on a construction file: load it, generate cities from it and save
+// the last one. The window and ombrel-export each drive one session and keep only their own
+// controls, messages and progress display. Qt-free; everything it reports goes to the log.
+class CitySession {
+public:
+    // The text both front ends show when the construction file is not there.
+    static constexpr std::string_view kMissingFile = "Specified configuration file doesn't exist";
+
+    // Starts the XML library; throws XmlStartError when it cannot.
+    CitySession();
+    ~CitySession();
+    CitySession(const CitySession&) = delete;
+    CitySession& operator=(const CitySession&) = delete;
+
+    enum class LoadResult {
+        loaded,  // the file's definitions are loaded (now or already)
+        missing, // nothing at path: "Specified configuration file doesn't exist: PATH" logged
+        failed,  // the loader logged why; nothing stays loaded
+    };
+    enum class Reload {
+        always,    // "Reload Cfg" and the batch tool: read the file again
+        ifChanged, // "Generate": only when another file, or none, is loaded
+    };
+    // Loads the construction file at `path` (see CityFactory::load; images are stretched to at
+    // most `largestTexture`). The last city stays until the next generate().
+    LoadResult load(const std::string& path, int largestTexture, Reload reload = Reload::always);
+
+    // Generates a city from the loaded definitions; it replaces the last city. Returns false,
+    // with nothing changed, when nothing is loaded. Reports to `progress` when given.
+    bool generate(Progress* progress = nullptr);
+
+    // Writes the last city to `path` with its construction file's name and seed. False when
+    // there is no city or the export failed (reported on the error log; an existing file at
+    // path is then untouched).
+    bool save(const std::string& path, const ExportOptions& options,
+              Progress* progress = nullptr) const;
+
+    // The last city; null until one was generated.
+    const CityDrawable* city() const { return city_.get(); }
+    // randomState when the last city's generation began.
+    std::uint32_t seed() const { return seed_; }
+    // The last city's bounding box: (0, 0, lowest bottom) to (width, depth, highest top).
+    Vec3 minCorner() const { return minCorner_; }
+    Vec3 maxCorner() const { return maxCorner_; }
+
+    CityFactory& factory() { return factory_; }
+    const CityFactory& factory() const { return factory_; }
+
+    // Every texture the loaded definitions or the last city use.
+    std::vector<std::shared_ptr<Texture>> heldTextures() const;
+    // Called after a load or a generation with the textures the session no longer uses, so the
+    // drawing context can free their objects. Unset, they are simply dropped.
+    using TextureReleaser = std::function<void(const std::vector<std::shared_ptr<Texture>>&)>;
+    void setTextureReleaser(TextureReleaser releaser) { releaser_ = std::move(releaser); }
+
+private:
+    void releaseUnused(std::vector<std::shared_ptr<Texture>> before);
+
+    CityFactory factory_;
+    std::unique_ptr<CityDrawable> city_;
+    std::uint32_t seed_ = 0;
+    Vec3 minCorner_;
+    Vec3 maxCorner_;
+    // Textures of the loaded definitions, and of the definitions the last city came from.
+    std::vector<std::shared_ptr<Texture>> definitionTextures_;
+    std::vector<std::shared_ptr<Texture>> cityTextures_;
+    TextureReleaser releaser_;
+};
+
+} // namespace ombrel
