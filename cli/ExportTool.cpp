@@ -54,7 +54,7 @@ constexpr const char* kUsage =
 struct Options {
     std::string output;
     std::string png;
-    PictureFormat pictureFormat = PictureFormat::Png;
+    PictureFormat pictureFormat = PictureFormat::png;
     std::string constructionFile;
     ExportOptions exportOptions;
     long generations = 1;
