@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <utility>
+
 namespace ombrel {
 
 // The program: builds the main dialog, restores the five settings, runs the dialog until it
