@@ -1,6 +1,7 @@
 #include "cli/ExportTool.h"
 
 #include "base/Log.h"
+#include "base/Version.h"
 #include "cli/PngWriter.h"
 #include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
@@ -229,7 +230,7 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return kExitExported;
     }
     if (o.version) {
-        out << "ombrel-export " << OMBREL_VERSION << "\n";
+        out << "ombrel-export " << kVersion << "\n";
         return kExitExported;
     }
 

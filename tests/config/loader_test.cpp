@@ -1,5 +1,6 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
+#include "config/ConstructionReader.h"
 #include "grammar/GenerationContext.h"
 #include "tests/config/LoadSupport.h"
 
@@ -186,6 +187,18 @@ TEST_F(Loader, NestingUpToTheLimitLoads) {
     const Logged r = load(factory, data("deepok.xml"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.log, parsingLine(data("deepok.xml")) + loadedLine(data("deepok.xml")));
+}
+
+// The schema is looked for in the current directory, beside the program (the build tree's
+// xsd/), then in the installed share/ombrel/xsd; from the repository root the first wins.
+TEST_F(Loader, SchemaIsLookedForInOrder) {
+    const fs::path bin = fs::weakly_canonical(OMBREL_BIN_DIR);
+    const std::vector<std::string> expected{
+        "xsd/Ombrel.xsd", (bin.parent_path() / "xsd" / "Ombrel.xsd").string(),
+        (bin / "xsd" / "Ombrel.xsd").string(),
+        (bin.parent_path() / "share" / "ombrel" / "xsd" / "Ombrel.xsd").string()};
+    EXPECT_EQ(schemaCandidates(), expected);
+    EXPECT_EQ(findSchemaFile(), "xsd/Ombrel.xsd");
 }
 
 } // namespace
