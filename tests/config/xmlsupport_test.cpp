@@ -1,5 +1,6 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
+#include "config/Vocabulary.h"
 #include "config/XmlSupport.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,56 @@ TEST(XmlSupport, ReporterLogsErrorsAndIgnoresWarnings) {
     reporter.closeLine();
     reporter.closeLine();
     EXPECT_EQ(sink.text(), "\r\n");
+}
+
+TEST(XmlSupport, ReporterNamesTheWordAMisspeltNameMeant) {
+    CityFactory library;
+    StringLogSink sink;
+    ScopedLogSink scope(sink);
+    DOMTreeErrorReporter reporter;
+    const struct {
+        const char16_t* message;
+        const char* hint; // the third line, or ""
+    } cases[] = {
+        {u"no declaration found for element 'DrawBx'", "did you mean 'DrawBox'?\r\n"},
+        {u"no declaration found for element 'Building'", ""},
+        {u"no declaration found for element 'Tower'", ""},
+        {u"attribute 'hieght' is not declared for element 'GoUp'", "did you mean 'height'?\r\n"},
+        {u"attribute 'hieght' is not declared for element 'Tower'", ""},
+        {u"missing required attribute 'hieght'", ""},
+    };
+    for (const auto& c : cases) {
+        sink.clear();
+        reporter.error(xercesc::SAXParseException(c.message, u"", u"a.xml", 2, 3));
+        EXPECT_EQ(sink.text(), "Error at file \"a.xml\", line 2, column 3\r\n\tMessage: " +
+                                   utf16ToUtf8(c.message) + "\r\n" + c.hint)
+            << utf16ToUtf8(c.message);
+    }
+}
+
+TEST(XmlSupport, ClosestWord) {
+    const struct {
+        const char16_t* word;
+        const char16_t* closest; // empty: none
+    } cases[] = {
+        {u"drawbox", u"DrawBox"},
+        {u"DrawBx", u"DrawBox"},
+        {u"Buidling", u"Building"},
+        {u"GoUP", u"GoUp"},
+        {u"Pops", u"Pop"},
+        {u"Tower", u""},
+        {u"GoDown", u""},
+        {u"DrawBox", u""},
+        {u"TexturGrop", u"TextureGroup"},
+        {u"ChooseOptoin", u"ChooseOption"},
+        {u"x", u""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(closestWord(c.word, vocab::elementNames), std::u16string_view(c.closest))
+            << utf16ToUtf8(c.word);
+    }
+    EXPECT_EQ(closestWord(u"numCellX", vocab::attributeNames), u"numCellsX");
+    EXPECT_EQ(closestWord(u"close", vocab::attributeNames), u"closed");
 }
 
 TEST(XmlSupport, Conversions) {
