@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <span>
 #include <string>
 
 namespace ombrel {
@@ -97,6 +102,32 @@ TEST(XmlSupport, ClosestWord) {
     }
     EXPECT_EQ(closestWord(u"numCellX", vocab::attributeNames), u"numCellsX");
     EXPECT_EQ(closestWord(u"close", vocab::attributeNames), u"closed");
+}
+
+// The words "did you mean" offers are the schema's: every element and attribute it declares.
+TEST(XmlSupport, VocabularyListsMatchTheSchema) {
+    std::ifstream in(std::string(OMBREL_SOURCE_DIR) + "/xsd/Ombrel.xsd");
+    const std::string schema((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    ASSERT_FALSE(schema.empty());
+    const auto declared = [&](const std::string& kind) {
+        std::set<std::string> names;
+        const std::regex declaration("<xs:" + kind + " name=\"([A-Za-z]+)\"");
+        for (std::sregex_iterator it(schema.begin(), schema.end(), declaration), end; it != end;
+             ++it) {
+            names.insert((*it)[1]);
+        }
+        return names;
+    };
+    const auto listed = [](std::span<const XMLCh* const> words) {
+        std::set<std::string> names;
+        for (const XMLCh* word : words) {
+            names.insert(xmlToString(word));
+        }
+        return names;
+    };
+    EXPECT_EQ(listed(vocab::elementNames), declared("element"));
+    EXPECT_EQ(listed(vocab::attributeNames), declared("attribute"));
 }
 
 TEST(XmlSupport, Conversions) {
