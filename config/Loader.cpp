@@ -44,7 +44,7 @@ struct ElementsTooDeep {};
 // space, comment or tag before it).
 class ConstructionParser : public XercesDOMParser {
 public:
-    ConstructionParser(ElementPlaces& places)
+    explicit ConstructionParser(ElementPlaces& places)
         : XercesDOMParser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr), places_(places) {}
 
     void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
