@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QVBoxLayout>
 
@@ -416,11 +418,48 @@ void COmbrelDialog::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void COmbrelDialog::append(const LogChannel&, std::string_view text) {
-    AppendToLog(text);
+namespace {
+
+QTextCharFormat logFormat(LogSeverity severity) {
+    QTextCharFormat format;
+    if (severity == LogSeverity::error) {
+        format.setForeground(QColor(0xC0, 0x00, 0x00));
+    } else if (severity == LogSeverity::warning) {
+        format.setForeground(QColor(0xB8, 0x6E, 0x00));
+    }
+    return format;
 }
 
-void COmbrelDialog::AppendToLog(std::string_view text) {
+} // namespace
+
+void COmbrelDialog::append(const LogChannel& channel, std::string_view text) {
+    if (pendingCarriageReturn_ && !text.empty() && text.front() == '\n') {
+        // The end of a line split over two writes.
+        AppendToLog(text.substr(0, 1));
+        text.remove_prefix(1);
+    }
+    const bool lineStart = logEdit->document()->lastBlock().text().isEmpty();
+    if (channel.severity() != LogSeverity::info && lineStart) {
+        std::string labelled = channel.label();
+        labelled += text;
+        AppendToLog(labelled, channel.severity());
+    } else {
+        AppendToLog(text, channel.severity());
+    }
+}
+
+void COmbrelDialog::appendAt(const LogChannel& channel, const SourcePlace& place,
+                             std::string_view text) {
+    std::string line;
+    if (!logEdit->document()->lastBlock().text().isEmpty()) {
+        line = "\r\n"; // the place starts its own line
+    }
+    line += compilerStyleStart(channel, place);
+    line += text;
+    AppendToLog(line, channel.severity());
+}
+
+void COmbrelDialog::AppendToLog(std::string_view text, LogSeverity severity) {
     // Bring the values up to date with what the user has typed or clicked; the controls are
     // left as they are, so nothing typed is lost.
     if (controlsReady_) {
@@ -446,7 +485,8 @@ void COmbrelDialog::AppendToLog(std::string_view text) {
     if (!piece.empty()) {
         QTextCursor cursor(logEdit->document());
         cursor.movePosition(QTextCursor::End);
-        cursor.insertText(QString::fromUtf8(piece.data(), static_cast<qsizetype>(piece.size())));
+        cursor.insertText(QString::fromUtf8(piece.data(), static_cast<qsizetype>(piece.size())),
+                          logFormat(severity));
     }
     QScrollBar* bar = logEdit->verticalScrollBar();
     bar->setValue(bar->maximum());

@@ -65,9 +65,14 @@ public:
     void showAbout();
 
     // Appends text to the generator log at once and scrolls to its end; the user's edits in the
-    // other controls are kept.
-    void AppendToLog(std::string_view text);
+    // other controls are kept. Text of errors is shown red, of warnings amber.
+    void AppendToLog(std::string_view text, LogSeverity severity = LogSeverity::info);
+    // A line of an error or a warning starts with its channel's label; a message about a place
+    // starts its own line with the place instead, as the batch tool writes it
+    // ("town.xml:12:5: warning: ...").
     void append(const LogChannel& channel, std::string_view text) override;
+    void appendAt(const LogChannel& channel, const SourcePlace& place,
+                  std::string_view text) override;
 
     // The whole log with "\n" line ends.
     QString logText() const;

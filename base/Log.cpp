@@ -13,6 +13,7 @@ namespace {
 
 struct Pending {
     const LogChannel* channel;
+    SourcePlace place; // none for plain text
     std::string text;
 };
 
@@ -33,14 +34,52 @@ SinkState& sinkState() {
 
 } // namespace
 
+std::string SourcePlace::text() const {
+    if (!file) {
+        return {};
+    }
+    return *file + ":" + std::to_string(line) + ":" + std::to_string(column);
+}
+
+void LogSink::appendAt(const LogChannel& channel, const SourcePlace& place, std::string_view text) {
+    std::string whole = place.text();
+    whole += ": ";
+    whole += text;
+    append(channel, whole);
+}
+
+std::string compilerStyleStart(const LogChannel& channel, const SourcePlace& place) {
+    std::string start = place.text();
+    switch (channel.severity()) {
+    case LogSeverity::error:
+        start += ": error: ";
+        break;
+    case LogSeverity::warning:
+        start += ": warning: ";
+        break;
+    case LogSeverity::info:
+        start += ": ";
+        break;
+    }
+    return start;
+}
+
 void LogChannel::write(std::string_view text) {
+    writeAt(SourcePlace(), text);
+}
+
+void LogChannel::writeAt(const SourcePlace& place, std::string_view text) {
     SinkState& s = sinkState();
     if (s.sink) {
-        s.sink->append(*this, text);
+        if (place) {
+            s.sink->appendAt(*this, place, text);
+        } else {
+            s.sink->append(*this, text);
+        }
         return;
     }
     if (s.pendingBytes + text.size() <= kMaxPendingBytes) {
-        s.pending.push_back(Pending{this, std::string(text)});
+        s.pending.push_back(Pending{this, place, std::string(text)});
         s.pendingBytes += text.size();
     }
 }
@@ -57,7 +96,11 @@ LogSink* setLogSink(LogSink* sink) {
         s.pending.clear();
         s.pendingBytes = 0;
         for (const Pending& p : pending) {
-            sink->append(*p.channel, p.text);
+            if (p.place) {
+                sink->appendAt(*p.channel, p.place, p.text);
+            } else {
+                sink->append(*p.channel, p.text);
+            }
         }
     }
     return previous;

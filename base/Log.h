@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -9,6 +11,19 @@ namespace ombrel {
 
 class LogChannel;
 
+// Where in a construction file a message comes from: the file by the path it was loaded by (as
+// given: a relative path stays relative), and the line and column, counted from 1, where the
+// element concerned starts. A place without a file is no place at all.
+struct SourcePlace {
+    std::shared_ptr<const std::string> file;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+
+    explicit operator bool() const { return file != nullptr; }
+    // "file:line:column", as compilers write it; "" for no place.
+    std::string text() const;
+};
+
 // Where log text goes: the main dialog's log field, standard error in the batch tool, a string
 // in tests. A sink receives text at once, unbuffered: a whole message ending in "\r\n" in one
 // append, or a line kept open by insertion one piece at a time (see LogChannel).
@@ -16,6 +31,12 @@ class LogSink {
 public:
     virtual ~LogSink() = default;
     virtual void append(const LogChannel& channel, std::string_view text) = 0;
+    // A whole message about a place in a construction file (never a piece of an open line).
+    // By default the place and ": " are put before the text and the whole goes to append, so
+    // that a StringLogSink keeps "town.xml:12:5: Unknown DrawBox closed value 'x' - ignored";
+    // the front ends write it as a compiler would (see compilerStyleStart).
+    virtual void appendAt(const LogChannel& channel, const SourcePlace& place,
+                          std::string_view text);
 };
 
 enum class LogSeverity { error, info, warning };
@@ -29,6 +50,11 @@ enum class LogSeverity { error, info, warning };
 // `const char*` is empty), UTF-16 text (as the XML library hands it out) converted to UTF-8,
 // anything else (numbers, ...) with a fresh, default-configured output string stream. Do not put
 // "\r\n" in a piece: it would end the line inside the message.
+//
+// A message about a place in a construction file names it first:
+//     warningLog.at(place).line("Unknown DrawBox closed value '", word, "' - ignored");
+// The sink receives the place with the message (LogSink::appendAt); an empty place gives a plain
+// message.
 //
 // Insertion is only for a line that stays open while other work writes to the log (the
 // loader's "Parsing FILE ... " line): each insertion formats one piece by the same rules and
@@ -51,6 +77,25 @@ public:
         text += "\r\n";
         write(text);
     }
+
+    // What at(place) returns: line() writes one whole message about the place.
+    class Placed {
+    public:
+        template <class... Pieces> void line(const Pieces&... pieces) {
+            std::string text;
+            (appendPiece(text, pieces), ...);
+            text += "\r\n";
+            channel_.writeAt(place_, text);
+        }
+
+    private:
+        friend class LogChannel;
+        Placed(LogChannel& channel, const SourcePlace& place) : channel_(channel), place_(place) {}
+        LogChannel& channel_;
+        const SourcePlace& place_;
+    };
+    // The place must outlive the returned object; use it within the statement.
+    Placed at(const SourcePlace& place) { return Placed(*this, place); }
 
     // Writes one piece of a line kept open, without a line end.
     template <class T> LogChannel& operator<<(const T& piece) {
@@ -81,6 +126,7 @@ private:
     }
 
     void write(std::string_view text);
+    void writeAt(const SourcePlace& place, std::string_view text);
 
     LogSeverity severity_;
     const char* label_;
@@ -96,10 +142,16 @@ extern LogChannel warningLog;
 LogSink* setLogSink(LogSink* sink);
 LogSink* logSink();
 
+// How the front ends start a message about a place, as a compiler does, so that editors and
+// terminals jump to it: "town.xml:12:5: warning: ", "town.xml:12:5: error: ", or
+// "town.xml:12:5: " on the info channel. The place replaces the channel's label.
+std::string compilerStyleStart(const LogChannel& channel, const SourcePlace& place);
+
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
 
-// A sink that keeps everything in one string; for tests and tools.
+// A sink that keeps everything in one string, without labels; a message about a place starts
+// with "file:line:column: " (LogSink::appendAt). For tests and tools.
 class StringLogSink : public LogSink {
 public:
     void append(const LogChannel&, std::string_view text) override { text_.append(text); }

@@ -36,8 +36,8 @@ std::unique_ptr<CompoundDrawable> CityBuildingFactory::createBuilding(float x0, 
     if (std::optional<std::string> name = expandVrmlTag(vrmlTag)) {
         compound->vrmlName = std::move(*name);
     } else {
-        warningLog.line("VRML tag error, ", generationContext().vrmlTagCodes.lastError,
-                        " - ignored");
+        warningLog.at(place).line("VRML tag error, ", generationContext().vrmlTagCodes.lastError,
+                                  " - ignored");
     }
     return compound;
 }

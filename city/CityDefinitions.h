@@ -30,6 +30,8 @@ public:
     // The DEF name template of the building: %X and %Y give the cell's column and row, %% a
     // percent sign. Empty: the building is not named.
     std::string vrmlTag;
+    // Where the Building element stands in its construction file, for the tag's warning.
+    SourcePlace place;
 
     // Evaluates the sequence on the rectangle with a fresh building colour. low is 0, high the
     // height at which the grammar stopped, colour the building's colour. A tag that does not

@@ -54,6 +54,7 @@ CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
     float highest = -1.0f;
 
     process.cellsCut = 0;
+    process.firstCutCall = SourcePlace();
     const bool streetsOn = streetEveryX != 0 && streetEveryY != 0;
     reserveCells(city, streetsOn);
     // The code texts are looked up once: map entries stay where they are.
@@ -130,8 +131,9 @@ CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
                          static_cast<float>(numCellsY) * cellSizeY, highest};
 
     if (process.cellsCut > 0) {
-        warningLog.line("Grammar too large - ", process.cellsCut, " cell(s) stopped after ",
-                        CityCellFactory::kMaxCellSteps, " steps");
+        warningLog.at(process.firstCutCall)
+            .line("Grammar too large - ", process.cellsCut, " cell(s) stopped after ",
+                  CityCellFactory::kMaxCellSteps, " steps");
     }
     char seedText[16];
     std::snprintf(seedText, sizeof seedText, "0x%08X", out.seed);

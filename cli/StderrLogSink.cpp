@@ -14,21 +14,24 @@ void StreamLogSink::endLine() {
     coloured_ = false;
 }
 
-void StreamLogSink::append(const LogChannel& channel, std::string_view text) {
+void StreamLogSink::startLine(const LogChannel& channel, std::string_view start) {
+    lineOpen_ = true;
+    if (channel.severity() == LogSeverity::info && start.empty())
+        return;
+    if (colour_ && channel.severity() != LogSeverity::info) {
+        std::fputs(channel.severity() == LogSeverity::error ? "\033[31m" : "\033[33m", out_);
+        coloured_ = true;
+    }
+    std::fwrite(start.data(), 1, start.size(), out_);
+}
+
+void StreamLogSink::write(const LogChannel& channel, std::string_view start,
+                          std::string_view text) {
     if (progress_)
         progress_->clear();
     while (!text.empty()) {
-        if (!lineOpen_) {
-            lineOpen_ = true;
-            if (channel.severity() != LogSeverity::info) {
-                if (colour_) {
-                    std::fputs(channel.severity() == LogSeverity::error ? "\033[31m" : "\033[33m",
-                               out_);
-                    coloured_ = true;
-                }
-                std::fputs(channel.label(), out_);
-            }
-        }
+        if (!lineOpen_)
+            startLine(channel, start);
         const std::size_t end = text.find("\r\n");
         const std::string_view piece = text.substr(0, end);
         std::fwrite(piece.data(), 1, piece.size(), out_);
@@ -38,6 +41,18 @@ void StreamLogSink::append(const LogChannel& channel, std::string_view text) {
         text.remove_prefix(end + 2);
     }
     std::fflush(out_);
+}
+
+void StreamLogSink::append(const LogChannel& channel, std::string_view text) {
+    write(channel, channel.severity() == LogSeverity::info ? "" : channel.label(), text);
+}
+
+void StreamLogSink::appendAt(const LogChannel& channel, const SourcePlace& place,
+                             std::string_view text) {
+    // The place must start the line for editors and terminals to find it.
+    if (lineOpen_)
+        endLine();
+    write(channel, compilerStyleStart(channel, place), text);
 }
 
 void StreamLogSink::finish() {

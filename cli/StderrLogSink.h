@@ -8,13 +8,17 @@
 namespace ombrel {
 
 // Writes the generator log to a stream (standard error) as it arrives, one message a line:
-// the channel's label starts each line for errors and warnings, "\r\n" becomes "\n". With
-// colour on, error lines are red and warning lines yellow.
+// the channel's label starts each line for errors and warnings, "\r\n" becomes "\n". A message
+// about a place in a construction file starts its own line as a compiler's does instead,
+// "town.xml:12:5: warning: ..." (compilerStyleStart). With colour on, error lines are red and
+// warning lines yellow.
 class StreamLogSink : public LogSink {
 public:
     StreamLogSink(std::FILE* out, bool colour) : out_(out), colour_(colour) {}
     ~StreamLogSink() override;
     void append(const LogChannel& channel, std::string_view text) override;
+    void appendAt(const LogChannel& channel, const SourcePlace& place,
+                  std::string_view text) override;
     // Ends a line that a message left open.
     void finish();
     // A progress line on the same stream, wiped before each piece of log text. Not owned.
@@ -22,6 +26,9 @@ public:
 
 private:
     void endLine();
+    // Starts a line: the colour of its channel, then `start` (its label or its place).
+    void startLine(const LogChannel& channel, std::string_view start);
+    void write(const LogChannel& channel, std::string_view start, std::string_view text);
 
     std::FILE* out_;
     bool colour_;
@@ -37,6 +44,11 @@ public:
     void append(const LogChannel& channel, std::string_view text) override {
         if (channel.severity() == LogSeverity::error)
             next_.append(channel, text);
+    }
+    void appendAt(const LogChannel& channel, const SourcePlace& place,
+                  std::string_view text) override {
+        if (channel.severity() == LogSeverity::error)
+            next_.appendAt(channel, place, text);
     }
 
 private:

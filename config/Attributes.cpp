@@ -61,6 +61,96 @@ RangeParts splitRange(std::string_view text) {
     return {lower, text.substr(comma + 1), false};
 }
 
+// Where the number that readFloat reads from text[i] on lies; `digits` counts the digits of its
+// mantissa (none: there is no number, and `end` is i).
+struct FloatSpan {
+    bool negative = false;
+    std::size_t start = 0;       // after the sign
+    std::size_t mantissaEnd = 0; // after the digits and the fraction
+    std::size_t end = 0;         // after the exponent, when there is one
+    std::size_t digits = 0;
+};
+
+FloatSpan scanFloat(std::string_view text, std::size_t i) {
+    FloatSpan span;
+    const std::size_t first = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        span.negative = text[i] == '-';
+        ++i;
+    }
+    span.start = i;
+    std::size_t end = skipDigits(text, i);
+    span.digits = end - i;
+    if (end < text.size() && text[end] == '.') {
+        const std::size_t fractionEnd = skipDigits(text, end + 1);
+        span.digits += fractionEnd - (end + 1);
+        end = fractionEnd;
+    }
+    if (span.digits == 0) {
+        span.mantissaEnd = span.end = first;
+        return span;
+    }
+    span.mantissaEnd = end;
+    // An exponent counts only when at least one digit follows "e" and its sign.
+    if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+        std::size_t j = end + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+            ++j;
+        }
+        if (j < text.size() && isDigit(text[j])) {
+            end = skipDigits(text, j);
+        }
+    }
+    span.end = end;
+    return span;
+}
+
+// The end of the integer that readInt reads from text[i] on; i when there is none.
+std::size_t scanInt(std::string_view text, std::size_t i) {
+    std::size_t j = i;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+        ++j;
+    }
+    const std::size_t end = skipDigits(text, j);
+    return end == j ? i : end;
+}
+
+// Whether text[i] on is one number (as `scan` finds it) with nothing after it but white space.
+template <class Scan> bool plainNumberFrom(std::string_view text, std::size_t i, Scan scan) {
+    i = skipSpace(text, i);
+    const std::size_t end = scan(text, i);
+    return end != i && skipSpace(text, end) == text.size();
+}
+
+std::size_t floatEnd(std::string_view text, std::size_t i) {
+    return scanFloat(text, i).end;
+}
+
+// A single number, or "[" number "," number "]" with the bracket first (reading skips the first
+// character whatever it is), white space allowed around the numbers and after the bracket.
+template <class Scan> bool plainRange(std::string_view text, Scan scan) {
+    if (text.find(',') == std::string_view::npos) {
+        return plainNumberFrom(text, 0, scan);
+    }
+    if (text.empty() || text[0] != '[') {
+        return false;
+    }
+    std::size_t i = 1;
+    for (const char separator : {',', ']'}) {
+        i = skipSpace(text, i);
+        const std::size_t end = scan(text, i);
+        if (end == i) {
+            return false;
+        }
+        i = skipSpace(text, end);
+        if (i >= text.size() || text[i] != separator) {
+            return false;
+        }
+        ++i;
+    }
+    return skipSpace(text, i) == text.size();
+}
+
 } // namespace
 
 std::int32_t readInt(std::string_view text) {
@@ -89,34 +179,14 @@ std::uint32_t readUnsigned(std::u16string_view text) {
 }
 
 float readFloat(std::string_view text) {
-    std::size_t i = skipSpace(text);
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    const std::size_t start = i;
-    std::size_t end = skipDigits(text, i);
-    std::size_t digits = end - start;
-    if (end < text.size() && text[end] == '.') {
-        const std::size_t fractionEnd = skipDigits(text, end + 1);
-        digits += fractionEnd - (end + 1);
-        end = fractionEnd;
-    }
-    if (digits == 0) {
+    const FloatSpan span = scanFloat(text, skipSpace(text));
+    if (span.digits == 0) {
         return 0.0f;
     }
-    const std::size_t mantissaEnd = end;
-    // An exponent counts only when at least one digit follows "e" and its sign.
-    if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
-        std::size_t j = end + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
-            ++j;
-        }
-        if (j < text.size() && isDigit(text[j])) {
-            end = skipDigits(text, j);
-        }
-    }
+    const std::size_t start = span.start;
+    const std::size_t mantissaEnd = span.mantissaEnd;
+    const std::size_t end = span.end;
+    const bool negative = span.negative;
 
     double value = 0.0;
     const char* first = text.data() + start;
@@ -173,29 +243,79 @@ std::optional<std::uint32_t> readSeed(std::u16string_view wide) {
     return negative ? 0u - value : value;
 }
 
-FloatRange readFloatRange(std::string_view text) {
+bool isPlainInt(std::string_view text) {
+    return plainNumberFrom(text, 0, scanInt);
+}
+
+bool isPlainFloat(std::string_view text) {
+    return plainNumberFrom(text, 0, floatEnd);
+}
+
+bool isPlainBool(std::u16string_view text) {
+    return text == u"true" || text == u"false";
+}
+
+bool isPlainSeed(std::u16string_view wide) {
+    const std::string text = utf16ToUtf8(wide);
+    const auto hexEnd = [](std::string_view t, std::size_t i) {
+        std::size_t j = i;
+        if (j < t.size() && (t[j] == '+' || t[j] == '-')) {
+            ++j;
+        }
+        if (j + 2 < t.size() && t[j] == '0' && (t[j + 1] == 'x' || t[j + 1] == 'X') &&
+            hexValue(t[j + 2]) >= 0) {
+            j += 2;
+        }
+        const std::size_t digits = j;
+        while (j < t.size() && hexValue(t[j]) >= 0) {
+            ++j;
+        }
+        return j == digits ? i : j;
+    };
+    return plainNumberFrom(text, 0, hexEnd);
+}
+
+bool isPlainFloatRange(std::string_view text) {
+    return plainRange(text, floatEnd);
+}
+
+bool isPlainUintRange(std::string_view text) {
+    return plainRange(text, scanInt);
+}
+
+FloatRange readFloatBounds(std::string_view text) {
     const RangeParts parts = splitRange(text);
     FloatRange range(readFloat(parts.lower), parts.single ? 0.0f : readFloat(parts.upper));
     if (parts.single) {
         range.upper = range.lower;
     }
-    if (range.lower > range.upper) {
-        warningLog.line("Float range [", range.lower, ",", range.upper,
-                        "] is in wrong order, flipping");
-        std::swap(range.lower, range.upper);
-    }
     return range;
 }
 
-UintRange readUintRange(std::string_view text) {
+UintRange readUintBounds(std::string_view text) {
     const RangeParts parts = splitRange(text);
     UintRange range(readUnsigned(parts.lower), parts.single ? 0u : readUnsigned(parts.upper));
     if (parts.single) {
         range.upper = range.lower;
     }
+    return range;
+}
+
+FloatRange readFloatRange(std::string_view text, const SourcePlace& place) {
+    FloatRange range = readFloatBounds(text);
     if (range.lower > range.upper) {
-        warningLog.line("UINT range [", range.lower, ",", range.upper,
-                        "] is in wrong order, flipping");
+        warningLog.at(place).line("Float range [", range.lower, ",", range.upper,
+                                  "] is in wrong order, flipping");
+        std::swap(range.lower, range.upper);
+    }
+    return range;
+}
+
+UintRange readUintRange(std::string_view text, const SourcePlace& place) {
+    UintRange range = readUintBounds(text);
+    if (range.lower > range.upper) {
+        warningLog.at(place).line("UINT range [", range.lower, ",", range.upper,
+                                  "] is in wrong order, flipping");
         std::swap(range.lower, range.upper);
     }
     return range;

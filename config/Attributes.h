@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Log.h"
 #include "grammar/Range.h"
 
 #include <cstdint>
@@ -37,10 +38,26 @@ std::optional<std::uint32_t> readSeed(std::u16string_view text);
 
 // "[lower,upper]" or a single number (both bounds). With a comma, the first character is
 // skipped whatever it is and the lower bound is read from the text up to the comma, the upper
-// from the text after it. Bounds in the wrong order are swapped with a warning:
+// from the text after it. Bounds in the wrong order are swapped with a warning at `place`:
 // "Float range [5,2] is in wrong order, flipping".
-FloatRange readFloatRange(std::string_view text);
+FloatRange readFloatRange(std::string_view text, const SourcePlace& place = SourcePlace());
 // As readFloatRange with unsigned bounds ("-1" is 4294967295); the warning starts "UINT range [".
-UintRange readUintRange(std::string_view text);
+UintRange readUintRange(std::string_view text, const SourcePlace& place = SourcePlace());
+// The bounds as the two readers above read them, before any swap, without a warning.
+FloatRange readFloatBounds(std::string_view text);
+UintRange readUintBounds(std::string_view text);
+
+// Whether a text is exactly one value of its kind, so that the reader above repairs nothing:
+// the value with nothing around it but white space. A range is a single number, or "[", a
+// number, ",", a number and "]" with the bracket as the first character (reading skips the
+// first character, whatever it is), white space allowed around the numbers. A boolean is "true"
+// or "false"; a seed an optional sign, an optional "0x" and hexadecimal digits. Numbers too
+// large for their type are plain all the same.
+bool isPlainInt(std::string_view text);
+bool isPlainFloat(std::string_view text);
+bool isPlainBool(std::u16string_view text);
+bool isPlainSeed(std::u16string_view text);
+bool isPlainFloatRange(std::string_view text);
+bool isPlainUintRange(std::string_view text);
 
 } // namespace ombrel

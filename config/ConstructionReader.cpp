@@ -11,6 +11,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <map>
+#include <sstream>
 #include <system_error>
 #include <tuple>
 #include <vector>
@@ -98,6 +101,106 @@ bool pathExists(const fs::path& path) {
     return fs::exists(path, ec);
 }
 
+// A range's bounds as the lenient reading gave them: one number, or "[lower,upper]".
+template <class Bound> std::string boundsText(Bound lower, Bound upper, bool single) {
+    std::ostringstream os;
+    if (single) {
+        os << lower;
+    } else {
+        os << '[' << lower << ',' << upper << ']';
+    }
+    return os.str();
+}
+
+// Reads the attributes of one element by the lenient rules of config/Attributes.h and says so,
+// at the element, wherever the text was not exactly a value of its kind:
+// "<attribute> '<text>' read as <value>". Absent attributes (with no default in the schema)
+// read as "" silently.
+class ValueReader {
+public:
+    ValueReader(const DOMElement& element, const SourcePlace& place)
+        : element_(element), place_(place) {}
+
+    std::uint32_t unsignedValue(const XMLCh* name) const {
+        const std::string text = utf8(name);
+        const std::uint32_t value = readUnsigned(text);
+        if (present(name) && !isPlainInt(text)) {
+            readAs(name, value);
+        }
+        return value;
+    }
+    float floatValue(const XMLCh* name) const {
+        const std::string text = utf8(name);
+        const float value = readFloat(text);
+        if (present(name) && !isPlainFloat(text)) {
+            readAs(name, value);
+        }
+        return value;
+    }
+    bool flag(const XMLCh* name) const {
+        const std::u16string_view text = attributeText(&element_, name);
+        const bool value = readBool(text);
+        if (present(name) && !isPlainBool(text)) {
+            readAs(name, "false");
+        }
+        return value;
+    }
+    FloatRange floatRange(const XMLCh* name) const {
+        const std::string text = utf8(name);
+        if (present(name) && !isPlainFloatRange(text)) {
+            const FloatRange bounds = readFloatBounds(text);
+            readAs(name, boundsText(bounds.lower, bounds.upper, isSingle(text)));
+        }
+        return readFloatRange(text, place_);
+    }
+    UintRange uintRange(const XMLCh* name) const {
+        const std::string text = utf8(name);
+        if (present(name) && !isPlainUintRange(text)) {
+            const UintRange bounds = readUintBounds(text);
+            readAs(name, boundsText(bounds.lower, bounds.upper, isSingle(text)));
+        }
+        return readUintRange(text, place_);
+    }
+    // A probability that weighs an entry of a list against the others. A negative one is kept
+    // as it is: it lowers the list's total, of which every weight is a share.
+    float weight(const XMLCh* name) const {
+        const float value = floatValue(name);
+        if (value < 0.0f) {
+            warningLog.at(place_).line(xmlView(name), " '", attributeText(&element_, name),
+                                       "' is negative - kept: it lowers the total weight of "
+                                       "its list, so the picks are skewed");
+        }
+        return value;
+    }
+    // Maybe's probability: a negative one is below every draw.
+    float chance(const XMLCh* name) const {
+        const float value = floatValue(name);
+        if (value < 0.0f) {
+            warningLog.at(place_).line(xmlView(name), " '", attributeText(&element_, name),
+                                       "' is negative - the Maybe never runs");
+        }
+        return value;
+    }
+
+private:
+    bool present(const XMLCh* name) const { return element_.hasAttribute(name); }
+    std::string utf8(const XMLCh* name) const { return xmlToString(element_.getAttribute(name)); }
+    static bool isSingle(std::string_view text) { return text.find(',') == std::string::npos; }
+    template <class Value> void readAs(const XMLCh* name, const Value& value) const {
+        warningLog.at(place_).line(xmlView(name), " '", attributeText(&element_, name),
+                                   "' read as ", value);
+    }
+
+    const DOMElement& element_;
+    const SourcePlace& place_;
+};
+
+template <class Factory>
+std::unique_ptr<Factory> withPlace(std::unique_ptr<Factory> factory, SourcePlace place) {
+    factory->place = std::move(place);
+    return factory;
+}
+
 } // namespace
 
 int grammarNesting(const DOMElement& root) {
@@ -129,9 +232,38 @@ int grammarNesting(const DOMElement& root) {
 }
 
 ConstructionReader::ConstructionReader(CityFactory& factory, const std::string& constructionFile,
-                                       int largestTexture)
+                                       int largestTexture, const ElementPlaces* places)
     : factory_(factory), baseFolder_(fs::path(constructionFile).parent_path()),
-      largestTexture_(std::clamp(largestTexture, 1, kMostLargestTexture)) {}
+      largestTexture_(std::clamp(largestTexture, 1, kMostLargestTexture)),
+      file_(std::make_shared<const std::string>(constructionFile)), places_(places) {}
+
+SourcePlace ConstructionReader::placeOf(const DOMElement& element) const {
+    if (!places_) {
+        return {};
+    }
+    const ElementPlaces::Position at = places_->of(&element);
+    if (at.line == 0) {
+        return {};
+    }
+    return {file_, at.line, at.column};
+}
+
+void ConstructionReader::warnUndefinedCall(const std::string& name,
+                                           const SourcePlace& place) const {
+    warningLog.at(place).line("Placing an undefined building part named '", name, "' - ignored");
+    const auto found = procedureLines_.find(name);
+    if (found == procedureLines_.end()) {
+        return;
+    }
+    for (const auto& [index, line] : found->second) {
+        if (index > readingProcedure_) {
+            warningLog.at(place).line("(a Procedure '", name, "' is defined at line ", line,
+                                      ": procedures must come before the elements that call "
+                                      "them)");
+            return;
+        }
+    }
+}
 
 bool ConstructionReader::read(const DOMDocument& document) {
     const DOMNodeList* roots = document.getElementsByTagName(vocab::Ombrel);
@@ -158,21 +290,23 @@ bool ConstructionReader::read(const DOMDocument& document) {
     readTextureGroups(*root);
     readProcedures(*root);
     readDefinitions(*root);
-    checkStreetSizes();
+    checkStreetSizes(*root);
     generationContext().randomState = factory_.randomSeed;
     return true;
 }
 
 void ConstructionReader::readParameters(const DOMElement& root) {
     CityFactory& f = factory_;
-    f.numCellsX = readUnsigned(attributeText(&root, vocab::numCellsX));
-    f.numCellsY = readUnsigned(attributeText(&root, vocab::numCellsY));
-    f.streetEveryX = readUnsigned(attributeText(&root, vocab::streetEveryX));
-    f.streetEveryY = readUnsigned(attributeText(&root, vocab::streetEveryY));
-    f.cellSizeX = readFloat(attributeText(&root, vocab::cellSizeX));
-    f.cellSizeY = readFloat(attributeText(&root, vocab::cellSizeY));
-    f.streetSizeX = readFloat(attributeText(&root, vocab::streetSizeX));
-    f.streetSizeY = readFloat(attributeText(&root, vocab::streetSizeY));
+    const SourcePlace place = placeOf(root);
+    const ValueReader values(root, place);
+    f.numCellsX = values.unsignedValue(vocab::numCellsX);
+    f.numCellsY = values.unsignedValue(vocab::numCellsY);
+    f.streetEveryX = values.unsignedValue(vocab::streetEveryX);
+    f.streetEveryY = values.unsignedValue(vocab::streetEveryY);
+    f.cellSizeX = values.floatValue(vocab::cellSizeX);
+    f.cellSizeY = values.floatValue(vocab::cellSizeY);
+    f.streetSizeX = values.floatValue(vocab::streetSizeX);
+    f.streetSizeY = values.floatValue(vocab::streetSizeY);
     if (f.streetSizeX == 0.0f) {
         f.streetSizeX = f.cellSizeX;
     }
@@ -181,20 +315,20 @@ void ConstructionReader::readParameters(const DOMElement& root) {
     }
 
     // "-1" means "at the spacing"; anything above the spacing is repaired the same way.
-    f.firstStreetCrossX = readUnsigned(attributeText(&root, vocab::firstStreetCrossX));
-    f.firstStreetCrossY = readUnsigned(attributeText(&root, vocab::firstStreetCrossY));
+    f.firstStreetCrossX = values.unsignedValue(vocab::firstStreetCrossX);
+    f.firstStreetCrossY = values.unsignedValue(vocab::firstStreetCrossY);
     if (f.firstStreetCrossX == 4294967295u) {
         f.firstStreetCrossX = f.streetEveryX;
     } else if (f.firstStreetCrossX > f.streetEveryX) {
         f.firstStreetCrossX = f.streetEveryX;
-        warningLog.line(
+        warningLog.at(place).line(
             "firstStreetCrossX must not exceed streetEveryX - default value is taken instead");
     }
     if (f.firstStreetCrossY == 4294967295u) {
         f.firstStreetCrossY = f.streetEveryY;
     } else if (f.firstStreetCrossY > f.streetEveryY) {
         f.firstStreetCrossY = f.streetEveryY;
-        warningLog.line(
+        warningLog.at(place).line(
             "firstStreetCrossY must not exceed streetEveryY - default value is taken instead");
     }
 }
@@ -227,47 +361,78 @@ void ConstructionReader::readSeed(const DOMElement& root) {
         return;
     }
     const std::u16string_view text = attributeText(&root, vocab::randomSeed);
+    const SourcePlace place = placeOf(root);
     if (const std::optional<std::uint32_t> seed = ombrel::readSeed(text)) {
         factory_.randomSeed = *seed;
+        if (!isPlainSeed(text)) {
+            char seedText[16];
+            std::snprintf(seedText, sizeof seedText, "0x%08X", *seed);
+            warningLog.at(place).line("randomSeed '", text, "' read as ", seedText);
+        }
     } else {
         factory_.randomSeed = millisecondClock();
-        warningLog.line("randomSeed '", text,
-                        "' is not a hexadecimal number - a seed from the clock is taken instead");
+        warningLog.at(place).line(
+            "randomSeed '", text,
+            "' is not a hexadecimal number - a seed from the clock is taken instead");
     }
 }
 
 void ConstructionReader::readTextureGroups(const DOMElement& root) {
+    std::map<std::string, std::uint32_t> lines;
     forEachNamed(root, vocab::TextureGroup, [&](const DOMElement& element) {
         std::string name = xmlToString(element.getAttribute(vocab::name));
+        const SourcePlace place = placeOf(element);
+        if (const auto earlier = lines.find(name); earlier != lines.end()) {
+            warningLog.at(place).line("TextureGroup '", name, "' replaces the one at line ",
+                                      earlier->second);
+        }
+        lines[name] = place.line;
         std::shared_ptr<TextureGroup> group = parseTextureGroup(element);
         factory_.textureGroups[std::move(name)] = std::move(group);
     });
 }
 
 void ConstructionReader::readProcedures(const DOMElement& root) {
-    forEachNamed(root, vocab::Procedure, [&](const DOMElement& element) {
+    std::vector<const DOMElement*> elements;
+    forEachNamed(root, vocab::Procedure,
+                 [&](const DOMElement& element) { elements.push_back(&element); });
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        procedureLines_[xmlToString(elements[i]->getAttribute(vocab::name))].emplace_back(
+            i, placeOf(*elements[i]).line);
+    }
+    std::map<std::string, std::uint32_t> lines;
+    for (readingProcedure_ = 0; readingProcedure_ < elements.size(); ++readingProcedure_) {
+        const DOMElement& element = *elements[readingProcedure_];
         std::string name = xmlToString(element.getAttribute(vocab::name));
+        const SourcePlace place = placeOf(element);
+        if (const auto earlier = lines.find(name); earlier != lines.end()) {
+            warningLog.at(place).line("Procedure '", name, "' replaces the one at line ",
+                                      earlier->second);
+        }
+        lines[name] = place.line;
         auto body = std::make_shared<BBlockFactory>();
         parseGrammarChildren(element, *body);
         // Stored only now, so the body's own Calls see only the procedures before it. Calls
         // bound to a body this one replaces share its ownership and keep it alive.
         factory_.procedures[std::move(name)] = std::move(body);
-    });
+    }
 }
 
 void ConstructionReader::readDefinitions(const DOMElement& root) {
     forEachChildElement(root, [&](const DOMElement& element) {
+        const SourcePlace place = placeOf(element);
         if (isVocab(&element, vocab::Building)) {
-            const float weight = xmlToFloat(element.getAttribute(vocab::probability));
+            const float weight = ValueReader(element, place).weight(vocab::probability);
             std::string tag;
             if (element.hasAttribute(vocab::vrmlTag)) {
                 tag = xmlToString(element.getAttribute(vocab::vrmlTag));
             }
             auto building = std::make_unique<CityBuildingFactory>(std::move(tag));
+            building->place = place;
             parseGrammarChildren(element, *building);
             factory_.buildings.add(weight, std::move(building));
         } else if (isVocab(&element, vocab::Street)) {
-            const float weight = xmlToFloat(element.getAttribute(vocab::probability));
+            const float weight = ValueReader(element, place).weight(vocab::probability);
             const std::u16string_view type = attributeText(&element, vocab::type);
             WeightedList<std::unique_ptr<CityStreetFactory>>* list = nullptr;
             if (type == vocab::cross) {
@@ -278,7 +443,8 @@ void ConstructionReader::readDefinitions(const DOMElement& root) {
                 list = &factory_.verticalStreets;
             }
             if (!list) {
-                warningLog.line("Unknown road type \"", type, "\" - road definition ignored");
+                warningLog.at(place).line("Unknown road type \"", type,
+                                          "\" - road definition ignored");
                 return;
             }
             auto street = std::make_unique<CityStreetFactory>();
@@ -287,21 +453,22 @@ void ConstructionReader::readDefinitions(const DOMElement& root) {
         } else if (isVocab(&element, vocab::Procedure) || isVocab(&element, vocab::TextureGroup)) {
             // Already read.
         } else {
-            warningLog.line("Ignoring unknown element name \"", xmlView(element.getNodeName()),
-                            "\"");
+            warningLog.at(place).line("Ignoring unknown element name \"",
+                                      xmlView(element.getNodeName()), "\"");
         }
     });
 }
 
-void ConstructionReader::checkStreetSizes() {
+void ConstructionReader::checkStreetSizes(const DOMElement& root) {
     CityFactory& f = factory_;
+    const SourcePlace place = placeOf(root);
     if (f.horizontalStreets.empty() && f.streetSizeY != f.cellSizeY) {
-        warningLog.line(
+        warningLog.at(place).line(
             "Ignoring streetSizeY since there are no \"horizontal\" typed streets defined");
         f.streetSizeY = f.cellSizeY;
     }
     if (f.verticalStreets.empty() && f.streetSizeX != f.cellSizeX) {
-        warningLog.line(
+        warningLog.at(place).line(
             "Ignoring streetSizeX since there are no \"vertical\" typed streets defined");
         f.streetSizeX = f.cellSizeX;
     }
@@ -350,19 +517,21 @@ ConstructionReader::Located ConstructionReader::locate(const std::string& imageU
 }
 
 void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& element) {
+    const SourcePlace place = placeOf(element);
+    const ValueReader values(element, place);
     const std::string imageURL = xmlToString(element.getAttribute(vocab::imageURL));
-    const float weight = xmlToFloat(element.getAttribute(vocab::probability));
-    const float scalex = xmlToFloat(element.getAttribute(vocab::scalex));
-    const float scaley = xmlToFloat(element.getAttribute(vocab::scaley));
-    const bool relativeToWidth = readBool(attributeText(&element, vocab::relativeToWidth));
-    const bool relativeToHeight = readBool(attributeText(&element, vocab::relativeToHeight));
+    const float weight = values.weight(vocab::probability);
+    const float scalex = values.floatValue(vocab::scalex);
+    const float scaley = values.floatValue(vocab::scaley);
+    const bool relativeToWidth = values.flag(vocab::relativeToWidth);
+    const bool relativeToHeight = values.flag(vocab::relativeToHeight);
 
     const auto add = [&](const std::string& name, const fs::path& file) {
         auto texture =
             std::make_shared<Texture>(name, scalex, scaley, relativeToWidth, relativeToHeight);
         texture->image = decodeTextureFile(file.string(), largestTexture_);
         if (texture->image.empty()) {
-            warningLog.line("Failed loading texture ", name, " (it will not be used)");
+            warningLog.at(place).line("Failed loading texture ", name, " (it will not be used)");
             return;
         }
         group.textures.add(weight, std::move(texture));
@@ -415,7 +584,7 @@ std::shared_ptr<TextureGroup> ConstructionReader::parseTextureOptions(const DOME
         if (found != factory_.textureGroups.end()) {
             return found->second;
         }
-        warningLog.line("Use of undefined texture group '", name, "' ignored");
+        warningLog.at(placeOf(element)).line("Use of undefined texture group '", name, "' ignored");
         return nullptr;
     }
     bool hasTextures = false;
@@ -425,7 +594,7 @@ std::shared_ptr<TextureGroup> ConstructionReader::parseTextureOptions(const DOME
         factory_.inlineTextureGroups.push_back(group);
         return group;
     }
-    if (readBool(attributeText(&element, vocab::useLastTexture))) {
+    if (ValueReader(element, placeOf(element)).flag(vocab::useLastTexture)) {
         return factory_.lastTextureGroup;
     }
     return nullptr;
@@ -436,17 +605,17 @@ std::shared_ptr<TextureGroup> ConstructionReader::parseTextureOptions(const DOME
 void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
                                               CityCellFactory& container) {
     forEachChildElement(parent, [&](const DOMElement& e) {
+        const SourcePlace place = placeOf(e);
+        const ValueReader values(e, place);
         const auto text = [&](const XMLCh* name) { return attributeText(&e, name); };
-        const auto flag = [&](const XMLCh* name) { return readBool(text(name)); };
-        const auto floats = [&](const XMLCh* name) {
-            return readFloatRange(xmlToString(e.getAttribute(name)));
-        };
+        const auto flag = [&](const XMLCh* name) { return values.flag(name); };
+        const auto floats = [&](const XMLCh* name) { return values.floatRange(name); };
+        const auto add = [&](auto factory) { container.add(withPlace(std::move(factory), place)); };
 
         if (isVocab(&e, vocab::DrawFloor)) {
             const bool noColor = flag(vocab::noColor);
             const bool pointingDown = flag(vocab::pointingDown);
-            container.add(
-                std::make_unique<DrawFloorFactory>(noColor, parseTextureOptions(e), pointingDown));
+            add(std::make_unique<DrawFloorFactory>(noColor, parseTextureOptions(e), pointingDown));
         } else if (isVocab(&e, vocab::DrawBox)) {
             const bool noColor = flag(vocab::noColor);
             const std::u16string_view word = text(vocab::closed);
@@ -458,22 +627,20 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
             } else if (word == vocab::yes) {
                 closed = ClosedMode::yes;
             } else if (word != vocab::no) {
-                warningLog.line("Unknown DrawBox closed value '", word, "' - ignored");
+                warningLog.at(place).line("Unknown DrawBox closed value '", word, "' - ignored");
             }
             const FloatRange height = floats(vocab::height);
-            container.add(
-                std::make_unique<DrawBoxFactory>(noColor, parseTextureOptions(e), height, closed));
+            add(std::make_unique<DrawBoxFactory>(noColor, parseTextureOptions(e), height, closed));
         } else if (isVocab(&e, vocab::DrawPyramid)) {
             const bool noColor = flag(vocab::noColor);
             const FloatRange height = floats(vocab::height);
-            container.add(
-                std::make_unique<DrawPyramidFactory>(noColor, parseTextureOptions(e), height));
+            add(std::make_unique<DrawPyramidFactory>(noColor, parseTextureOptions(e), height));
         } else if (isVocab(&e, vocab::GoUp)) {
-            container.add(std::make_unique<GoUpFactory>(floats(vocab::height)));
+            add(std::make_unique<GoUpFactory>(floats(vocab::height)));
         } else if (isVocab(&e, vocab::Rotate)) {
             const FloatRange theta = floats(vocab::theta);
             const FloatRange distance = floats(vocab::distance);
-            container.add(std::make_unique<RotateFactory>(theta, distance));
+            add(std::make_unique<RotateFactory>(theta, distance));
         } else if (isVocab(&e, vocab::ScaleTo)) {
             const std::u16string_view whereWord = text(vocab::where);
             ScaleWhere where = ScaleWhere::center;
@@ -486,8 +653,8 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
             } else if (whereWord == vocab::v3) {
                 where = ScaleWhere::v3;
             } else if (whereWord != vocab::center) {
-                warningLog.line("Unknown where '", whereWord,
-                                "' in scaleTo node, overriding with 'center'");
+                warningLog.at(place).line("Unknown where '", whereWord,
+                                          "' in scaleTo node, overriding with 'center'");
             }
             const FloatRange scalex = floats(vocab::scalex);
             const FloatRange scaley = floats(vocab::scaley);
@@ -496,35 +663,34 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
             if (typeWord == vocab::exact) {
                 scaleType = ScaleType::exact;
             } else if (typeWord != vocab::relative) {
-                warningLog.line("Unknown scaleType '", typeWord,
-                                "' in scaleTo node, overriding with 'relative'");
+                warningLog.at(place).line("Unknown scaleType '", typeWord,
+                                          "' in scaleTo node, overriding with 'relative'");
             }
-            container.add(std::make_unique<ScaleToFactory>(where, scalex, scaley, scaleType));
+            add(std::make_unique<ScaleToFactory>(where, scalex, scaley, scaleType));
         } else if (isVocab(&e, vocab::Call)) {
             const std::string name = xmlToString(e.getAttribute(vocab::name));
             const auto found = factory_.procedures.find(name);
             if (found == factory_.procedures.end()) {
-                warningLog.line("Placing an undefined building part named '", name, "' - ignored");
+                warnUndefinedCall(name, place);
                 return;
             }
-            const UintRange repeat = readUintRange(xmlToString(e.getAttribute(vocab::repeat)));
-            container.add(std::make_unique<CallFactory>(found->second, repeat));
+            const UintRange repeat = values.uintRange(vocab::repeat);
+            add(std::make_unique<CallFactory>(found->second, repeat));
         } else if (isVocab(&e, vocab::Choose)) {
-            container.add(parseChoose(e));
+            add(parseChoose(e));
         } else if (isVocab(&e, vocab::Maybe)) {
-            auto maybe =
-                std::make_unique<MaybeFactory>(xmlToFloat(e.getAttribute(vocab::probability)));
+            auto maybe = std::make_unique<MaybeFactory>(values.chance(vocab::probability));
             parseGrammarChildren(e, *maybe);
-            container.add(std::move(maybe));
+            add(std::move(maybe));
         } else if (isVocab(&e, vocab::Push)) {
-            container.add(std::make_unique<PushFactory>(readUnsigned(text(vocab::count))));
+            add(std::make_unique<PushFactory>(values.unsignedValue(vocab::count)));
         } else if (isVocab(&e, vocab::Pop)) {
             const bool vertices = flag(vocab::popCellVertices);
             const bool height = flag(vocab::popHeight);
             const bool seed = flag(vocab::popRandomSeed);
-            container.add(std::make_unique<PopFactory>(vertices, height, seed));
+            add(std::make_unique<PopFactory>(vertices, height, seed));
         } else {
-            warningLog.line("Unknown Drawable \"", xmlView(e.getNodeName()), "\"");
+            warningLog.at(place).line("Unknown Drawable \"", xmlView(e.getNodeName()), "\"");
         }
     });
 }
@@ -532,12 +698,13 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
 std::unique_ptr<ChooseFactory> ConstructionReader::parseChoose(const DOMElement& element) {
     auto choose = std::make_unique<ChooseFactory>();
     forEachChildElement(element, [&](const DOMElement& child) {
+        const SourcePlace place = placeOf(child);
         if (!isVocab(&child, vocab::ChooseOption)) {
-            warningLog.line("Ignoring not-supported ", xmlView(child.getNodeName()),
-                            " under ChooseOption");
+            warningLog.at(place).line("Ignoring not-supported ", xmlView(child.getNodeName()),
+                                      " under ChooseOption");
             return;
         }
-        const float weight = xmlToFloat(child.getAttribute(vocab::probability));
+        const float weight = ValueReader(child, place).weight(vocab::probability);
         auto body = std::make_unique<CityCellFactory>();
         parseGrammarChildren(child, *body);
         choose->addOption(weight, std::move(body));

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "base/Log.h"
 #include "config/CityFactory.h"
 
 #include <xercesc/dom/DOM.hpp>
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 namespace ombrel {
 
 class ChooseFactory;
+class ElementPlaces;
 
 // Limits that keep a construction file from breaking generation or the loader itself.
 inline constexpr std::uint64_t kMaxCells = 16777216; // numCellsX * numCellsY
@@ -21,13 +24,18 @@ inline constexpr int kMaxGrammarNesting = 256;       // Maybe / ChooseOption lev
 // Reads a parsed and validated construction file into a CityFactory: the root's parameters,
 // the texture groups (decoding their images), the procedures and the street and building
 // definitions, each grammar element becoming one factory. Content problems are repaired and
-// reported as warnings; only the limits above make read() fail.
+// reported as warnings, each at the element it is about (the file, line and column where the
+// element starts); only the limits above make read() fail. Text that the lenient readers of
+// config/Attributes.h repair is reported too ("height 'tall' read as 0"), and so is a negative
+// weight. Factories keep their element's place for the warnings of generation.
 class ConstructionReader {
 public:
     // `constructionFile` is the path the document was read from; relative texture paths that
-    // do not exist relative to the current directory are looked up beside it.
+    // do not exist relative to the current directory are looked up beside it. Warnings name the
+    // file by that path. `places` tells where the document's elements start; without it (or
+    // for an element it does not know) warnings name no place.
     ConstructionReader(CityFactory& factory, const std::string& constructionFile,
-                       int largestTexture);
+                       int largestTexture, const ElementPlaces* places = nullptr);
 
     // Fills the factory from the document. When the file breaks a limit, writes one line saying
     // which to the error log and returns false before any definition or texture is built, with
@@ -51,7 +59,7 @@ private:
     void readTextureGroups(const xercesc::DOMElement& root);
     void readProcedures(const xercesc::DOMElement& root);
     void readDefinitions(const xercesc::DOMElement& root);
-    void checkStreetSizes();
+    void checkStreetSizes(const xercesc::DOMElement& root);
     void addTextures(TextureGroup& group, const xercesc::DOMElement& texture);
     // Where the image of a texture path is, and the path the texture is known by; empty when
     // it is nowhere (or is a URL, which is never fetched).
@@ -61,10 +69,20 @@ private:
     };
     Located locate(const std::string& imageURL) const;
     std::filesystem::path patternFolder(const std::filesystem::path& folder) const;
+    SourcePlace placeOf(const xercesc::DOMElement& element) const;
+    // The warning for a Call to a procedure that is not (yet) defined, and the hint when a
+    // Procedure of that name comes later in the file.
+    void warnUndefinedCall(const std::string& name, const SourcePlace& place) const;
 
     CityFactory& factory_;
     std::filesystem::path baseFolder_; // the construction file's folder
     int largestTexture_;
+    std::shared_ptr<const std::string> file_;
+    const ElementPlaces* places_;
+    // Every Procedure element by name: its index in reading order and its line.
+    std::map<std::string, std::vector<std::pair<std::size_t, std::uint32_t>>> procedureLines_;
+    // The index of the Procedure being read; past the last one once definitions are read.
+    std::size_t readingProcedure_ = 0;
 };
 
 // The deepest nesting of grammar containers (a definition, Maybe, ChooseOption) below `root`:

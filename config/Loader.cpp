@@ -8,7 +8,9 @@
 
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -43,10 +45,14 @@ constexpr XMLSize_t kMaxElementDepth = 1000;
 // Thrown out of the parse when the elements nest deeper than kMaxElementDepth.
 struct ElementsTooDeep {};
 
-// The DOM parser, stopping as soon as an element opens deeper than kMaxElementDepth.
-class DepthBoundedParser : public XercesDOMParser {
+// The DOM parser, stopping as soon as an element opens deeper than kMaxElementDepth, and
+// recording where each element starts. The library tells where it is in the text at each event
+// it reports; an element starts where the event before its start tag ended (the text, white
+// space, comment or tag before it).
+class ConstructionParser : public XercesDOMParser {
 public:
-    using XercesDOMParser::XercesDOMParser;
+    explicit ConstructionParser(ElementPlaces& places)
+        : XercesDOMParser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr), places_(places) {}
 
     void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                       const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
@@ -55,21 +61,62 @@ public:
             throw ElementsTooDeep{};
         }
         const XMLSize_t depth = depth_;
+        const ElementPlaces::Position start = lastEnd_;
         XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
                                       isRoot);
+        // The new element is the current node, also once an empty one has ended.
+        places_.record(getCurrentNode(), start);
         // An empty element has no end event of its own unless the base class made one.
         if (isEmpty && depth_ == depth) {
             --depth_;
         }
+        markEnd();
     }
     void endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                     const XMLCh* const elemPrefix) override {
         --depth_;
         XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+        markEnd();
+    }
+    void docCharacters(const XMLCh* const chars, const XMLSize_t length,
+                       const bool cdataSection) override {
+        XercesDOMParser::docCharacters(chars, length, cdataSection);
+        markEnd();
+    }
+    void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
+                             const bool cdataSection) override {
+        XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
+        markEnd();
+    }
+    void docComment(const XMLCh* const comment) override {
+        XercesDOMParser::docComment(comment);
+        markEnd();
+    }
+    void docPI(const XMLCh* const target, const XMLCh* const data) override {
+        XercesDOMParser::docPI(target, data);
+        markEnd();
+    }
+    void XMLDecl(const XMLCh* const versionStr, const XMLCh* const encodingStr,
+                 const XMLCh* const standaloneStr, const XMLCh* const actualEncStr) override {
+        XercesDOMParser::XMLDecl(versionStr, encodingStr, standaloneStr, actualEncStr);
+        markEnd();
+    }
+    void endIntSubset() override {
+        XercesDOMParser::endIntSubset();
+        markEnd();
     }
 
 private:
+    void markEnd() {
+        if (const Locator* locator = getScanner()->getLocator()) {
+            lastEnd_ = {static_cast<std::uint32_t>(locator->getLineNumber()),
+                        static_cast<std::uint32_t>(locator->getColumnNumber())};
+        }
+    }
+
+    ElementPlaces& places_;
     XMLSize_t depth_ = 0;
+    ElementPlaces::Position lastEnd_{1, 1};
 };
 
 std::u16string toXml(const std::string& utf8) {
@@ -168,7 +215,8 @@ std::string findSchemaFile() {
 bool CityFactory::load(const std::string& path, int largestTexture) {
     clear();
 
-    DepthBoundedParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+    ElementPlaces places;
+    ConstructionParser parser(places);
     parser.setValidationScheme(XercesDOMParser::Val_Always);
     parser.setDoNamespaces(true);
     parser.setDoSchema(true);
@@ -275,7 +323,7 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
 
     bool read = false;
     try {
-        read = ConstructionReader(*this, path, largestTexture).read(*document);
+        read = ConstructionReader(*this, path, largestTexture, &places).read(*document);
     } catch (const std::exception& e) {
         errorLog.line("Loading stopped: ", e.what());
     } catch (...) {

@@ -83,4 +83,45 @@ inline constexpr XMLCh relative[] = u"relative";
 inline constexpr XMLCh exact[] = u"exact";
 inline constexpr XMLCh trueWord[] = u"true";
 
+// Every element name and every attribute name above, for naming the one a misspelt name meant.
+inline constexpr const XMLCh* elementNames[] = {
+    Ombrel,    Street,  Building,     Procedure, TextureGroup, Texture,
+    DrawFloor, DrawBox, DrawPyramid,  GoUp,      Rotate,       ScaleTo,
+    Call,      Choose,  ChooseOption, Maybe,     Push,         Pop};
+inline constexpr const XMLCh* attributeNames[] = {numCellsX,
+                                                  numCellsY,
+                                                  cellSizeX,
+                                                  cellSizeY,
+                                                  streetEveryX,
+                                                  streetEveryY,
+                                                  streetSizeX,
+                                                  streetSizeY,
+                                                  firstStreetCrossX,
+                                                  firstStreetCrossY,
+                                                  randomSeed,
+                                                  type,
+                                                  probability,
+                                                  vrmlTag,
+                                                  name,
+                                                  imageURL,
+                                                  scalex,
+                                                  scaley,
+                                                  relativeToWidth,
+                                                  relativeToHeight,
+                                                  noColor,
+                                                  pointingDown,
+                                                  useTextureGroup,
+                                                  useLastTexture,
+                                                  closed,
+                                                  height,
+                                                  theta,
+                                                  distance,
+                                                  where,
+                                                  scaleType,
+                                                  repeat,
+                                                  count,
+                                                  popCellVertices,
+                                                  popHeight,
+                                                  popRandomSeed};
+
 } // namespace ombrel::vocab

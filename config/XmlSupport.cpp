@@ -2,8 +2,99 @@
 
 #include "base/Log.h"
 #include "config/Attributes.h"
+#include "config/Vocabulary.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace ombrel {
+
+namespace {
+
+char16_t lower(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+// Edits (insertions, deletions, changes, swaps of neighbours) between two words, letter case
+// aside: the optimal string alignment distance.
+std::size_t editDistance(std::u16string_view a, std::u16string_view b) {
+    const std::size_t n = b.size();
+    std::vector<std::size_t> before(n + 1), previous(n + 1), current(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) {
+        previous[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        current[0] = i;
+        for (std::size_t j = 1; j <= n; ++j) {
+            const bool same = lower(a[i - 1]) == lower(b[j - 1]);
+            current[j] =
+                std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
+            if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) &&
+                lower(a[i - 2]) == lower(b[j - 1])) {
+                current[j] = std::min(current[j], before[j - 2] + 1);
+            }
+        }
+        before.swap(previous);
+        previous.swap(current);
+    }
+    return previous[n];
+}
+
+// The quoted name that follows `prefix` at the start of `message`.
+std::optional<std::u16string_view> quotedAfter(std::u16string_view message,
+                                               std::u16string_view prefix) {
+    if (message.substr(0, prefix.size()) != prefix) {
+        return std::nullopt;
+    }
+    const std::u16string_view rest = message.substr(prefix.size());
+    const std::size_t quote = rest.find(u'\'');
+    if (quote == std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    return rest.substr(0, quote);
+}
+
+bool inVocabulary(std::u16string_view word, std::span<const XMLCh* const> vocabulary) {
+    return std::any_of(vocabulary.begin(), vocabulary.end(),
+                       [&](const XMLCh* known) { return word == known; });
+}
+
+// The vocabulary's word for what the library's message refuses as unknown, or none.
+std::u16string_view suggestionFor(std::u16string_view message) {
+    if (const auto element = quotedAfter(message, u"no declaration found for element '")) {
+        return closestWord(*element, vocab::elementNames);
+    }
+    if (const auto attribute = quotedAfter(message, u"attribute '")) {
+        const std::u16string_view rest = message.substr(11 + attribute->size());
+        // An unknown element's attributes are refused with it; its name is what to fix.
+        const auto element = quotedAfter(rest, u"' is not declared for element '");
+        if (element && inVocabulary(*element, vocab::elementNames)) {
+            return closestWord(*attribute, vocab::attributeNames);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+std::u16string_view closestWord(std::u16string_view word,
+                                std::span<const XMLCh* const> vocabulary) {
+    if (inVocabulary(word, vocabulary)) {
+        return {};
+    }
+    const std::size_t allowed = word.size() <= 5 ? 1 : word.size() <= 8 ? 2 : 3;
+    std::u16string_view best;
+    std::size_t bestDistance = allowed + 1;
+    for (const XMLCh* known : vocabulary) {
+        const std::size_t distance = editDistance(word, known);
+        if (distance < bestDistance) {
+            best = known;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
 
 std::string xmlToString(const XMLCh* text) {
     return utf16ToUtf8(xmlView(text));
@@ -28,6 +119,10 @@ void DOMTreeErrorReporter::error(const xercesc::SAXParseException& e) {
     errorLog.line("Error at file \"", xmlView(e.getSystemId()), "\", line ", e.getLineNumber(),
                   ", column ", e.getColumnNumber());
     errorLog.line("\tMessage: ", xmlView(e.getMessage()));
+    const std::u16string_view suggestion = suggestionFor(xmlView(e.getMessage()));
+    if (!suggestion.empty()) {
+        errorLog.line("did you mean '", suggestion, "'?");
+    }
 }
 
 void DOMTreeErrorReporter::fatalError(const xercesc::SAXParseException& e) {

@@ -4,8 +4,11 @@
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace ombrel {
 
@@ -28,9 +31,38 @@ inline bool hasName(const xercesc::DOMNode* node, const XMLCh* name) {
     return xmlView(node->getNodeName()) == xmlView(name);
 }
 
+// Where each element of a parsed document starts: the line and column (from 1, as the XML
+// library counts them) of its "<", recorded while the document is parsed.
+class ElementPlaces {
+public:
+    struct Position {
+        std::uint32_t line = 0;
+        std::uint32_t column = 0;
+    };
+    void record(const xercesc::DOMNode* element, Position position) {
+        positions_[element] = position;
+    }
+    // Line 0 when the element was not recorded.
+    Position of(const xercesc::DOMNode* element) const {
+        const auto found = positions_.find(element);
+        return found == positions_.end() ? Position() : found->second;
+    }
+
+private:
+    std::unordered_map<const xercesc::DOMNode*, Position> positions_;
+};
+
+// The word of `vocabulary` closest to `word` when one is close enough to be a slip of the
+// fingers: differing in letter case only, or by a few letters added, left out, changed or
+// swapped (one for words up to five letters, two up to eight, three beyond). None (empty) when
+// `word` is itself in the vocabulary or nothing is that close; of equally close words the first.
+std::u16string_view closestWord(std::u16string_view word, std::span<const XMLCh* const> vocabulary);
+
 // Collects the parser's complaints: every error and fatal error goes to the error log as two
 // lines, "Error at file "<system id>", line <n>, column <n>" and "\tMessage: <text>", and sets
-// the error flag. Warnings are dropped: they never fail a load.
+// the error flag. When the error refuses an element or an attribute the vocabulary does not
+// know, a third line names the closest word of the vocabulary, if there is one: "did you mean
+// 'DrawBox'?". Warnings are dropped: they never fail a load.
 class DOMTreeErrorReporter : public xercesc::ErrorHandler {
 public:
     // While the parse runs, the "Parsing <file> ... " line stays open on the info log so the

@@ -29,7 +29,8 @@ public:
     // Starts a cell's step count; createCell and the city's street and building cells call it.
     static void beginCell() { generationContext().cellSteps = 0; }
     // Counts one step of the current cell; false once the cell has taken kMaxCellSteps (the
-    // first refusal counts the cell in generationContext().cellsCut).
+    // first refusal counts the cell in generationContext().cellsCut; the generation's first one
+    // keeps the place of the Call running then in firstCutCall).
     static bool takeStep() {
         GenerationContext& process = generationContext();
         if (process.cellSteps < kMaxCellSteps) {
@@ -38,7 +39,9 @@ public:
         }
         if (process.cellSteps == kMaxCellSteps) {
             ++process.cellSteps;
-            ++process.cellsCut;
+            if (process.cellsCut++ == 0 && process.runningCall) {
+                process.firstCutCall = *process.runningCall;
+            }
         }
         return false;
     }

@@ -27,15 +27,15 @@ bool finite(const std::array<Vec2, 4>& corners, std::initializer_list<float> mor
     return true;
 }
 
-std::unique_ptr<Drawable> outOfRange(const char* element) {
-    warningLog.line(element, " with coordinates out of range ignored");
+std::unique_ptr<Drawable> outOfRange(const char* element, const SourcePlace& place) {
+    warningLog.at(place).line(element, " with coordinates out of range ignored");
     return nullptr;
 }
 
 } // namespace
 
 std::shared_ptr<Texture> DrawTexturedFactory::pickTexture() const {
-    return textureGroup ? textureGroup->pick() : nullptr;
+    return textureGroup ? textureGroup->pick(place) : nullptr;
 }
 
 std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {
@@ -50,7 +50,7 @@ std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {
     floor->colour = state.colour;
     floor->noColor = noColor;
     if (!finite(floor->corners, {floor->baseHeight})) {
-        return outOfRange("DrawFloor");
+        return outOfRange("DrawFloor", place);
     }
     return floor;
 }
@@ -76,7 +76,7 @@ std::unique_ptr<Drawable> DrawBoxFactory::create(GrammarState& state) const {
         box->repeatT = t->relativeToHeight ? std::ceil(t->scaley * heightRepeat) : t->scaley;
     }
     if (!finite(box->corners, {box->baseHeight, top, box->repeatS, box->repeatT})) {
-        return outOfRange("DrawBox");
+        return outOfRange("DrawBox", place);
     }
     state.height = top;
     return box;
@@ -95,7 +95,7 @@ std::unique_ptr<Drawable> DrawPyramidFactory::create(GrammarState& state) const 
     pyramid->noColor = noColor;
     pyramid->apex = Vec3{centre.x, centre.y, top};
     if (!finite(pyramid->corners, {pyramid->baseHeight, centre.x, centre.y, top})) {
-        return outOfRange("DrawPyramid");
+        return outOfRange("DrawPyramid", place);
     }
     state.height = top;
     return pyramid;

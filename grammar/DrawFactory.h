@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Log.h"
 #include "grammar/GrammarState.h"
 #include "vrml/VRRef.h"
 
@@ -31,8 +32,12 @@ class DrawFactory {
 public:
     virtual ~DrawFactory() = default;
     // Evaluates the element on the state, which it may change. Returns the drawable it made, or
-    // none. Never fails: what it cannot do goes to the warning log and it does nothing.
+    // none. Never fails: what it cannot do goes to the warning log, at `place`, and it does
+    // nothing.
     virtual std::unique_ptr<Drawable> create(GrammarState& state) const = 0;
+
+    // Where the element stands in its construction file; no place for elements made in code.
+    SourcePlace place;
 };
 
 } // namespace ombrel

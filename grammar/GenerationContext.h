@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Log.h"
 #include "base/Vec.h"
 #include "grammar/BuildingColour.h"
 #include "grammar/DrawableArena.h"
@@ -51,6 +52,10 @@ struct GenerationContext {
     // the current generation that ran out of steps.
     std::uint32_t cellSteps = 0;
     std::uint32_t cellsCut = 0;
+    // The place of the innermost Call running (none outside Calls), and of the one that was
+    // running when the first cell of the generation ran out of steps: the warning names it.
+    const SourcePlace* runningCall = nullptr;
+    SourcePlace firstCutCall;
     // Where building colours come from; never seeded by a construction file.
     BuildingColourSource buildingColours;
     // The block that new drawables are cut from. Drawables may outlive the context.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace ombrel {
 
@@ -28,12 +29,31 @@ std::unique_ptr<Drawable> ChooseFactory::create(GrammarState& state) const {
 CallFactory::CallFactory(std::shared_ptr<const BBlockFactory> procedure_, UintRange repeat_)
     : procedure(std::move(procedure_)), repeat(repeat_) {}
 
+namespace {
+
+// Makes a Call the innermost one running for its lifetime, so that a cell running out of steps
+// names it.
+class RunningCall {
+public:
+    explicit RunningCall(const SourcePlace& place)
+        : outer_(std::exchange(generationContext().runningCall, &place)) {}
+    ~RunningCall() { generationContext().runningCall = outer_; }
+    RunningCall(const RunningCall&) = delete;
+    RunningCall& operator=(const RunningCall&) = delete;
+
+private:
+    const SourcePlace* outer_;
+};
+
+} // namespace
+
 std::unique_ptr<Drawable> CallFactory::create(GrammarState& state) const {
     auto compound = std::make_unique<CompoundDrawable>();
     const std::uint32_t n = repeat.sample();
     if (!procedure) {
         return compound;
     }
+    const RunningCall running(place);
     // The step budget ends a runaway repeat long before its count; reserve no more than it
     // allows.
     compound->children.reserve(std::min<std::size_t>(n, 4096));
@@ -56,7 +76,8 @@ std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
     const std::size_t n = std::min<std::size_t>(count, room);
     if (n < count && !warnedFull_) {
         warnedFull_ = true;
-        warningLog.line("State stack is full (", kMaxStackSize, " entries) - Push cut short");
+        warningLog.at(place).line("State stack is full (", kMaxStackSize,
+                                  " entries) - Push cut short");
     }
     s.insert(s.end(), n, snapshot);
     return nullptr;
@@ -65,7 +86,7 @@ std::unique_ptr<Drawable> PushFactory::create(GrammarState& state) const {
 std::unique_ptr<Drawable> PopFactory::create(GrammarState& state) const {
     std::vector<PushedState>& s = stack();
     if (s.empty()) {
-        warningLog.line("Poping from an empty stack ignored");
+        warningLog.at(place).line("Poping from an empty stack ignored");
         return nullptr;
     }
     const PushedState top = s.back();
@@ -140,7 +161,7 @@ std::unique_ptr<Drawable> ScaleToFactory::create(GrammarState& state) const {
     if (exact) {
         if (lenX == 0.0f || lenY == 0.0f) {
             // Scaling an edge of length 0 to a length has no answer; leave the corners.
-            warningLog.line("ScaleTo exact on an edge of length 0 ignored");
+            warningLog.at(place).line("ScaleTo exact on an edge of length 0 ignored");
             return nullptr;
         }
         sx = sx / lenX;

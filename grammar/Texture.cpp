@@ -14,7 +14,7 @@ Texture::Texture(std::string path_, float scalex_, float scaley_, bool relativeT
     : path(std::move(path_)), scalex(scalex_), scaley(scaley_), relativeToWidth(relativeToWidth_),
       relativeToHeight(relativeToHeight_) {}
 
-std::shared_ptr<Texture> TextureGroup::pick() const {
+std::shared_ptr<Texture> TextureGroup::pick(const SourcePlace&) const {
     if (textures.empty()) {
         // Every texture of the group was left out (its patterns matched nothing, or no image
         // loaded): there is nothing to choose from, so no draw is made and the last texture
@@ -29,11 +29,11 @@ std::shared_ptr<Texture> TextureGroup::pick() const {
     return chosen;
 }
 
-std::shared_ptr<Texture> LastTextureGroup::pick() const {
+std::shared_ptr<Texture> LastTextureGroup::pick(const SourcePlace& asking) const {
     randomUnit();
     std::shared_ptr<Texture>& last = generationContext().lastTexture;
     if (!last) {
-        warningLog.line("Last texture group used with no last texture");
+        warningLog.at(asking).line("Last texture group used with no last texture");
     }
     return last;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Log.h"
 #include "grammar/WeightedList.h"
 
 #include <cstddef>
@@ -74,8 +75,8 @@ public:
     // One randomUnit draw picks a texture by weight (the first one when the rounded sum stays
     // below the draw or every weight is 0); it becomes lastTexture. A group without textures
     // (all its images failed to load) makes no draw, picks none and leaves lastTexture as it
-    // was.
-    virtual std::shared_ptr<Texture> pick() const;
+    // was. `asking` is the drawing element that picks, named by the warnings of a pick.
+    virtual std::shared_ptr<Texture> pick(const SourcePlace& asking = SourcePlace()) const;
 };
 
 // The group behind useLastTexture: repeats the texture last picked in the current cell.
@@ -83,8 +84,8 @@ class LastTextureGroup : public TextureGroup {
 public:
     // Makes one randomUnit draw and discards it (so the random sequence advances as for an
     // ordinary group); returns lastTexture, writing "Last texture group used with no last
-    // texture" to the warning log when there is none.
-    std::shared_ptr<Texture> pick() const override;
+    // texture" to the warning log, at the asking element, when there is none.
+    std::shared_ptr<Texture> pick(const SourcePlace& asking = SourcePlace()) const override;
 };
 
 } // namespace ombrel

@@ -5,6 +5,8 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 
 namespace ombrel {
 
@@ -53,7 +55,7 @@ private slots:
         QCOMPARE(dialog_->logText(), text);
     }
 
-    void channelsShareOneTextWithoutLabels() {
+    void errorsAndWarningsShowTheirLabelAndColour() {
         infoLog << "Parsing "
                 << "x.xml"
                 << " ... ";
@@ -62,10 +64,31 @@ private slots:
         errorLog << "Failed parsing input file - fix errors and reload"
                  << "\r\n";
         infoLog << 42 << " " << 0.1234567 << "\r\n";
+        const SourcePlace place{std::make_shared<const std::string>("town.xml"), 12, 5};
+        infoLog << "open";
+        warningLog.at(place).line("Unknown DrawBox closed value 'true' - ignored");
+        warningLog.line("Last texture group used with no last texture");
         QCOMPARE(dialog_->logText(),
                  QStringLiteral("Parsing x.xml ... continued\n"
-                                "Failed parsing input file - fix errors and reload\n"
-                                "42 0.123457\n"));
+                                "ERROR  : Failed parsing input file - fix errors and reload\n"
+                                "42 0.123457\n"
+                                "open\n"
+                                "town.xml:12:5: warning: Unknown DrawBox closed value 'true' - "
+                                "ignored\n"
+                                "WARNING: Last texture group used with no last texture\n"));
+        // The colour of each line's first character: info in the field's own colour.
+        QStringList colours;
+        for (QTextBlock b = dialog_->logEdit->document()->begin(); b.isValid(); b = b.next()) {
+            if (!b.text().isEmpty()) {
+                QTextCursor c(b);
+                c.movePosition(QTextCursor::NextCharacter);
+                colours << (c.charFormat().hasProperty(QTextFormat::ForegroundBrush)
+                                ? c.charFormat().foreground().color().name()
+                                : QStringLiteral("plain"));
+            }
+        }
+        QCOMPARE(colours,
+                 QStringList({"plain", "#c00000", "plain", "plain", "#b86e00", "#b86e00"}));
     }
 
     void aLogWriteKeepsWhatTheUserTyped() {

@@ -246,6 +246,20 @@ std::vector<std::string> exported(const std::string& file, std::vector<std::stri
     return lines;
 }
 
+// The warnings of a root element at line 3 whose attributes `names` all hold `value`, which is
+// no number of their type and reads as `readAs`, followed by `more` at the same place.
+std::vector<std::string> rootRepairs(const std::string& file, const std::string& value,
+                                     const std::string& readAs,
+                                     const std::vector<std::string>& names,
+                                     const std::vector<std::string>& more) {
+    std::vector<std::string> lines;
+    for (const std::string& name : names)
+        lines.push_back(file + ":3:1: warning: " + name + " '" + value + "' read as " + readAs);
+    for (const std::string& text : more)
+        lines.push_back(file + ":3:1: warning: " + text);
+    return lines;
+}
+
 void writeDeepElements(const fs::path& dir) {
     constexpr int kDepth = 100000;
     std::ofstream out(dir / "deep-elements.xml");
@@ -308,6 +322,21 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
         at("schema-invalid.xml", 4, 22), "\tMessage: attribute 'height' is not declared for element 'Tower'",
         at("schema-invalid.xml", 5, 39), "\tMessage: no character data is allowed by content model",
         at("schema-invalid.xml", 6, 10), "\tMessage: element 'Tower' is not allowed for content model '(Street|Building|Procedure|TextureGroup|())'"})},
+    BadInput{"misspelt.xml", 1, failedParse("misspelt.xml", {
+        at("misspelt.xml", 3, 81), "\tMessage: attribute 'randomSed' is not declared for element 'Ombrel'",
+        "did you mean 'randomSeed'?",
+        at("misspelt.xml", 5, 25), "\tMessage: no declaration found for element 'DrawBx'",
+        "did you mean 'DrawBox'?",
+        at("misspelt.xml", 5, 25), "\tMessage: attribute 'height' is not declared for element 'DrawBx'",
+        at("misspelt.xml", 6, 23), "\tMessage: attribute 'hieght' is not declared for element 'GoUp'",
+        "did you mean 'height'?",
+        at("misspelt.xml", 6, 23), "\tMessage: missing required attribute 'height'",
+        at("misspelt.xml", 7, 26), "\tMessage: no declaration found for element 'drawbox'",
+        "did you mean 'DrawBox'?",
+        at("misspelt.xml", 7, 26), "\tMessage: attribute 'height' is not declared for element 'drawbox'",
+        at("misspelt.xml", 8, 24), "\tMessage: no declaration found for element 'Tower'",
+        at("misspelt.xml", 8, 24), "\tMessage: attribute 'height' is not declared for element 'Tower'",
+        at("misspelt.xml", 9, 14), "\tMessage: element 'DrawBx' is not allowed for content model '(DrawFloor|DrawBox|DrawPyramid|GoUp|Rotate|ScaleTo|Call|Choose|Maybe|Push|Pop|())'"})},
     BadInput{"own-schema.xml", 1, failedParse("own-schema.xml", {
         at("own-schema.xml", 6, 11), "\tMessage: no declaration found for element 'Tower'",
         at("own-schema.xml", 7, 10), "\tMessage: element 'Tower' is not allowed for content model '(Street|Building|Procedure|TextureGroup|())'"})},
@@ -331,86 +360,182 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
     BadInput{"negative-spacing.xml", 1, failedParse("negative-spacing.xml", {
         "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is not allowed)"})},
     BadInput{"huge-repeat.xml", 0, exported("huge-repeat.xml", {}, {
-        "WARNING: Grammar too large - 1 cell(s) stopped after 1048576 steps"})},
+        "huge-repeat.xml:5:26: warning: Grammar too large - 1 cell(s) stopped after 1048576 steps"})},
     BadInput{"huge-push.xml", 0, exported("huge-push.xml", {}, {
-        "WARNING: State stack is full (1048576 entries) - Push cut short"})},
+        "huge-push.xml:4:26: warning: State stack is full (1048576 entries) - Push cut short"})},
     BadInput{"negative-grammar-counts.xml", 0, exported("negative-grammar-counts.xml", {
-        "WARNING: firstStreetCrossX must not exceed streetEveryX - default value is taken instead",
-        "WARNING: UINT range [4294967295,2] is in wrong order, flipping"}, {
-        "WARNING: State stack is full (1048576 entries) - Push cut short",
-        "WARNING: Grammar too large - 4 cell(s) stopped after 1048576 steps"})},
+        "negative-grammar-counts.xml:3:1: warning: firstStreetCrossX must not exceed streetEveryX - default value is taken instead",
+        "negative-grammar-counts.xml:6:3: warning: probability '-1' is negative - kept: it lowers the total weight of its list, so the picks are skewed",
+        "negative-grammar-counts.xml:9:5: warning: UINT range [4294967295,2] is in wrong order, flipping"}, {
+        "negative-grammar-counts.xml:7:5: warning: State stack is full (1048576 entries) - Push cut short",
+        "negative-grammar-counts.xml:8:5: warning: Grammar too large - 4 cell(s) stopped after 1048576 steps"})},
     BadInput{"zero-cells.xml", 0, exported("zero-cells.xml", {})},
     BadInput{"no-definitions.xml", 0, exported("no-definitions.xml", {})},
     // Numbers that are none, or too large for a float, in every numeric attribute.
-    BadInput{"nan-root.xml", 0, exported("nan-root.xml", {
-        "WARNING: randomSeed 'NaN' is not a hexadecimal number - a seed from the clock is taken instead"},
+    BadInput{"nan-root.xml", 0, exported("nan-root.xml", rootRepairs("nan-root.xml", "NaN", "0", {
+        "numCellsX", "numCellsY", "streetEveryX", "streetEveryY", "cellSizeX", "cellSizeY",
+        "streetSizeX", "streetSizeY", "firstStreetCrossX", "firstStreetCrossY"}, {
+        "randomSeed 'NaN' is not a hexadecimal number - a seed from the clock is taken instead"}),
         {}, "0x@HEX@")},
     BadInput{"nan-grammar.xml", 0, exported("nan-grammar.xml", {
-        "WARNING: Float range [1,0] is in wrong order, flipping",
-        "WARNING: UINT range [1,0] is in wrong order, flipping"}, {
-        "WARNING: ScaleTo exact on an edge of length 0 ignored",
-        "WARNING: Poping from an empty stack ignored"})},
-    BadInput{"inf-root.xml", 0, exported("inf-root.xml", {
-        "WARNING: randomSeed '-inf' is not a hexadecimal number - a seed from the clock is taken instead"},
+        "nan-grammar.xml:5:5: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:5:5: warning: scalex 'NaN' read as 0",
+        "nan-grammar.xml:5:5: warning: scaley 'NaN' read as 0",
+        "nan-grammar.xml:7:23: warning: height 'NaN' read as 0",
+        "nan-grammar.xml:8:3: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:9:3: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:10:3: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:11:3: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:12:5: warning: count 'NaN' read as 0",
+        "nan-grammar.xml:13:5: warning: scalex 'NaN' read as 0",
+        "nan-grammar.xml:13:5: warning: scaley '[1,NaN]' read as [1,0]",
+        "nan-grammar.xml:13:5: warning: Float range [1,0] is in wrong order, flipping",
+        "nan-grammar.xml:14:5: warning: scalex '[NaN,NaN]' read as [0,0]",
+        "nan-grammar.xml:14:5: warning: scaley 'NaN' read as 0",
+        "nan-grammar.xml:15:5: warning: theta 'NaN' read as 0",
+        "nan-grammar.xml:15:5: warning: distance '[NaN,1]' read as [0,1]",
+        "nan-grammar.xml:16:5: warning: height 'NaN' read as 0",
+        "nan-grammar.xml:17:5: warning: height 'NaN' read as 0",
+        "nan-grammar.xml:18:5: warning: height '[0,NaN]' read as [0,0]",
+        "nan-grammar.xml:19:7: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:19:7: warning: scalex 'NaN' read as 0",
+        "nan-grammar.xml:19:7: warning: scaley 'NaN' read as 0",
+        "nan-grammar.xml:22:5: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:22:30: warning: height '[NaN,NaN]' read as [0,0]",
+        "nan-grammar.xml:23:13: warning: probability 'NaN' read as 0",
+        "nan-grammar.xml:23:45: warning: height '[NaN,2]' read as [0,2]",
+        "nan-grammar.xml:24:5: warning: repeat 'NaN' read as 0",
+        "nan-grammar.xml:25:5: warning: repeat '[1,NaN]' read as [1,0]",
+        "nan-grammar.xml:25:5: warning: UINT range [1,0] is in wrong order, flipping"}, {
+        "nan-grammar.xml:14:5: warning: ScaleTo exact on an edge of length 0 ignored",
+        "nan-grammar.xml:26:5: warning: Poping from an empty stack ignored"})},
+    BadInput{"inf-root.xml", 0, exported("inf-root.xml", rootRepairs("inf-root.xml", "-inf", "0", {
+        "numCellsX", "numCellsY", "streetEveryX", "streetEveryY", "cellSizeX", "cellSizeY",
+        "streetSizeX", "streetSizeY", "firstStreetCrossX", "firstStreetCrossY"}, {
+        "randomSeed '-inf' is not a hexadecimal number - a seed from the clock is taken instead"}),
         {}, "0x@HEX@")},
     BadInput{"inf-grammar.xml", 0, exported("inf-grammar.xml", {
-        "WARNING: Float range [1,0] is in wrong order, flipping",
-        "WARNING: UINT range [1,0] is in wrong order, flipping"}, {
-        "WARNING: ScaleTo exact on an edge of length 0 ignored",
-        "WARNING: Poping from an empty stack ignored"})},
-    BadInput{"1e39-root.xml", 0, exported("1e39-root.xml", {}, {}, "0x00001E39")},
+        "inf-grammar.xml:5:5: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:5:5: warning: scalex '-inf' read as 0",
+        "inf-grammar.xml:5:5: warning: scaley '-inf' read as 0",
+        "inf-grammar.xml:7:23: warning: height '-inf' read as 0",
+        "inf-grammar.xml:8:3: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:9:3: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:10:3: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:11:3: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:12:5: warning: count '-inf' read as 0",
+        "inf-grammar.xml:13:5: warning: scalex '-inf' read as 0",
+        "inf-grammar.xml:13:5: warning: scaley '[1,-inf]' read as [1,0]",
+        "inf-grammar.xml:13:5: warning: Float range [1,0] is in wrong order, flipping",
+        "inf-grammar.xml:14:5: warning: scalex '[-inf,-inf]' read as [0,0]",
+        "inf-grammar.xml:14:5: warning: scaley '-inf' read as 0",
+        "inf-grammar.xml:15:5: warning: theta '-inf' read as 0",
+        "inf-grammar.xml:15:5: warning: distance '[-inf,1]' read as [0,1]",
+        "inf-grammar.xml:16:5: warning: height '-inf' read as 0",
+        "inf-grammar.xml:17:5: warning: height '-inf' read as 0",
+        "inf-grammar.xml:18:5: warning: height '[0,-inf]' read as [0,0]",
+        "inf-grammar.xml:19:7: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:19:7: warning: scalex '-inf' read as 0",
+        "inf-grammar.xml:19:7: warning: scaley '-inf' read as 0",
+        "inf-grammar.xml:22:5: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:22:31: warning: height '[-inf,-inf]' read as [0,0]",
+        "inf-grammar.xml:23:13: warning: probability '-inf' read as 0",
+        "inf-grammar.xml:23:46: warning: height '[-inf,2]' read as [0,2]",
+        "inf-grammar.xml:24:5: warning: repeat '-inf' read as 0",
+        "inf-grammar.xml:25:5: warning: repeat '[1,-inf]' read as [1,0]",
+        "inf-grammar.xml:25:5: warning: UINT range [1,0] is in wrong order, flipping"}, {
+        "inf-grammar.xml:14:5: warning: ScaleTo exact on an edge of length 0 ignored",
+        "inf-grammar.xml:26:5: warning: Poping from an empty stack ignored"})},
+    BadInput{"1e39-root.xml", 0, exported("1e39-root.xml", rootRepairs("1e39-root.xml", "1e39", "1", {
+        "numCellsX", "numCellsY", "streetEveryX", "streetEveryY", "firstStreetCrossX",
+        "firstStreetCrossY"}, {}), {}, "0x00001E39")},
     BadInput{"1e39-grammar.xml", 0, exported("1e39-grammar.xml", {
-        "WARNING: Float range [3.40282e+38,1] is in wrong order, flipping",
-        "WARNING: Float range [3.40282e+38,2] is in wrong order, flipping"}, {
-        "WARNING: DrawBox with coordinates out of range ignored",
-        "WARNING: DrawPyramid with coordinates out of range ignored",
-        "WARNING: DrawFloor with coordinates out of range ignored",
-        "WARNING: DrawBox with coordinates out of range ignored",
-        "WARNING: DrawBox with coordinates out of range ignored",
-        "WARNING: DrawBox with coordinates out of range ignored"})},
+        "1e39-grammar.xml:12:5: warning: count '1e39' read as 1",
+        "1e39-grammar.xml:15:5: warning: Float range [3.40282e+38,1] is in wrong order, flipping",
+        "1e39-grammar.xml:23:46: warning: Float range [3.40282e+38,2] is in wrong order, flipping",
+        "1e39-grammar.xml:24:5: warning: repeat '1e39' read as 1",
+        "1e39-grammar.xml:25:5: warning: repeat '[1,1e39]' read as [1,1]"}, {
+        "1e39-grammar.xml:17:5: warning: DrawBox with coordinates out of range ignored",
+        "1e39-grammar.xml:18:5: warning: DrawPyramid with coordinates out of range ignored",
+        "1e39-grammar.xml:21:5: warning: DrawFloor with coordinates out of range ignored",
+        "1e39-grammar.xml:23:46: warning: DrawBox with coordinates out of range ignored",
+        "1e39-grammar.xml:7:23: warning: DrawBox with coordinates out of range ignored",
+        "1e39-grammar.xml:7:23: warning: DrawBox with coordinates out of range ignored"})},
     BadInput{"bad-seed.xml", 0, exported("bad-seed.xml", {}, {}, "0x9ABCDEF0")},
     // Grammar shapes.
     BadInput{"ranges-without-brackets.xml", 0, exported("ranges-without-brackets.xml", {
-        "WARNING: Float range [30,5] is in wrong order, flipping",
-        "WARNING: UINT range [3,1] is in wrong order, flipping"})},
+        "ranges-without-brackets.xml:6:5: warning: height '10,20' read as [0,20]",
+        "ranges-without-brackets.xml:7:5: warning: height '[10,20' read as [10,20]",
+        "ranges-without-brackets.xml:8:5: warning: height '10,20]' read as [0,20]",
+        "ranges-without-brackets.xml:9:5: warning: height '[3]' read as 0",
+        "ranges-without-brackets.xml:10:5: warning: height '[,]' read as [0,0]",
+        "ranges-without-brackets.xml:11:5: warning: height ',' read as [0,0]",
+        "ranges-without-brackets.xml:12:5: warning: theta '[30,5' read as [30,5]",
+        "ranges-without-brackets.xml:12:5: warning: Float range [30,5] is in wrong order, flipping",
+        "ranges-without-brackets.xml:12:5: warning: distance '0.5]' read as 0.5",
+        "ranges-without-brackets.xml:13:5: warning: scalex '[' read as 0",
+        "ranges-without-brackets.xml:13:5: warning: scaley ']' read as 0",
+        "ranges-without-brackets.xml:14:5: warning: height '5,2' read as [0,2]",
+        "ranges-without-brackets.xml:15:5: warning: repeat '[3,1' read as [3,1]",
+        "ranges-without-brackets.xml:15:5: warning: UINT range [3,1] is in wrong order, flipping",
+        "ranges-without-brackets.xml:16:5: warning: repeat '2,]' read as [0,0]"})},
     BadInput{"empty-names.xml", 0, exported("empty-names.xml", {
-        "WARNING: Failed loading texture  (it will not be used)",
-        "WARNING: Placing an undefined building part named ' ' - ignored",
-        "WARNING: Use of undefined texture group ' ' ignored"})},
+        "empty-names.xml:4:25: warning: Failed loading texture  (it will not be used)",
+        "empty-names.xml:8:5: warning: Placing an undefined building part named ' ' - ignored",
+        "empty-names.xml:9:5: warning: Use of undefined texture group ' ' ignored"})},
     BadInput{"call-itself.xml", 0, exported("call-itself.xml", {
-        "WARNING: Placing an undefined building part named 'self' - ignored",
-        "WARNING: Placing an undefined building part named 'pong' - ignored"})},
+        "call-itself.xml:4:65: warning: Placing an undefined building part named 'self' - ignored",
+        "call-itself.xml:5:26: warning: Placing an undefined building part named 'pong' - ignored",
+        "call-itself.xml:5:26: warning: (a Procedure 'pong' is defined at line 6: procedures must come before the elements that call them)"})},
+    BadInput{"repairs.xml", 0, exported("repairs.xml", {
+        "repairs.xml:4:1: warning: cellSizeX '1,5' read as 1",
+        "repairs.xml:4:1: warning: randomSeed '12 monkeys' read as 0x00000012",
+        "repairs.xml:5:30: warning: probability '-2' is negative - kept: it lowers the total weight of its list, so the picks are skewed",
+        "repairs.xml:6:3: warning: TextureGroup 'walls' replaces the one at line 5",
+        "repairs.xml:6:30: warning: scalex '2x' read as 2",
+        "repairs.xml:7:26: warning: Placing an undefined building part named 'tower' - ignored",
+        "repairs.xml:7:26: warning: (a Procedure 'tower' is defined at line 8: procedures must come before the elements that call them)",
+        "repairs.xml:8:27: warning: noColor 'yes' read as false",
+        "repairs.xml:8:27: warning: height 'tall' read as 0",
+        "repairs.xml:9:3: warning: Procedure 'tower' replaces the one at line 8",
+        "repairs.xml:9:27: warning: height '1,5' read as [0,5]",
+        "repairs.xml:10:3: warning: probability '50%' read as 50",
+        "repairs.xml:11:5: warning: probability '-0.5' is negative - the Maybe never runs",
+        "repairs.xml:12:13: warning: probability '-1' is negative - kept: it lowers the total weight of its list, so the picks are skewed",
+        "repairs.xml:12:44: warning: repeat '2 times' read as 2",
+        "repairs.xml:13:5: warning: count '1.5' read as 1",
+        "repairs.xml:14:5: warning: popHeight 'TRUE' read as false"}, {}, "0x00000012")},
     BadInput{"deep-300.xml", 1, failedParse("deep-300.xml", {
         "Grammar elements are nested more than 256 levels deep (Maybe and ChooseOption inside each other)"})},
     BadInput{"deep-elements.xml", 1, failedParse("deep-elements.xml", {
         "Elements are nested more than 1000 levels deep"}), writeDeepElements},
     BadInput{"unknown-words.xml", 0, exported("unknown-words.xml", {
-        "WARNING: firstStreetCrossX must not exceed streetEveryX - default value is taken instead",
-        "WARNING: Unknown road type \"diagonal\" - road definition ignored",
-        "WARNING: Ignoring unknown element name \"x:Park\"",
-        "WARNING: Unknown DrawBox closed value 'maybe' - ignored",
-        "WARNING: Unknown where 'middle' in scaleTo node, overriding with 'center'",
-        "WARNING: Unknown scaleType 'huge' in scaleTo node, overriding with 'relative'",
-        "WARNING: Use of undefined texture group 'nowhere' ignored",
-        "WARNING: Ignoring not-supported x:Option under ChooseOption",
-        "WARNING: Ignoring streetSizeX since there are no \"vertical\" typed streets defined"}, {
-        "WARNING: Last texture group used with no last texture",
-        "WARNING: Poping from an empty stack ignored",
-        "WARNING: Last texture group used with no last texture",
-        "WARNING: Poping from an empty stack ignored"})},
+        "unknown-words.xml:3:1: warning: firstStreetCrossX must not exceed streetEveryX - default value is taken instead",
+        "unknown-words.xml:5:3: warning: Unknown road type \"diagonal\" - road definition ignored",
+        "unknown-words.xml:6:3: warning: Ignoring unknown element name \"x:Park\"",
+        "unknown-words.xml:8:5: warning: Unknown DrawBox closed value 'maybe' - ignored",
+        "unknown-words.xml:9:5: warning: Unknown where 'middle' in scaleTo node, overriding with 'center'",
+        "unknown-words.xml:9:5: warning: Unknown scaleType 'huge' in scaleTo node, overriding with 'relative'",
+        "unknown-words.xml:10:5: warning: Use of undefined texture group 'nowhere' ignored",
+        "unknown-words.xml:12:13: warning: Ignoring not-supported x:Option under ChooseOption",
+        "unknown-words.xml:3:1: warning: Ignoring streetSizeX since there are no \"vertical\" typed streets defined"}, {
+        "unknown-words.xml:11:5: warning: Last texture group used with no last texture",
+        "unknown-words.xml:13:5: warning: Poping from an empty stack ignored",
+        "unknown-words.xml:11:5: warning: Last texture group used with no last texture",
+        "unknown-words.xml:13:5: warning: Poping from an empty stack ignored"})},
     // Textures.
     BadInput{"pattern-directory.xml", 0, exported("pattern-directory.xml", {
         "Looking for texture files from pattern 'assets/o*'",
         "\tAdding '@DIR@/assets/ofolder'",
-        "WARNING: Failed loading texture @DIR@/assets/ofolder (it will not be used)",
+        "pattern-directory.xml:4:26: warning: Failed loading texture @DIR@/assets/ofolder (it will not be used)",
         "\tAdding '@DIR@/assets/one.png'"})},
     BadInput{"pattern-not-image.xml", 0, exported("pattern-not-image.xml", {
         "Looking for texture files from pattern 'assets/*.txt'",
         "\tAdding '@DIR@/assets/notes.txt'",
-        "WARNING: Failed loading texture @DIR@/assets/notes.txt (it will not be used)",
+        "pattern-not-image.xml:5:5: warning: Failed loading texture @DIR@/assets/notes.txt (it will not be used)",
         "\tAdding '@DIR@/assets/secret.txt'",
-        "WARNING: Failed loading texture @DIR@/assets/secret.txt (it will not be used)",
-        "WARNING: Failed loading texture assets/text.png (it will not be used)"})},
+        "pattern-not-image.xml:5:5: warning: Failed loading texture @DIR@/assets/secret.txt (it will not be used)",
+        "pattern-not-image.xml:6:5: warning: Failed loading texture assets/text.png (it will not be used)"})},
     BadInput{"city/pattern-beside.xml", 0, exported("city/pattern-beside.xml", {
         "Looking for texture files from pattern '*.png'",
         "\tAdding '@DIR@/city/roof.png'",
@@ -418,7 +543,7 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
         "\tAdding '@DIR@/city/images/wall.png'"}), writeCityInFolder},
     BadInput{"image-1x1.xml", 0, exported("image-1x1.xml", {})},
     BadInput{"image-20000.xml", 0, exported("image-20000.xml", {
-        "WARNING: Failed loading texture assets/huge.png (it will not be used)"})},
+        "image-20000.xml:5:25: warning: Failed loading texture assets/huge.png (it will not be used)"})},
     BadInput{"texture-spaces-accents.xml", 0, exported("texture-spaces-accents.xml", {
         "Looking for texture files from pattern 'assets/vieille façade/*été.png'",
         "\tAdding '@DIR@/assets/vieille façade/brique rouge été.png'"})}

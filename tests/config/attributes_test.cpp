@@ -158,6 +158,44 @@ TEST(Attributes, UintRanges) {
     }
 }
 
+// Which texts the readers take exactly as written; every other one gets a "read as" warning.
+TEST(Attributes, PlainTexts) {
+    const struct {
+        const char* text;
+        bool integer, number, floatRange, uintRange;
+    } cases[] = {
+        {"12", true, true, true, true},          {" -3 ", true, true, true, true},
+        {"+7", true, true, true, true},          {"2.5", false, true, true, false},
+        {".5", false, true, true, false},        {"5.", false, true, true, false},
+        {"1e39", false, true, true, false},      {"1e", false, false, false, false},
+        {"1,5", false, false, false, false},     {"50%", false, false, false, false},
+        {"tall", false, false, false, false},    {"NaN", false, false, false, false},
+        {"", false, false, false, false},        {"-", false, false, false, false},
+        {"[2,5]", false, false, true, true},     {"[ 2 , 5 ] ", false, false, true, true},
+        {"[-1,2.5]", false, false, true, false}, {" [2,5]", false, false, false, false},
+        {"(2,5)", false, false, false, false},   {"[2,5", false, false, false, false},
+        {"[2,5] x", false, false, false, false}, {"[3]", false, false, false, false},
+        {"[,]", false, false, false, false},     {"[1,2,3]", false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isPlainInt(c.text), c.integer) << "text '" << c.text << "'";
+        EXPECT_EQ(isPlainFloat(c.text), c.number) << "text '" << c.text << "'";
+        EXPECT_EQ(isPlainFloatRange(c.text), c.floatRange) << "text '" << c.text << "'";
+        EXPECT_EQ(isPlainUintRange(c.text), c.uintRange) << "text '" << c.text << "'";
+    }
+    EXPECT_TRUE(isPlainBool(u"true"));
+    EXPECT_TRUE(isPlainBool(u"false"));
+    EXPECT_FALSE(isPlainBool(u"yes"));
+    EXPECT_FALSE(isPlainBool(u"True"));
+    EXPECT_FALSE(isPlainBool(u" true"));
+    for (const char16_t* seed : {u"1a2B", u"0x1A2B", u" ff ", u"-5", u"0x123456789abcdef0"}) {
+        EXPECT_TRUE(isPlainSeed(seed)) << utf16ToUtf8(seed);
+    }
+    for (const char16_t* seed : {u"12 monkeys", u"0x", u"xyz", u"", u"0xg"}) {
+        EXPECT_FALSE(isPlainSeed(seed)) << utf16ToUtf8(seed);
+    }
+}
+
 TEST(Attributes, RangeSamples) {
     testsupport::useFreshGenerationContext();
     generationContext().randomState = 0x1234;

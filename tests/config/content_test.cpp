@@ -33,6 +33,12 @@ template <class T> const T* child(const CityCellFactory& container, std::size_t 
     return typed;
 }
 
+// A message as a StringLogSink keeps it: the place in the data file `file` first.
+std::string at(const std::string& file, int line, int column, const std::string& text) {
+    return kData + file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + text +
+           "\r\n";
+}
+
 class Content : public testsupport::SourceDirTest {
 protected:
     CityFactory factory;
@@ -41,29 +47,46 @@ protected:
 TEST_F(Content, EveryRepairIsReportedInReadingOrder) {
     const Logged r = loadBody(factory, kData + "warnings.xml");
     ASSERT_TRUE(r.ok);
+    const auto w = [](int line, int column, const std::string& text) {
+        return at("warnings.xml", line, column, text);
+    };
     EXPECT_EQ(r.log,
-              "firstStreetCrossX must not exceed streetEveryX - default value is taken instead\r\n"
-              "firstStreetCrossY must not exceed streetEveryY - default value is taken instead\r\n"
-              "randomSeed 'xyz' is not a hexadecimal number - a seed from the clock is taken "
-              "instead\r\n"
-              "Failed loading texture nowhere.png (it will not be used)\r\n"
-              "Float range [5,2] is in wrong order, flipping\r\n"
-              "Placing an undefined building part named 'later' - ignored\r\n"
-              "Ignoring unknown element name \"x:notes\"\r\n"
-              "Unknown road type \"diagonal\" - road definition ignored\r\n"
-              "Use of undefined texture group 'Fa\xC3\xA7"
-              "ade' ignored\r\n"
-              "Unknown Drawable \"x:gadget\"\r\n"
-              "Unknown DrawBox closed value 'sometimes' - ignored\r\n"
-              "Unknown where 'middle' in scaleTo node, overriding with 'center'\r\n"
-              "Unknown scaleType 'approximate' in scaleTo node, overriding with 'relative'\r\n"
-              "Placing an undefined building part named 'Tour \xC3\xA9lev\xC3\xA9"
-              "e' - ignored\r\n"
-              "Ignoring not-supported x:other under ChooseOption\r\n"
-              "Float range [30,10] is in wrong order, flipping\r\n"
-              "Float range [1,0] is in wrong order, flipping\r\n"
-              "UINT range [4294967295,2] is in wrong order, flipping\r\n"
-              "Ignoring streetSizeY since there are no \"horizontal\" typed streets defined\r\n");
+              w(3, 1,
+                "firstStreetCrossX must not exceed streetEveryX - default value is taken "
+                "instead") +
+                  w(3, 1,
+                    "firstStreetCrossY must not exceed streetEveryY - default value is taken "
+                    "instead") +
+                  w(3, 1,
+                    "randomSeed 'xyz' is not a hexadecimal number - a seed from the clock is "
+                    "taken instead") +
+                  w(8, 5, "Failed loading texture nowhere.png (it will not be used)") +
+                  w(11, 5, "Float range [5,2] is in wrong order, flipping") +
+                  w(12, 5, "Placing an undefined building part named 'later' - ignored") +
+                  w(12, 5,
+                    "(a Procedure 'later' is defined at line 14: procedures must come before "
+                    "the elements that call them)") +
+                  w(17, 3, "Ignoring unknown element name \"x:notes\"") +
+                  w(18, 3, "Unknown road type \"diagonal\" - road definition ignored") +
+                  w(23, 5,
+                    "Use of undefined texture group 'Fa\xC3\xA7"
+                    "ade' ignored") +
+                  w(26, 5, "Unknown Drawable \"x:gadget\"") +
+                  w(27, 5, "Unknown DrawBox closed value 'sometimes' - ignored") +
+                  w(28, 5, "Unknown where 'middle' in scaleTo node, overriding with 'center'") +
+                  w(28, 5,
+                    "Unknown scaleType 'approximate' in scaleTo node, overriding with "
+                    "'relative'") +
+                  w(29, 5,
+                    "Placing an undefined building part named 'Tour \xC3\xA9lev\xC3\xA9"
+                    "e' - ignored") +
+                  w(31, 7, "Ignoring not-supported x:other under ChooseOption") +
+                  w(34, 5, "Float range [30,10] is in wrong order, flipping") +
+                  w(34, 5, "Float range [1,0] is in wrong order, flipping") +
+                  w(35, 5, "UINT range [4294967295,2] is in wrong order, flipping") +
+                  w(3, 1,
+                    "Ignoring streetSizeY since there are no \"horizontal\" typed streets "
+                    "defined"));
 
     EXPECT_EQ(factory.firstStreetCrossX, 3u);
     EXPECT_EQ(factory.firstStreetCrossY, 2u);
@@ -113,9 +136,17 @@ TEST_F(Content, EveryRepairIsReportedInReadingOrder) {
 TEST_F(Content, CallsBindToTheProceduresBeforeThem) {
     const Logged r = loadBody(factory, kData + "procedures.xml");
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.log, "Placing an undefined building part named 'Tour \xC3\xA9lev\xC3\xA9"
-                     "e' - ignored\r\n"
-                     "Placing an undefined building part named 'self' - ignored\r\n");
+    const std::string tower = "Tour \xC3\xA9lev\xC3\xA9"
+                              "e";
+    EXPECT_EQ(r.log, at("procedures.xml", 6, 3, "Procedure 'storey' replaces the one at line 4") +
+                         at("procedures.xml", 8, 29,
+                            "Placing an undefined building part named '" + tower + "' - ignored") +
+                         at("procedures.xml", 8, 29,
+                            "(a Procedure '" + tower +
+                                "' is defined at line 9: procedures must come before the elements "
+                                "that call them)") +
+                         at("procedures.xml", 10, 26,
+                            "Placing an undefined building part named 'self' - ignored"));
 
     const auto& procedures = factory.procedures;
     ASSERT_EQ(procedures.size(), 6u);
@@ -156,24 +187,25 @@ TEST_F(Content, TextureOptionsAndTextures) {
     ASSERT_TRUE(r.ok);
     const std::string folder = fs::absolute(fs::path(kData) / "folder").lexically_normal().string();
     EXPECT_EQ(r.log,
-              "Looking for texture files from pattern 'folder/*.png'\r\n"
-              "\tAdding '" +
+              at("textures.xml", 5, 5, "relativeToHeight '1' read as false") +
+                  "Looking for texture files from pattern 'folder/*.png'\r\n"
+                  "\tAdding '" +
                   folder +
                   "/a.png'\r\n"
                   "\tAdding '" +
                   folder +
                   "/b.png'\r\n"
                   "\tAdding '" +
-                  folder +
-                  "/c.png'\r\n"
-                  "Failed loading texture " +
-                  kData +
-                  "notanimage.png (it will not be used)\r\n"
-                  "Failed loading texture " +
-                  kData +
-                  "enormous.png (it will not be used)\r\n"
-                  "Failed loading texture http://127.0.0.1:9/remote.png (it will not be used)\r\n"
-                  "Looking for texture files from pattern 'nomatch/*.png'\r\n");
+                  folder + "/c.png'\r\n" +
+                  at("textures.xml", 12, 5,
+                     "Failed loading texture " + kData + "notanimage.png (it will not be used)") +
+                  at("textures.xml", 13, 5,
+                     "Failed loading texture " + kData + "enormous.png (it will not be used)") +
+                  at("textures.xml", 14, 5,
+                     "Failed loading texture http://127.0.0.1:9/remote.png (it will not be "
+                     "used)") +
+                  "Looking for texture files from pattern 'nomatch/*.png'\r\n" +
+                  at("textures.xml", 33, 5, "useLastTexture 'True' read as false"));
 
     const auto& named = factory.textureGroups.at("named")->textures;
     ASSERT_EQ(named.size(), 1u);
@@ -234,8 +266,8 @@ TEST_F(Content, APatternWithoutAFolderSearchesTheCurrentDirectory) {
 TEST_F(Content, ExtensionsAndDeepDefinitions) {
     const Logged r = loadBody(factory, kData + "extensions.xml");
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.log, "Ignoring unknown element name \"x:wrap\"\r\n"
-                     "Unknown Drawable \"DrawBox\"\r\n");
+    EXPECT_EQ(r.log, at("extensions.xml", 5, 3, "Ignoring unknown element name \"x:wrap\"") +
+                         at("extensions.xml", 11, 5, "Unknown Drawable \"DrawBox\""));
     // Texture groups and procedures are found anywhere below the root, definitions only as its
     // children.
     EXPECT_EQ(factory.textureGroups.count("deep"), 1u);

@@ -31,11 +31,26 @@ struct ParameterCase {
 
 const std::string kSpacing = R"( streetEveryX="3" streetEveryY="2")";
 
+fs::path rootFile() {
+    return fs::path(::testing::TempDir()) / "ombrel_parameters.xml";
+}
+
+// The lines of `text`, each starting with the place of the root element of rootFile().
+std::string atRoot(const std::string& text) {
+    std::string out;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find("\r\n", start) + 2;
+        out += rootFile().string() + ":1:1: " + text.substr(start, end - start);
+        start = end;
+    }
+    return out;
+}
+
 // Writes a construction file with the given root attributes and street types, loads it and
 // returns the log between its first and last line.
 std::string loadRoot(CityFactory& factory, const std::string& attributes,
                      const std::string& streets, bool& ok) {
-    const fs::path file = fs::path(::testing::TempDir()) / "ombrel_parameters.xml";
+    const fs::path file = rootFile();
     {
         std::ofstream out(file);
         out << "<Ombrel numCellsX=\"3\" numCellsY=\"3\" cellSizeX=\"10\" cellSizeY=\"20\" "
@@ -93,7 +108,7 @@ TEST_F(Parameters, StreetAdjustments) {
          R"(firstStreetCrossX="abc" firstStreetCrossY="1")",
          "horizontal vertical",
          {0, 1, 10, 20},
-         ""},
+         "firstStreetCrossX 'abc' read as 0\r\n"},
         {"vertical streets only",
          sizes.c_str(),
          "vertical cross",
@@ -112,12 +127,14 @@ TEST_F(Parameters, StreetAdjustments) {
         bool ok = false;
         std::string log = loadRoot(factory, kSpacing + " " + c.attributes, c.streets, ok);
         // The unknown street type of one case warns before the checks.
-        const std::string unknown = "Unknown road type \"diagonal\" - road definition ignored\r\n";
+        const std::string unknown = rootFile().string() +
+                                    ":3:3: Unknown road type \"diagonal\" - road definition "
+                                    "ignored\r\n";
         if (log.rfind(unknown, 0) == 0) {
             log.erase(0, unknown.size());
         }
         EXPECT_TRUE(ok) << c.name;
-        EXPECT_EQ(log, c.warnings) << c.name;
+        EXPECT_EQ(log, atRoot(c.warnings)) << c.name;
         EXPECT_EQ(factory.firstStreetCrossX, c.expected.firstStreetCrossX) << c.name;
         EXPECT_EQ(factory.firstStreetCrossY, c.expected.firstStreetCrossY) << c.name;
         EXPECT_EQ(factory.streetSizeX, c.expected.streetSizeX) << c.name;

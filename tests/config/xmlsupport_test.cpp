@@ -1,9 +1,15 @@
 #include "base/Log.h"
 #include "config/CityFactory.h"
+#include "config/Vocabulary.h"
 #include "config/XmlSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <span>
 #include <string>
 
 namespace ombrel {
@@ -46,6 +52,82 @@ TEST(XmlSupport, ReporterLogsErrorsAndIgnoresWarnings) {
     reporter.closeLine();
     reporter.closeLine();
     EXPECT_EQ(sink.text(), "\r\n");
+}
+
+TEST(XmlSupport, ReporterNamesTheWordAMisspeltNameMeant) {
+    CityFactory library;
+    StringLogSink sink;
+    ScopedLogSink scope(sink);
+    DOMTreeErrorReporter reporter;
+    const struct {
+        const char16_t* message;
+        const char* hint; // the third line, or ""
+    } cases[] = {
+        {u"no declaration found for element 'DrawBx'", "did you mean 'DrawBox'?\r\n"},
+        {u"no declaration found for element 'Building'", ""},
+        {u"no declaration found for element 'Tower'", ""},
+        {u"attribute 'hieght' is not declared for element 'GoUp'", "did you mean 'height'?\r\n"},
+        {u"attribute 'hieght' is not declared for element 'Tower'", ""},
+        {u"missing required attribute 'hieght'", ""},
+    };
+    for (const auto& c : cases) {
+        sink.clear();
+        reporter.error(xercesc::SAXParseException(c.message, u"", u"a.xml", 2, 3));
+        EXPECT_EQ(sink.text(), "Error at file \"a.xml\", line 2, column 3\r\n\tMessage: " +
+                                   utf16ToUtf8(c.message) + "\r\n" + c.hint)
+            << utf16ToUtf8(c.message);
+    }
+}
+
+TEST(XmlSupport, ClosestWord) {
+    const struct {
+        const char16_t* word;
+        const char16_t* closest; // empty: none
+    } cases[] = {
+        {u"drawbox", u"DrawBox"},
+        {u"DrawBx", u"DrawBox"},
+        {u"Buidling", u"Building"},
+        {u"GoUP", u"GoUp"},
+        {u"Pops", u"Pop"},
+        {u"Tower", u""},
+        {u"GoDown", u""},
+        {u"DrawBox", u""},
+        {u"TexturGrop", u"TextureGroup"},
+        {u"ChooseOptoin", u"ChooseOption"},
+        {u"x", u""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(closestWord(c.word, vocab::elementNames), std::u16string_view(c.closest))
+            << utf16ToUtf8(c.word);
+    }
+    EXPECT_EQ(closestWord(u"numCellX", vocab::attributeNames), u"numCellsX");
+    EXPECT_EQ(closestWord(u"close", vocab::attributeNames), u"closed");
+}
+
+// The words "did you mean" offers are the schema's: every element and attribute it declares.
+TEST(XmlSupport, VocabularyListsMatchTheSchema) {
+    std::ifstream in(std::string(OMBREL_SOURCE_DIR) + "/xsd/Ombrel.xsd");
+    const std::string schema((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    ASSERT_FALSE(schema.empty());
+    const auto declared = [&](const std::string& kind) {
+        std::set<std::string> names;
+        const std::regex declaration("<xs:" + kind + " name=\"([A-Za-z]+)\"");
+        for (std::sregex_iterator it(schema.begin(), schema.end(), declaration), end; it != end;
+             ++it) {
+            names.insert((*it)[1]);
+        }
+        return names;
+    };
+    const auto listed = [](std::span<const XMLCh* const> words) {
+        std::set<std::string> names;
+        for (const XMLCh* word : words) {
+            names.insert(xmlToString(word));
+        }
+        return names;
+    };
+    EXPECT_EQ(listed(vocab::elementNames), declared("element"));
+    EXPECT_EQ(listed(vocab::attributeNames), declared("attribute"));
 }
 
 TEST(XmlSupport, Conversions) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -163,6 +164,41 @@ TEST(LogTest, LineWrittenWithoutSinkIsHeldWhole) {
     EXPECT_EQ(sink.pieces[0].text, "early 1\r\n");
     EXPECT_EQ(sink.pieces[0].channel, &warningLog);
     setLogSink(previous);
+}
+
+// A message about a place reaches the sink with its place, also when it was held; a sink that
+// does not format places itself puts "file:line:column: " first.
+TEST(LogTest, PlacedMessagesCarryTheirPlace) {
+    struct PlaceSink : RecordingSink {
+        std::vector<std::string> places;
+        void appendAt(const LogChannel& channel, const SourcePlace& place,
+                      std::string_view text) override {
+            places.push_back(place.text());
+            append(channel, text);
+        }
+    };
+    const SourcePlace place{std::make_shared<const std::string>("city/town.xml"), 12, 5};
+    LogSink* previous = setLogSink(nullptr);
+    warningLog.at(place).line("held ", 1);
+    PlaceSink sink;
+    setLogSink(&sink);
+    errorLog.at(place).line("now");
+    warningLog.at(SourcePlace()).line("nowhere");
+    ASSERT_EQ(sink.pieces.size(), 3u);
+    EXPECT_EQ(sink.places, (std::vector<std::string>{"city/town.xml:12:5", "city/town.xml:12:5"}));
+    EXPECT_EQ(sink.pieces[0].text, "held 1\r\n");
+    EXPECT_EQ(sink.pieces[1].channel, &errorLog);
+    EXPECT_EQ(sink.pieces[2].text, "nowhere\r\n") << "no place, a plain message";
+
+    StringLogSink text;
+    setLogSink(&text);
+    warningLog.at(place).line("Unknown DrawBox closed value 'x' - ignored");
+    EXPECT_EQ(text.text(), "city/town.xml:12:5: Unknown DrawBox closed value 'x' - ignored\r\n");
+    setLogSink(previous);
+
+    EXPECT_EQ(compilerStyleStart(warningLog, place), "city/town.xml:12:5: warning: ");
+    EXPECT_EQ(compilerStyleStart(errorLog, place), "city/town.xml:12:5: error: ");
+    EXPECT_EQ(compilerStyleStart(infoLog, place), "city/town.xml:12:5: ");
 }
 
 TEST(LogTest, LabelsHaveOneWidth) {
