@@ -404,7 +404,9 @@ void COmbrelDialog::OnGenerate() {
     cityMin = generated.minCorner;
     cityMax = generated.maxCorner;
     if (preview_) {
-        preview_->setCity(generated.city.get(), generated.city->cellCount());
+        // Building the preview's vertex buffers takes a while for a big city.
+        BusyCursor busy;
+        preview_->setCity(generated.city.get());
         preview_->setCameraHome(cameraFacingCity(cityMin, cityMax));
     }
     city_ = std::move(generated.city);

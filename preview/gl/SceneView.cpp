@@ -1,7 +1,7 @@
 #include "preview/gl/SceneView.h"
 
+#include "base/Log.h"
 #include "grammar/DrawFactory.h"
-#include "preview/gl/TextureCache.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -19,7 +19,9 @@ void SceneView::initGL() {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glEnable(GL_CULL_FACE);
-    cityList_ = 0;
+    // Buffers of an earlier context went with it.
+    batch_.forget();
+    cityStale_ = false;
     forgetCity();
     // A context made anew for a window that keeps its size gets no resize: it needs the
     // viewport and projection all the same.
@@ -29,17 +31,19 @@ void SceneView::initGL() {
 }
 
 void SceneView::forgetCity() {
-    listReady_ = false;
-    listRefused_ = false;
     drawnCity_ = nullptr;
+    batched_ = false;
+    cityStale_ = !batch_.empty();
 }
 
 void SceneView::releaseGL() {
-    if (cityList_ != 0) {
-        glDeleteLists(cityList_, 1);
-        cityList_ = 0;
-    }
+    batch_.release();
+    cityStale_ = false;
     forgetCity();
+}
+
+void SceneView::setRenderer(CityRenderer renderer) {
+    renderer_ = renderer;
 }
 
 void SceneView::resizeGL(int w, int h) {
@@ -106,48 +110,69 @@ void SceneView::drawBackdrop() {
     }
 }
 
-void SceneView::drawCity(const Drawable& city, std::size_t cityCells) {
-    const std::uint64_t textureChanges = TextureCache::changes();
-    const bool same = drawnCity_ == &city && drawnTextures_ == textureChanges;
-    if (same && listReady_) {
-        glCallList(cityList_);
+void SceneView::buildCity(const Drawable& city) {
+    batch_.release();
+    cityStale_ = false;
+    drawnCity_ = &city;
+    batched_ = false;
+    static bool toldNoBuffers = false;
+    if (!CityBatch::supported()) {
+        if (!toldNoBuffers) {
+            toldNoBuffers = true;
+            const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+            warningLog.line("OpenGL ", version ? version : "(unknown version)",
+                            " has no vertex buffers: the preview draws the city in immediate mode");
+        }
         return;
     }
-    if (same && !listRefused_) {
-        if (cityList_ == 0) {
-            cityList_ = glGenLists(1);
-        }
-        if (cityList_ != 0) {
-            // Every texture it binds was uploaded by the last frame, so the recording holds
-            // texture names only, never images.
-            glNewList(cityList_, GL_COMPILE_AND_EXECUTE);
-            city.render();
-            glEndList();
-            ++cityListBuilds_;
-            // A list the driver had no memory for is undefined: this city is drawn afresh
-            // every frame instead. A texture uploaded or freed meanwhile would have put an
-            // image or a dead name into the list: record again next frame.
-            listRefused_ = glGetError() == GL_OUT_OF_MEMORY;
-            listReady_ = !listRefused_ && TextureCache::changes() == drawnTextures_;
-            if (!listReady_) {
-                glNewList(cityList_, GL_COMPILE); // give the memory back
-                glEndList();
-                drawnTextures_ = TextureCache::changes();
-            }
-            return;
-        }
+    switch (batch_.build(city)) {
+    case CityBatch::Built::yes:
+        batched_ = true;
+        ++cityBuilds_;
+        break;
+    case CityBatch::Built::notCollectable:
+        break;
+    case CityBatch::Built::outOfMemory:
+        warningLog.line("Not enough OpenGL memory for the city's vertex buffers: the preview "
+                        "draws it in immediate mode");
+        break;
     }
-    if (!same) {
-        listReady_ = false;
-        listRefused_ = cityCells > kMaxRecordedCells;
-    }
-    city.render();
-    drawnCity_ = &city;
-    drawnTextures_ = TextureCache::changes();
 }
 
-void SceneView::drawGL(const Drawable* city, const CameraState& camera, const SceneToggles& toggles,
-                       std::size_t cityCells) {
+void SceneView::prepareCity(const Drawable* city) {
+    if (cityStale_) {
+        batch_.release();
+        cityStale_ = false;
+    }
+    if (city && renderer_ == CityRenderer::batched && city != drawnCity_) {
+        buildCity(*city);
+    }
+}
+
+void SceneView::drawCity(const Drawable& city) {
+    if (renderer_ == CityRenderer::immediate) {
+        city.render();
+        return;
+    }
+    if (&city != drawnCity_) {
+        buildCity(city);
+    }
+    if (batched_ && !batch_.draw(culling_)) {
+        batched_ = false;
+        warningLog.line("Not enough OpenGL memory for the city's vertex buffers: the preview "
+                        "draws it in immediate mode");
+    }
+    if (!batched_) {
+        city.render();
+    }
+}
+
+void SceneView::drawGL(const Drawable* city, const CameraState& camera,
+                       const SceneToggles& toggles) {
+    if (cityStale_) {
+        batch_.release();
+        cityStale_ = false;
+    }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
 
@@ -159,6 +184,16 @@ void SceneView::drawGL(const Drawable* city, const CameraState& camera, const Sc
     applyCamera(camera);
 
     // Axes in world coordinates; x and y one unit above the ground.
+    if (toggles.axes) {
+        drawAxes();
+    }
+
+    if (city) {
+        drawCity(*city);
+    }
+}
+
+void SceneView::drawAxes() {
     glBegin(GL_LINES);
     glColor3f(0.0f, 1.0f, 0.0f);
     glVertex3f(0.0f, 0.0f, 1.0f);
@@ -170,10 +205,6 @@ void SceneView::drawGL(const Drawable* city, const CameraState& camera, const Sc
     glVertex3f(0.0f, 0.0f, 0.0f);
     glVertex3f(0.0f, 0.0f, 100.0f);
     glEnd();
-
-    if (city) {
-        drawCity(*city, cityCells);
-    }
 }
 
 } // namespace ombrel
