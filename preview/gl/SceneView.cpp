@@ -7,6 +7,7 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace ombrel {
 
@@ -19,8 +20,10 @@ void SceneView::initGL() {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glEnable(GL_CULL_FACE);
-    // Buffers of an earlier context went with it.
+    // Buffers and the sky's texture of an earlier context went with it.
     batch_.forget();
+    skyTexture_ = 0;
+    skyQuad_ = -1;
     cityStale_ = false;
     forgetCity();
     // A context made anew for a window that keeps its size gets no resize: it needs the
@@ -37,6 +40,10 @@ void SceneView::forgetCity() {
 }
 
 void SceneView::releaseGL() {
+    if (skyTexture_ != 0) {
+        glDeleteTextures(1, &skyTexture_);
+        skyTexture_ = 0;
+    }
     batch_.release();
     cityStale_ = false;
     forgetCity();
@@ -98,12 +105,78 @@ void SceneView::drawBackdrop() {
         backdropWidth_ = viewWidth_;
         backdropHeight_ = viewHeight_;
         ++backdropBuilds_;
+        skyStale_ = true;
     }
     const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
-    glDisable(GL_TEXTURE_2D);
     glDepthMask(GL_FALSE);
-    // The raster position is never set, so the image lands at the lower-left corner.
-    glDrawPixels(viewWidth_, viewHeight_, GL_RGB, GL_UNSIGNED_BYTE, backdrop_.data());
+    if (skyQuad_ < 0) {
+        // A texture one texel wide and as high as the window needs OpenGL 2.0.
+        int major = 0;
+        const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        skyQuad_ = version && std::sscanf(version, "%d", &major) == 1 && major >= 2 ? 1 : 0;
+    }
+    if (skyQuad_ == 0) {
+        glDisable(GL_TEXTURE_2D);
+        // The raster position is never set, so the image lands at the lower-left corner.
+        glDrawPixels(viewWidth_, viewHeight_, GL_RGB, GL_UNSIGNED_BYTE, backdrop_.data());
+    } else {
+        // The image's rows as a texture one texel wide, stretched over the window: nearest
+        // sampling puts row k of the texture on row k of the window, which glDrawPixels
+        // does with the whole image at several times the cost.
+        GLint bound = 0;
+        GLint envMode = GL_MODULATE;
+        GLfloat texCoord[4] = {};
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &envMode);
+        glGetFloatv(GL_CURRENT_TEXTURE_COORDS, texCoord);
+        if (skyTexture_ == 0) {
+            glGenTextures(1, &skyTexture_);
+            skyStale_ = true;
+        }
+        glBindTexture(GL_TEXTURE_2D, skyTexture_);
+        if (skyStale_) {
+            std::vector<std::uint8_t> column(static_cast<std::size_t>(viewHeight_) * 3);
+            const std::size_t rowBytes = static_cast<std::size_t>(viewWidth_) * 3;
+            for (std::size_t row = 0; row < static_cast<std::size_t>(viewHeight_); ++row) {
+                std::copy_n(backdrop_.data() + row * rowBytes, 3, column.data() + row * 3);
+            }
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, 1, viewHeight_, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                         column.data());
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            skyStale_ = false;
+        }
+        glEnable(GL_TEXTURE_2D);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glPushMatrix();
+        glLoadIdentity();
+        glBegin(GL_QUADS);
+        glTexCoord2f(0.5f, 0.0f);
+        glVertex2f(-1.0f, -1.0f);
+        glTexCoord2f(0.5f, 0.0f);
+        glVertex2f(1.0f, -1.0f);
+        glTexCoord2f(0.5f, 1.0f);
+        glVertex2f(1.0f, 1.0f);
+        glTexCoord2f(0.5f, 1.0f);
+        glVertex2f(-1.0f, 1.0f);
+        glEnd();
+        glPopMatrix();
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, envMode);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+        glTexCoord4fv(texCoord);
+        if (!textured) {
+            glDisable(GL_TEXTURE_2D);
+        }
+    }
     glDepthMask(GL_TRUE);
     if (textured) {
         glEnable(GL_TEXTURE_2D);

@@ -31,7 +31,8 @@ enum class CityRenderer {
 // kept until another city comes or the city is forgotten. Where the context has no vertex
 // buffers (OpenGL before 1.5; said once in the warning log), or a drawable cannot hand over its
 // faces, or the driver has no memory for them, the city is drawn in immediate mode instead.
-// The backdrop image is built again only when the size changes.
+// The backdrop image is built again only when the size changes; it is drawn as a texture over
+// the window (glDrawPixels before OpenGL 2.0).
 class SceneView {
 public:
     SceneView() = default;
@@ -65,7 +66,8 @@ public:
     // The city last drawn may be gone or replaced: the next frame draws it anew. Touches no
     // OpenGL; the old buffers are deleted by the next call that does.
     void forgetCity();
-    // Deletes the city's buffers; this view's context must be current. Safe to repeat.
+    // Deletes the city's buffers and the backdrop's texture; this view's context must be
+    // current. Safe to repeat.
     void releaseGL();
 
     void setRenderer(CityRenderer renderer);
@@ -101,6 +103,9 @@ private:
     int backdropWidth_ = 0;
     int backdropHeight_ = 0;
     std::uint64_t backdropBuilds_ = 0;
+    unsigned int skyTexture_ = 0; // the backdrop's rows, 0 while not made in this context
+    bool skyStale_ = true;        // skyTexture_ holds an older size
+    int skyQuad_ = -1;            // whether the context can draw it (-1: not asked yet)
 
     CityRenderer renderer_ = CityRenderer::batched;
     bool culling_ = true;
