@@ -16,6 +16,7 @@
 #include <QWindow>
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <malloc.h>
 #include <memory>
@@ -65,6 +66,8 @@ Preview* openPreview(int cityIndex, std::string* why) {
     }
     if (!p) {
         ombrel::prepareApplication(application());
+        // The window goes before the application object does.
+        std::atexit([] { p.reset(); });
         p = std::make_unique<Preview>();
         p->window = std::make_unique<ombrel::CCityWindow>(24);
         if (!p->window->CreateGLContext()) {
