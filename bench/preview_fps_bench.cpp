@@ -7,7 +7,9 @@
 #include "app/AppSetup.h"
 #include "base/Log.h"
 #include "config/CityFactory.h"
+#include "grammar/Texture.h"
 #include "preview/CityWindow.h"
+#include "preview/gl/TextureCache.h"
 
 #include <GL/gl.h>
 #include <QApplication>
@@ -57,22 +59,24 @@ struct Preview {
     int cityIndex = -1;
 };
 
-// One preview for the whole run; a city is generated when a benchmark asks for another.
+// The city is kept for the whole run (a city is generated when a benchmark asks for another)
+// and never destroyed; each benchmark opens a window of its own and closes it (see
+// closeWindow), since windows must go while Qt is still whole.
 Preview* openPreview(int cityIndex, std::string* why) {
-    static std::unique_ptr<Preview> p;
+    static Preview* p = nullptr;
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         *why = "needs a display: run under xvfb-run";
         return nullptr;
     }
     if (!p) {
         ombrel::prepareApplication(application());
-        // The window goes before the application object does.
-        std::atexit([] { p.reset(); });
-        p = std::make_unique<Preview>();
+        p = new Preview;
+    }
+    if (!p->window) {
         p->window = std::make_unique<ombrel::CCityWindow>(24);
         if (!p->window->CreateGLContext()) {
             *why = "no OpenGL context";
-            p.reset();
+            p->window.reset();
             return nullptr;
         }
         p->window->resize(500, 500);
@@ -85,7 +89,7 @@ Preview* openPreview(int cityIndex, std::string* why) {
         }
         if (!p->window->windowHandle() || !p->window->windowHandle()->isExposed()) {
             *why = "the window was never shown";
-            p.reset();
+            p->window.reset();
             return nullptr;
         }
     }
@@ -101,7 +105,20 @@ Preview* openPreview(int cityIndex, std::string* why) {
         p->city = p->factory.generate();
         p->cityIndex = cityIndex;
     }
-    return p.get();
+    return p;
+}
+
+// The window goes, and with its context the texture objects of the city's textures.
+void closeWindow(Preview& p) {
+    p.window->setCity(nullptr);
+    if (p.window->MakeCurrent()) {
+        for (const auto& [name, group] : p.factory.textureGroups) {
+            for (const auto& entry : group->textures.entries()) {
+                ombrel::TextureCache::release(*entry.item);
+            }
+        }
+    }
+    p.window.reset();
 }
 
 // One frame as the camera timer asks for it: paint now, put it on screen, wait until drawn.
@@ -156,7 +173,7 @@ void BM_PreviewFrame(benchmark::State& state) {
     state.counters["blocks_drawn"] = immediate ? 0.0 : static_cast<double>(batch.blocksDrawn());
     state.SetLabel(std::string(cityIndex == 0 ? "metropolis" : "downtown-1024") +
                    (immediate ? " immediate" : " batched") + (inside ? " inside" : " home"));
-    window.setCity(nullptr);
+    closeWindow(*p);
 }
 BENCHMARK(BM_PreviewFrame)
     ->ArgNames({"city", "immediate", "inside"})

@@ -473,6 +473,8 @@ CityBatch::Built CityBatch::build(const Drawable& city) {
     std::vector<std::array<float, 6>>().swap(boxes);
     for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
         if (starts[b] != starts[b + 1]) {
+            all[b].column = static_cast<std::uint32_t>(static_cast<int>(b) % nx);
+            all[b].row = static_cast<std::uint32_t>(static_cast<int>(b) / nx);
             all[b].firstPiece = starts[b];
             all[b].pieceCount = starts[b + 1] - starts[b];
             blocks_.push_back(std::move(all[b]));
@@ -700,7 +702,17 @@ bool CityBatch::draw(bool cull) {
             visible_.emplace_back(static_cast<float>(w), static_cast<std::uint32_t>(b));
         }
     }
-    std::sort(visible_.begin(), visible_.end());
+    // Blocks as far away as each other go in the city's order (column by column), which draws
+    // first, and so wins the depth ties between their pieces' touching faces, what immediate
+    // mode draws first.
+    std::sort(visible_.begin(), visible_.end(), [&](const auto& x, const auto& y) {
+        if (x.first != y.first) {
+            return x.first < y.first;
+        }
+        const Block& a = blocks_[x.second];
+        const Block& c = blocks_[y.second];
+        return a.column != c.column ? a.column < c.column : a.row < c.row;
+    });
     blocksDrawn_ = visible_.size();
     for (const auto& [distance, b] : visible_) {
         Block& block = blocks_[b];
