@@ -359,7 +359,9 @@ void COmbrelDialog::OnGenerate() {
     cityMin = session_->minCorner();
     cityMax = session_->maxCorner();
     if (preview_) {
-        preview_->setCity(session_->city(), session_->city()->cellCount());
+        // Building the preview's vertex buffers takes a while for a big city.
+        BusyCursor busy;
+        preview_->setCity(session_->city());
         preview_->setCameraHome(cameraFacingCity(cityMin, cityMax));
     }
     if (preview_ && preview_->isVisible()) {

@@ -22,6 +22,20 @@ void CityDrawable::render() const {
     }
 }
 
+bool CityDrawable::collect(GeometrySink& sink) const {
+    for (const auto& building : buildingDrawables) {
+        if (!building->collect(sink)) {
+            return false;
+        }
+    }
+    for (const auto& road : roadDrawables) {
+        if (!road->collect(sink)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 VRRef<VRNode> CityDrawable::toVrml() const {
     return toVrmlScene(false, true);
 }

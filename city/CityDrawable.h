@@ -29,6 +29,7 @@ public:
 
     // Every building, then every road.
     void render() const override;
+    bool collect(GeometrySink& sink) const override;
     // toVrmlScene(false, true).
     VRRef<VRNode> toVrml() const override;
     // A fresh tree rooted in a Group "City_Model" holding the buildings' node (a Group

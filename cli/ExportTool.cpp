@@ -14,6 +14,8 @@
 #include "vrml/ReplacingFile.h"
 
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -41,6 +43,14 @@ constexpr const char* kUsage =
     "                           camera: JPEG for .jpg or .jpeg, PNG for .png or a name\n"
     "                           without an ending; - writes a PNG to standard output\n"
     "      --size WxH           size of that picture (default 1024x768)\n"
+    "      --view VIEW          home | overview: the preview's home camera, or the whole\n"
+    "                           city from above at 45 degrees, framed (default home)\n"
+    "      --no-axes            leave the coordinate axes out of the picture\n"
+    "      --renderer KIND      batched | immediate: draw the picture from vertex buffers or\n"
+    "                           with OpenGL immediate mode (default batched)\n"
+    "      --frames N           draw the picture N more times, each finished, after one\n"
+    "                           that uploads textures and builds buffers, and print how\n"
+    "                           long they took on standard error\n"
     "  -q, --quiet              print no log but errors\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
@@ -61,6 +71,11 @@ struct Options {
     long generations = 1;
     int width = 1024;
     int height = 768;
+    bool overview = false;
+    bool axes = true;
+    CityRenderer renderer = CityRenderer::batched;
+    long frames = 1;
+    bool framesGiven = false;
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -164,6 +179,26 @@ Options parse(int argc, char** argv) {
                 throw UsageError{"bad picture size '" + size + "' (WxH, 1 to 16384 each)"};
             o.width = int(*w);
             o.height = int(*h);
+        } else if (arg == "--view") {
+            const std::string view = value();
+            if (view != "home" && view != "overview")
+                throw UsageError{"unknown view '" + view + "' (use home or overview)"};
+            o.overview = view == "overview";
+        } else if (arg == "--no-axes") {
+            flag();
+            o.axes = false;
+        } else if (arg == "--renderer") {
+            const std::string kind = value();
+            if (kind != "batched" && kind != "immediate")
+                throw UsageError{"unknown renderer '" + kind + "' (use batched or immediate)"};
+            o.renderer = kind == "batched" ? CityRenderer::batched : CityRenderer::immediate;
+        } else if (arg == "--frames") {
+            const std::string n = value();
+            const auto count = parseCount(n, 1, 1000000);
+            if (!count)
+                throw UsageError{"bad number of frames '" + n + "' (1 to 1000000)"};
+            o.frames = *count;
+            o.framesGiven = true;
         } else if (arg == "-q" || arg == "--quiet") {
             flag();
             o.quiet = true;
@@ -186,9 +221,11 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-// Draws the city as the preview shows it right after "Generate" and writes the picture.
+// Draws the city as the preview shows it right after "Generate" (or from the overview) and
+// writes the picture; with --frames, draws it that many times and tells the rate on `err`.
 // Returns false after logging the reason.
-bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<HeadlessGL>& gl) {
+bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<HeadlessGL>& gl,
+                 std::ostream& err) {
     if (!gl) {
         errorLog.line("Could not draw the picture ", o.png, ": no OpenGL context (",
                       "headless rendering is not available)");
@@ -197,7 +234,33 @@ bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<H
     SceneView view;
     view.initGL();
     view.resizeGL(o.width, o.height);
-    view.drawGL(session.city(), cameraFacingCity(session.minCorner(), session.maxCorner()));
+    view.setRenderer(o.renderer);
+    const CameraState camera = o.overview
+                                   ? overviewCamera(session.minCorner(), session.maxCorner(),
+                                                    double(o.width) / double(o.height))
+                                   : cameraFacingCity(session.minCorner(), session.maxCorner());
+    SceneToggles toggles;
+    toggles.axes = o.axes;
+    // Timed frames follow one that uploads the textures and builds the buffers in view: they
+    // measure drawing alone.
+    view.prepareCity(session.city());
+    if (o.framesGiven) {
+        view.drawGL(session.city(), camera, toggles);
+        gl->finish();
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (long i = 0; i < o.frames; ++i) {
+        view.drawGL(session.city(), camera, toggles);
+        gl->finish();
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (o.framesGiven) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%ld frames in %.3f s (%.1f frames per second)\n",
+                      o.frames, seconds, seconds > 0.0 ? double(o.frames) / seconds : 0.0);
+        err << text << std::flush;
+    }
     const std::vector<std::uint8_t> picture =
         encodePicture(o.pictureFormat, o.width, o.height, gl->readPixels());
     if (picture.empty()) {
@@ -274,7 +337,7 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress))
         status = kExitWriteFailed;
     progress.clear();
-    if (!o.png.empty() && !drawPicture(*session, o, gl))
+    if (!o.png.empty() && !drawPicture(*session, o, gl, err))
         status = kExitWriteFailed;
     stderrSink.finish();
     return status;

@@ -9,6 +9,7 @@
 
 namespace ombrel {
 
+class GeometrySink;
 class VRNode;
 
 // A piece of generated geometry: drawn by the preview and turned into VRML by the export.
@@ -25,6 +26,11 @@ public:
     // A new VRML node tree holding one reference, owned by the caller; the drawable keeps
     // nothing of it. May be empty when there is nothing to export.
     virtual VRRef<VRNode> toVrml() const = 0;
+    // Hands `sink` the faces that render draws, in the same order, with the same corners,
+    // texture coordinates, textures and colours, so that they can be drawn from buffers instead.
+    // Returns false when the drawable, or a part of it, cannot tell: it is then to be drawn with
+    // render, and what it handed over so far dropped.
+    virtual bool collect(GeometrySink& sink) const;
 };
 
 // A grammar element, built once from a construction file and evaluated afresh for every cell.

@@ -3,6 +3,7 @@
 #include "base/Vec.h"
 #include "grammar/DrawFactory.h"
 #include "grammar/DrawableArena.h"
+#include "grammar/GeometrySink.h"
 
 #include <array>
 #include <memory>
@@ -38,6 +39,8 @@ protected:
     // Binds the texture (or 0), opens glBegin(mode) and sets the colour: white with noColor,
     // otherwise the colour word's bytes as signed bytes.
     void beginRender(unsigned int mode) const;
+    // A face with what beginRender sets: the texture, white or the colour.
+    Face beginFace(bool triangle) const;
     // The Shape's Appearance: a Material of the colour unless noColor, an ImageTexture naming
     // the texture's path when there is one.
     VRRef<VRAppearance> makeAppearance() const;
@@ -48,6 +51,7 @@ class DrawFloor : public DrawableBase {
 public:
     void render() const override;
     VRRef<VRNode> toVrml() const override;
+    bool collect(GeometrySink& sink) const override;
 };
 
 // A prism from baseHeight to topHeight standing on the quadrilateral.
@@ -60,6 +64,7 @@ public:
 
     void render() const override;
     VRRef<VRNode> toVrml() const override;
+    bool collect(GeometrySink& sink) const override;
 };
 
 // A four-sided pyramid on the quadrilateral, without a bottom face.
@@ -69,6 +74,7 @@ public:
 
     void render() const override;
     VRRef<VRNode> toVrml() const override;
+    bool collect(GeometrySink& sink) const override;
 };
 
 // What every grammar sequence returns: its children in order.
@@ -83,6 +89,7 @@ public:
     void append(std::unique_ptr<Drawable> child) { children.push_back(std::move(child)); }
 
     void render() const override;
+    bool collect(GeometrySink& sink) const override;
     // One child: that child's node itself (the name is not used). Otherwise a Group named
     // vrmlName (when not empty) holding the children's nodes, with their parent links set.
     VRRef<VRNode> toVrml() const override;

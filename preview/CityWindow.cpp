@@ -10,6 +10,27 @@ CCityWindow::~CCityWindow() {
     releaseGLNow();
 }
 
+void CCityWindow::setCity(const Drawable* newCity) {
+    city = newCity;
+    view_.forgetCity();
+    if (MakeCurrent()) {
+        view_.prepareCity(city);
+    }
+}
+
+bool CCityWindow::sceneBounds(Vec3& minCorner, Vec3& maxCorner) {
+    if (!city) {
+        return false;
+    }
+    const CityBatch& batch = view_.batch();
+    if (view_.drewBatched() && batch.hasBounds()) {
+        minCorner = batch.minCorner();
+        maxCorner = batch.maxCorner();
+        return true;
+    }
+    return geometryBounds(*city, minCorner, maxCorner);
+}
+
 void CCityWindow::InitGL() {
     view_.initGL();
 }
@@ -21,7 +42,7 @@ void CCityWindow::ResizeGL(int, int width, int height) {
 void CCityWindow::DrawGL() {
     SceneToggles toggles;
     toggles.skyBackdrop = camera().toggles[1] != 0;
-    view_.drawGL(city, camera().state(), toggles, cityCells_);
+    view_.drawGL(city, camera().state(), toggles);
 }
 
 void CCityWindow::ReleaseGL() {

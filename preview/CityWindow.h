@@ -14,19 +14,20 @@ class CCityWindow : public COpenGLTraversableWindow {
 public:
     // 24 depth bits and no stencil; the backdrop is on from the start.
     explicit CCityWindow(std::uint8_t colorBits);
-    // Frees the city's display list in the window's context.
+    // Frees the city's buffers in the window's context.
     ~CCityWindow() override;
 
     // The city to draw, not owned; null draws the backdrop and axes only. Set it through
     // setCity when the city it held may be gone: a new city made at the same address would
-    // otherwise be taken for the old one. `cells` is the city's number of cells (0 when not
-    // known), which decides whether the city is worth recording.
+    // otherwise be taken for the old one.
     const Drawable* city = nullptr;
-    void setCity(const Drawable* newCity, std::size_t cells = 0) {
-        city = newCity;
-        cityCells_ = cells;
-        view_.forgetCity();
-    }
+    // Frees the old city's buffers and, once the window has a context, builds the new one's
+    // right away (a big city takes a while: callers show a busy cursor), leaving the window's
+    // context current.
+    void setCity(const Drawable* newCity);
+
+    // Batched (the default) or immediate drawing of the city.
+    void setRenderer(CityRenderer renderer) { view_.setRenderer(renderer); }
 
     // Puts the camera and its home in front of a new city; speed and step are kept.
     void setCameraHome(const CameraState& home) { camera().setHome(home); }
@@ -38,10 +39,10 @@ protected:
     void ResizeGL(int sizeType, int width, int height) override;
     void DrawGL() override;
     void ReleaseGL() override;
+    bool sceneBounds(Vec3& minCorner, Vec3& maxCorner) override;
 
 private:
     SceneView view_;
-    std::size_t cityCells_ = 0;
 };
 
 } // namespace ombrel

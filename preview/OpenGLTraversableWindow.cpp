@@ -2,6 +2,10 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 namespace ombrel {
 
@@ -12,6 +16,7 @@ constexpr quint32 kLeftShiftScanCode = 50;
 
 // Classic virtual-key codes of letters and digits equal their upper-case characters.
 constexpr int kVkShift = 0x10;
+constexpr int kVkF = 0x46;
 constexpr int kVkOemPlus = 0xBB;
 constexpr int kVkOemMinus = 0xBD;
 
@@ -86,6 +91,14 @@ void COpenGLTraversableWindow::keyPressEvent(QKeyEvent* event) {
     if (code >= 0) {
         camera_.keyPressed(code, leftShiftDown());
     }
+    if (code == kVkF && !event->isAutoRepeat()) {
+        Vec3 lo;
+        Vec3 hi;
+        if (sceneBounds(lo, hi)) {
+            camera_.frame(lo, hi, double(width()) / double(std::max(height(), 1)));
+            update();
+        }
+    }
     const QString text = event->text();
     if (text.size() == 1 && camera_.characterTyped(text.at(0).unicode())) {
         update();
@@ -113,6 +126,58 @@ void COpenGLTraversableWindow::focusOutEvent(QFocusEvent* event) {
     camera_.releaseAllKeys();
     leftShiftSeen_ = false;
     COpenGLWindow::focusOutEvent(event);
+}
+
+bool COpenGLTraversableWindow::sceneBounds(Vec3&, Vec3&) {
+    return false;
+}
+
+void COpenGLTraversableWindow::mousePressEvent(QMouseEvent* event) {
+    const Qt::MouseButton b = event->button();
+    if (dragging_ == Qt::NoButton &&
+        (b == Qt::LeftButton || b == Qt::RightButton || b == Qt::MiddleButton)) {
+        dragging_ = b;
+        lastMouse_ = event->position();
+    }
+    COpenGLWindow::mousePressEvent(event);
+}
+
+void COpenGLTraversableWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_ != Qt::NoButton) {
+        const QPointF now = event->position();
+        const auto dx = static_cast<float>(now.x() - lastMouse_.x());
+        const auto dy = static_cast<float>(now.y() - lastMouse_.y());
+        lastMouse_ = now;
+        if (dragging_ == Qt::LeftButton) {
+            // Dragging right turns right, dragging up looks up.
+            camera_.turn(-dx * kDegreesPerPixel, -dy * kDegreesPerPixel);
+        } else {
+            // The city follows the mouse.
+            const float step = camera_.moveSpeed * kPanPerPixel;
+            camera_.pan(-dx * step, dy * step);
+        }
+        if (dx != 0.0f || dy != 0.0f) {
+            update();
+        }
+    }
+    COpenGLWindow::mouseMoveEvent(event);
+}
+
+void COpenGLTraversableWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == dragging_) {
+        dragging_ = Qt::NoButton;
+    }
+    COpenGLWindow::mouseReleaseEvent(event);
+}
+
+void COpenGLTraversableWindow::wheelEvent(QWheelEvent* event) {
+    // One notch of a usual wheel is 120; finer wheels move by parts of a step.
+    const float notches = static_cast<float>(event->angleDelta().y()) / 120.0f;
+    if (notches != 0.0f) {
+        camera_.advance(notches);
+        update();
+    }
+    event->accept();
 }
 
 void COpenGLTraversableWindow::UpdateCamera() {

@@ -6,13 +6,17 @@
 #include <QTimer>
 
 class QKeyEvent;
+class QMouseEvent;
+class QWheelEvent;
 
 namespace ombrel {
 
 // An OpenGL window flown through with the keyboard: arrows move (turn with left Shift), Home
 // and End rise and sink (roll with left Shift), R goes home, keypad + and - change the speed
 // (the turning step with left Shift), digits flip display toggles. A 10 ms timer applies the
-// held keys and repaints.
+// held keys and repaints. The mouse flies too: a left drag turns (yaw about the world's up
+// axis, pitch about the camera's right axis), a right or middle drag pans, the wheel moves
+// forward and back by the move speed; F frames the whole scene (see sceneBounds).
 class COpenGLTraversableWindow : public COpenGLWindow {
     Q_OBJECT
 public:
@@ -37,17 +41,31 @@ public:
     // down and the keyboard still reports a Shift held.
     bool leftShiftDown() const;
 
+    // Degrees turned per pixel of a left drag.
+    static constexpr float kDegreesPerPixel = 0.25f;
+    // Distance panned per pixel of a right or middle drag, in move speeds.
+    static constexpr float kPanPerPixel = 0.1f;
+
 protected:
     bool InitView() override;
 
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+    // The box that F frames; false when there is nothing to frame (F then does nothing).
+    virtual bool sceneBounds(Vec3& minCorner, Vec3& maxCorner);
 
 private:
     Camera camera_;
     QTimer timer_;
     bool leftShiftSeen_ = false;
+    QPointF lastMouse_;
+    Qt::MouseButton dragging_ = Qt::NoButton;
 };
 
 } // namespace ombrel

@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ombrel {
@@ -59,6 +60,44 @@ CameraState cameraFacingCity(Vec3 cityMin, Vec3 cityMax) {
     return CameraState{{(cityMin.x + cityMax.x) / 2.0f, -400.0f, cityMax.z}, identityMat3()};
 }
 
+CameraState framedCamera(const CameraState& view, Vec3 boxMin, Vec3 boxMax, double aspect) {
+    const Mat3& r = view.orientation;
+    const double centre[3] = {(double(boxMin.x) + boxMax.x) / 2.0,
+                              (double(boxMin.y) + boxMax.y) / 2.0,
+                              (double(boxMin.z) + boxMax.z) / 2.0};
+    const double tanV = std::tan(kFieldOfViewDegrees / 2.0 * 3.14159265358979323846 / 180.0);
+    const double tanH = tanV * (aspect > 0.0 ? aspect : 1.0);
+    double distance = 0.0;
+    for (int k = 0; k < 8; ++k) {
+        const double q[3] = {(k & 1 ? double(boxMax.x) : boxMin.x) - centre[0],
+                             (k & 2 ? double(boxMax.y) : boxMin.y) - centre[1],
+                             (k & 4 ? double(boxMax.z) : boxMin.z) - centre[2]};
+        double local[3];
+        for (int i = 0; i < 3; ++i) {
+            local[i] = r[i * 3] * q[0] + r[i * 3 + 1] * q[1] + r[i * 3 + 2] * q[2];
+        }
+        // The corner's depth, local[1] + distance, must see it within both half-angles and
+        // beyond the near plane.
+        distance = std::max({distance, std::fabs(local[0]) / tanH - local[1],
+                             std::fabs(local[2]) / tanV - local[1], kNearPlane - local[1]});
+    }
+    // The viewing direction is row 1, taken as a unit vector.
+    const double fx = r[3], fy = r[4], fz = r[5];
+    const double length = std::sqrt(fx * fx + fy * fy + fz * fz);
+    const double back = length > 0.0 ? distance / length : distance;
+    CameraState framed = view;
+    framed.position = {static_cast<float>(centre[0] - fx * back),
+                       static_cast<float>(centre[1] - fy * back),
+                       static_cast<float>(centre[2] - fz * back)};
+    return framed;
+}
+
+CameraState overviewCamera(Vec3 boxMin, Vec3 boxMax, double aspect) {
+    CameraState view;
+    view.orientation = pitch(45.0 * kDegreesToRadians);
+    return framedCamera(view, boxMin, boxMax, aspect);
+}
+
 std::array<float, 16> cameraMatrix(const CameraState& camera) {
     const Mat3& r = camera.orientation;
     const Vec3 p = camera.position;
@@ -83,6 +122,7 @@ void Camera::keyPressed(int code, bool leftShift) {
         return;
     }
     keyDown[static_cast<std::size_t>(code)] = 1;
+    pressedSinceTick_[static_cast<std::size_t>(code)] = 1;
     // The adjustment looks at the table, not at the key just pressed: any key-down while + or -
     // is held adjusts again. Neither value drops below its start (step 1, speed 5).
     if (leftShift) {
@@ -124,27 +164,27 @@ bool Camera::tick(bool leftShift) {
         const double a = static_cast<double>(rotateStep) * kDegreesToRadians;
         const Mat3* turn = nullptr;
         Mat3 d{};
-        if (held(keys::Up)) {
+        if (active(keys::Up)) {
             d = pitch(a);
             turn = &d;
         }
-        if (held(keys::Down)) {
+        if (active(keys::Down)) {
             d = pitch(-a);
             turn = &d;
         }
-        if (held(keys::Right)) {
+        if (active(keys::Right)) {
             d = yaw(a);
             turn = &d;
         }
-        if (held(keys::Left)) {
+        if (active(keys::Left)) {
             d = yaw(-a);
             turn = &d;
         }
-        if (held(keys::Home)) {
+        if (active(keys::Home)) {
             d = roll(a);
             turn = &d;
         }
-        if (held(keys::End)) {
+        if (active(keys::End)) {
             d = roll(-a);
             turn = &d;
         }
@@ -156,27 +196,27 @@ bool Camera::tick(bool leftShift) {
     } else {
         const Vec3* dir = nullptr;
         Vec3 d;
-        if (held(keys::Up)) {
+        if (active(keys::Up)) {
             d = row(orientation, 1);
             dir = &d;
         }
-        if (held(keys::Down)) {
+        if (active(keys::Down)) {
             d = negate(row(orientation, 1));
             dir = &d;
         }
-        if (held(keys::Right)) {
+        if (active(keys::Right)) {
             d = row(orientation, 0);
             dir = &d;
         }
-        if (held(keys::Left)) {
+        if (active(keys::Left)) {
             d = negate(row(orientation, 0));
             dir = &d;
         }
-        if (held(keys::Home)) {
+        if (active(keys::Home)) {
             d = row(orientation, 2);
             dir = &d;
         }
-        if (held(keys::End)) {
+        if (active(keys::End)) {
             d = negate(row(orientation, 2));
             dir = &d;
         }
@@ -187,12 +227,49 @@ bool Camera::tick(bool leftShift) {
             changed = true;
         }
     }
-    if (held(keys::R)) {
+    if (active(keys::R)) {
         orientation = identityMat3();
         position = homePosition;
         changed = true;
     }
+    pressedSinceTick_.fill(0);
     return changed;
+}
+
+void Camera::turn(float yawDegrees, float pitchDegrees) {
+    // Yaw turns every axis about the world's z; pitch turns the view and up axes about the
+    // (new) right axis.
+    const double a = static_cast<double>(yawDegrees) * kDegreesToRadians;
+    const float c = static_cast<float>(std::cos(a));
+    const float s = static_cast<float>(std::sin(a));
+    Mat3& m = orientation;
+    for (int i = 0; i < 3; ++i) {
+        const float x = m[i * 3];
+        const float y = m[i * 3 + 1];
+        m[i * 3] = c * x - s * y;
+        m[i * 3 + 1] = s * x + c * y;
+    }
+    orientation = multiply(pitch(-static_cast<double>(pitchDegrees) * kDegreesToRadians), m);
+}
+
+void Camera::pan(float right, float up) {
+    const Vec3 r = row(orientation, 0);
+    const Vec3 u = row(orientation, 2);
+    position.x += right * r.x + up * u.x;
+    position.y += right * r.y + up * u.y;
+    position.z += right * r.z + up * u.z;
+}
+
+void Camera::advance(float steps) {
+    const Vec3 f = row(orientation, 1);
+    const float d = steps * moveSpeed;
+    position.x += d * f.x;
+    position.y += d * f.y;
+    position.z += d * f.z;
+}
+
+void Camera::frame(Vec3 boxMin, Vec3 boxMax, double aspect) {
+    position = framedCamera(state(), boxMin, boxMax, aspect).position;
 }
 
 void Camera::setHome(const CameraState& home) {

@@ -43,6 +43,21 @@ struct CameraState {
 // extent, 400 units before the y = 0 edge, at the height of the box's top, looking along +y.
 CameraState cameraFacingCity(Vec3 cityMin, Vec3 cityMax);
 
+// The projection every frame uses: a vertical field of view of 45 degrees, near plane 5, far
+// plane 7000.
+constexpr double kFieldOfViewDegrees = 45.0;
+constexpr double kNearPlane = 5.0;
+constexpr double kFarPlane = 7000.0;
+
+// The camera turned as `view` is, moved so that the box's centre lies straight ahead and backed
+// off along the view just far enough that all of the box lies in a 45-degree view of the given
+// aspect ratio (width over height) and beyond the near plane. A box larger than the far plane
+// allows is framed all the same, and shows cut off.
+CameraState framedCamera(const CameraState& view, Vec3 boxMin, Vec3 boxMax, double aspect);
+
+// The whole box seen from above at 45 degrees, looking along +y and down, framed.
+CameraState overviewCamera(Vec3 boxMin, Vec3 boxMax, double aspect);
+
 // The model-view factor for a camera, column-major for glMultMatrixf: a world point v is taken
 // to R (v - p), with R the orientation and p the position.
 std::array<float, 16> cameraMatrix(const CameraState& camera);
@@ -65,6 +80,7 @@ public:
 
     // A key went down (auto-repeat included): marks it held, then adjusts the speed (or, with
     // left Shift, the step) while numeric-keypad + or - is held. Codes outside 0..255 are ignored.
+    // A key pressed and released again before the next tick still counts as held at that tick.
     void keyPressed(int code, bool leftShift);
     // A key went up; codes outside 0..255 are ignored.
     void keyReleased(int code);
@@ -72,11 +88,25 @@ public:
     bool characterTyped(char32_t c);
     // Forgets every held key, as when the window loses the keyboard and will not see the
     // releases.
-    void releaseAllKeys() { keyDown.fill(0); }
+    void releaseAllKeys() {
+        keyDown.fill(0);
+        pressedSinceTick_.fill(0);
+    }
 
-    // One tick: turns (with left Shift) or moves by the held keys, R sends the camera home.
-    // Returns true when the camera changed and the frame needs redrawing.
+    // One tick: turns (with left Shift) or moves by the held keys, and by those pressed since
+    // the last tick; R sends the camera home. Returns true when the camera changed and the
+    // frame needs redrawing.
     bool tick(bool leftShift);
+
+    // Mouse navigation. Turns by yaw degrees about the world's up axis (positive turns left)
+    // and then by pitch degrees about the camera's right axis (positive looks up).
+    void turn(float yawDegrees, float pitchDegrees);
+    // Moves along the camera's right and up axes.
+    void pan(float right, float up);
+    // Moves along the viewing direction by `steps` times the move speed (negative: back).
+    void advance(float steps);
+    // Frames the box (see framedCamera); the orientation stays.
+    void frame(Vec3 boxMin, Vec3 boxMax, double aspect);
 
     // Places the camera and its home at a new spot, facing along identity.
     void setHome(const CameraState& home);
@@ -84,6 +114,13 @@ public:
     CameraState state() const { return CameraState{position, orientation}; }
 
     bool held(int code) const { return keyDown[static_cast<std::size_t>(code)] != 0; }
+
+private:
+    // Held now, or pressed since the last tick.
+    bool active(int code) const {
+        return held(code) || pressedSinceTick_[static_cast<std::size_t>(code)] != 0;
+    }
+    std::array<std::uint8_t, 256> pressedSinceTick_{};
 };
 
 } // namespace ombrel

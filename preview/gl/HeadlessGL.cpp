@@ -193,6 +193,10 @@ bool HeadlessGL::makeCurrent() {
     return true;
 }
 
+void HeadlessGL::finish() {
+    glFinish();
+}
+
 std::vector<std::uint8_t> HeadlessGL::readPixels() {
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width_) *
                                      static_cast<std::size_t>(height_) * 4);

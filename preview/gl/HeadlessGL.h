@@ -27,6 +27,8 @@ public:
 
     // Makes this context and its framebuffer current again (after another context was).
     bool makeCurrent();
+    // Waits until everything drawn so far is done (glFinish).
+    void finish();
     // The framebuffer's pixels as RGBA bytes, width * height * 4, bottom row first (OpenGL
     // order). Finishes pending drawing first.
     std::vector<std::uint8_t> readPixels();

@@ -1,12 +1,13 @@
 #include "preview/gl/SceneView.h"
 
+#include "base/Log.h"
 #include "grammar/DrawFactory.h"
-#include "preview/gl/TextureCache.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace ombrel {
 
@@ -19,7 +20,11 @@ void SceneView::initGL() {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glEnable(GL_CULL_FACE);
-    cityList_ = 0;
+    // Buffers and the sky's texture of an earlier context went with it.
+    batch_.forget();
+    skyTexture_ = 0;
+    skyQuad_ = -1;
+    cityStale_ = false;
     forgetCity();
     // A context made anew for a window that keeps its size gets no resize: it needs the
     // viewport and projection all the same.
@@ -29,17 +34,23 @@ void SceneView::initGL() {
 }
 
 void SceneView::forgetCity() {
-    listReady_ = false;
-    listRefused_ = false;
     drawnCity_ = nullptr;
+    batched_ = false;
+    cityStale_ = !batch_.empty();
 }
 
 void SceneView::releaseGL() {
-    if (cityList_ != 0) {
-        glDeleteLists(cityList_, 1);
-        cityList_ = 0;
+    if (skyTexture_ != 0) {
+        glDeleteTextures(1, &skyTexture_);
+        skyTexture_ = 0;
     }
+    batch_.release();
+    cityStale_ = false;
     forgetCity();
+}
+
+void SceneView::setRenderer(CityRenderer renderer) {
+    renderer_ = renderer;
 }
 
 void SceneView::resizeGL(int w, int h) {
@@ -94,60 +105,147 @@ void SceneView::drawBackdrop() {
         backdropWidth_ = viewWidth_;
         backdropHeight_ = viewHeight_;
         ++backdropBuilds_;
+        skyStale_ = true;
     }
     const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
-    glDisable(GL_TEXTURE_2D);
     glDepthMask(GL_FALSE);
-    // The raster position is never set, so the image lands at the lower-left corner.
-    glDrawPixels(viewWidth_, viewHeight_, GL_RGB, GL_UNSIGNED_BYTE, backdrop_.data());
+    if (skyQuad_ < 0) {
+        // A texture one texel wide and as high as the window needs OpenGL 2.0.
+        int major = 0;
+        const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        skyQuad_ = version && std::sscanf(version, "%d", &major) == 1 && major >= 2 ? 1 : 0;
+    }
+    if (skyQuad_ == 0) {
+        glDisable(GL_TEXTURE_2D);
+        // The raster position is never set, so the image lands at the lower-left corner.
+        glDrawPixels(viewWidth_, viewHeight_, GL_RGB, GL_UNSIGNED_BYTE, backdrop_.data());
+    } else {
+        // The image's rows as a texture one texel wide, stretched over the window: nearest
+        // sampling puts row k of the texture on row k of the window, which glDrawPixels
+        // does with the whole image at several times the cost.
+        GLint bound = 0;
+        GLint envMode = GL_MODULATE;
+        GLfloat texCoord[4] = {};
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &envMode);
+        glGetFloatv(GL_CURRENT_TEXTURE_COORDS, texCoord);
+        if (skyTexture_ == 0) {
+            glGenTextures(1, &skyTexture_);
+            skyStale_ = true;
+        }
+        glBindTexture(GL_TEXTURE_2D, skyTexture_);
+        if (skyStale_) {
+            std::vector<std::uint8_t> column(static_cast<std::size_t>(viewHeight_) * 3);
+            const std::size_t rowBytes = static_cast<std::size_t>(viewWidth_) * 3;
+            for (std::size_t row = 0; row < static_cast<std::size_t>(viewHeight_); ++row) {
+                std::copy_n(backdrop_.data() + row * rowBytes, 3, column.data() + row * 3);
+            }
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, 1, viewHeight_, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                         column.data());
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            skyStale_ = false;
+        }
+        glEnable(GL_TEXTURE_2D);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glPushMatrix();
+        glLoadIdentity();
+        glBegin(GL_QUADS);
+        glTexCoord2f(0.5f, 0.0f);
+        glVertex2f(-1.0f, -1.0f);
+        glTexCoord2f(0.5f, 0.0f);
+        glVertex2f(1.0f, -1.0f);
+        glTexCoord2f(0.5f, 1.0f);
+        glVertex2f(1.0f, 1.0f);
+        glTexCoord2f(0.5f, 1.0f);
+        glVertex2f(-1.0f, 1.0f);
+        glEnd();
+        glPopMatrix();
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, envMode);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+        glTexCoord4fv(texCoord);
+        if (!textured) {
+            glDisable(GL_TEXTURE_2D);
+        }
+    }
     glDepthMask(GL_TRUE);
     if (textured) {
         glEnable(GL_TEXTURE_2D);
     }
 }
 
-void SceneView::drawCity(const Drawable& city, std::size_t cityCells) {
-    const std::uint64_t textureChanges = TextureCache::changes();
-    const bool same = drawnCity_ == &city && drawnTextures_ == textureChanges;
-    if (same && listReady_) {
-        glCallList(cityList_);
+void SceneView::buildCity(const Drawable& city) {
+    batch_.release();
+    cityStale_ = false;
+    drawnCity_ = &city;
+    batched_ = false;
+    static bool toldNoBuffers = false;
+    if (!CityBatch::supported()) {
+        if (!toldNoBuffers) {
+            toldNoBuffers = true;
+            const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+            warningLog.line("OpenGL ", version ? version : "(unknown version)",
+                            " has no vertex buffers: the preview draws the city in immediate mode");
+        }
         return;
     }
-    if (same && !listRefused_) {
-        if (cityList_ == 0) {
-            cityList_ = glGenLists(1);
-        }
-        if (cityList_ != 0) {
-            // Every texture it binds was uploaded by the last frame, so the recording holds
-            // texture names only, never images.
-            glNewList(cityList_, GL_COMPILE_AND_EXECUTE);
-            city.render();
-            glEndList();
-            ++cityListBuilds_;
-            // A list the driver had no memory for is undefined: this city is drawn afresh
-            // every frame instead. A texture uploaded or freed meanwhile would have put an
-            // image or a dead name into the list: record again next frame.
-            listRefused_ = glGetError() == GL_OUT_OF_MEMORY;
-            listReady_ = !listRefused_ && TextureCache::changes() == drawnTextures_;
-            if (!listReady_) {
-                glNewList(cityList_, GL_COMPILE); // give the memory back
-                glEndList();
-                drawnTextures_ = TextureCache::changes();
-            }
-            return;
-        }
+    switch (batch_.build(city)) {
+    case CityBatch::Built::yes:
+        batched_ = true;
+        ++cityBuilds_;
+        break;
+    case CityBatch::Built::notCollectable:
+        break;
+    case CityBatch::Built::outOfMemory:
+        warningLog.line("Not enough OpenGL memory for the city's vertex buffers: the preview "
+                        "draws it in immediate mode");
+        break;
     }
-    if (!same) {
-        listReady_ = false;
-        listRefused_ = cityCells > kMaxRecordedCells;
-    }
-    city.render();
-    drawnCity_ = &city;
-    drawnTextures_ = TextureCache::changes();
 }
 
-void SceneView::drawGL(const Drawable* city, const CameraState& camera, const SceneToggles& toggles,
-                       std::size_t cityCells) {
+void SceneView::prepareCity(const Drawable* city) {
+    if (cityStale_) {
+        batch_.release();
+        cityStale_ = false;
+    }
+    if (city && renderer_ == CityRenderer::batched && city != drawnCity_) {
+        buildCity(*city);
+    }
+}
+
+void SceneView::drawCity(const Drawable& city) {
+    if (renderer_ == CityRenderer::immediate) {
+        city.render();
+        return;
+    }
+    if (&city != drawnCity_) {
+        buildCity(city);
+    }
+    if (batched_ && !batch_.draw(culling_)) {
+        batched_ = false;
+        warningLog.line("Not enough OpenGL memory for the city's vertex buffers: the preview "
+                        "draws it in immediate mode");
+    }
+    if (!batched_) {
+        city.render();
+    }
+}
+
+void SceneView::drawGL(const Drawable* city, const CameraState& camera,
+                       const SceneToggles& toggles) {
+    if (cityStale_) {
+        batch_.release();
+        cityStale_ = false;
+    }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
 
@@ -159,6 +257,16 @@ void SceneView::drawGL(const Drawable* city, const CameraState& camera, const Sc
     applyCamera(camera);
 
     // Axes in world coordinates; x and y one unit above the ground.
+    if (toggles.axes) {
+        drawAxes();
+    }
+
+    if (city) {
+        drawCity(*city);
+    }
+}
+
+void SceneView::drawAxes() {
     glBegin(GL_LINES);
     glColor3f(0.0f, 1.0f, 0.0f);
     glVertex3f(0.0f, 0.0f, 1.0f);
@@ -170,10 +278,6 @@ void SceneView::drawGL(const Drawable* city, const CameraState& camera, const Sc
     glVertex3f(0.0f, 0.0f, 0.0f);
     glVertex3f(0.0f, 0.0f, 100.0f);
     glEnd();
-
-    if (city) {
-        drawCity(*city, cityCells);
-    }
 }
 
 } // namespace ombrel

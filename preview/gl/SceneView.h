@@ -1,6 +1,7 @@
 #pragma once
 
 #include "preview/gl/Camera.h"
+#include "preview/gl/CityBatch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,32 +14,37 @@ class Drawable;
 // What a frame shows besides the city.
 struct SceneToggles {
     bool skyBackdrop = true; // digit 1 in the preview; off leaves the black clear colour
+    bool axes = true;        // the three coordinate axes
 };
 
-// The picture of the city preview, in plain OpenGL 1.1 + GLU, so the preview window and the
+// How the city is drawn. Both give the same picture, to a colour level on a few pixels.
+enum class CityRenderer {
+    batched,  // from vertex buffers built once per city (see CityBatch)
+    immediate // the drawables' own render, every frame
+};
+
+// The picture of the city preview, in plain OpenGL + GLU, so the preview window and the
 // headless batch pictures draw exactly the same frame. Every call needs a current compatibility
 // context; none of them swaps buffers (the caller presents the frame).
 //
-// To keep a big city smooth, the city's drawing is recorded in a display list the second time
-// the same city is drawn (a one-off picture never pays for it) and replayed from then on; the
-// list is recorded afresh when the city changes or when any texture object is uploaded, deleted
-// or forgotten (its name may then be stale or reused). A generated city of more than 512 x 512
-// cells is never recorded (the recording would take some 1.7 KB per cell). The backdrop image
-// is built again only when the size changes. The frames are those of drawing everything afresh,
-// except where the driver cuts recorded quadrilaterals into triangles along the other diagonal
-// than in immediate mode (Mesa does): a few pixels then differ by a colour level.
+// A city is drawn from vertex buffers, built the first time the city is drawn or prepared and
+// kept until another city comes or the city is forgotten. Where the context has no vertex
+// buffers (OpenGL before 1.5; said once in the warning log), or a drawable cannot hand over its
+// faces, or the driver has no memory for them, the city is drawn in immediate mode instead.
+// The backdrop image is built again only when the size changes; it is drawn as a texture over
+// the window (glDrawPixels before OpenGL 2.0).
 class SceneView {
 public:
     SceneView() = default;
-    // Touches no OpenGL: the display list goes with its context (see releaseGL).
+    // Touches no OpenGL: the buffers go with their context (see releaseGL).
     ~SceneView() = default;
     SceneView(const SceneView&) = delete;
     SceneView& operator=(const SceneView&) = delete;
 
     // One-time OpenGL state: depth test, normalisation, nicest perspective hint, smooth shading,
     // 2-D texturing, black clear colour, byte-aligned unpacking, back-face culling. Called for
-    // each new context: a display list of an earlier context is forgotten (it went with it),
-    // and the viewport and projection of the last size are set again.
+    // each new context: buffers of an earlier context are forgotten (they went with it), and
+    // the viewport and projection of the last size are set again.
     void initGL();
 
     // Viewport and a 45-degree perspective (near 5, far 7000) for a client area of w x h pixels.
@@ -49,28 +55,36 @@ public:
     // One frame: clear, sky backdrop, the look-at that puts +y into the screen and +z up, the
     // camera, the three axes and the city (when not null). The city must stay alive, unchanged,
     // until the next drawGL with another city or forgetCity: a city freed and another made at
-    // its address would otherwise replay the old recording. `cityCells` is the number of the
-    // city's cells (0 when not known); a city of more than kMaxRecordedCells is never recorded.
+    // its address would otherwise be drawn from the old buffers.
     void drawGL(const Drawable* city, const CameraState& camera,
-                const SceneToggles& toggles = SceneToggles{}, std::size_t cityCells = 0);
+                const SceneToggles& toggles = SceneToggles{});
 
-    // The recording takes about 1.7 KB of driver memory per cell of the bundled cities; past
-    // this many cells (512 x 512) it would cost more memory than the little time it saves is
-    // worth.
-    static constexpr std::size_t kMaxRecordedCells = 512 * 512;
+    // Builds the city's buffers now (when batched) rather than in the next frame, for callers
+    // that show a busy cursor meanwhile. The same lifetime rule as for drawGL applies.
+    void prepareCity(const Drawable* city);
 
-    // The city last drawn may be gone or replaced: the next frame draws the city afresh.
+    // The city last drawn may be gone or replaced: the next frame draws it anew. Touches no
+    // OpenGL; the old buffers are deleted by the next call that does.
     void forgetCity();
-    // Deletes the city's display list; this view's context must be current. Safe to repeat.
+    // Deletes the city's buffers and the backdrop's texture; this view's context must be
+    // current. Safe to repeat.
     void releaseGL();
+
+    void setRenderer(CityRenderer renderer);
+    CityRenderer renderer() const { return renderer_; }
+    // Off draws every block of the batch, in view or not (for checking the culling).
+    void setCulling(bool on) { culling_ = on; }
 
     int viewWidth() const { return viewWidth_; }
     int viewHeight() const { return viewHeight_; }
 
-    // How often the backdrop image and the city's display list were built: the first follows
-    // size changes only, the second city and texture changes only.
+    // How often the backdrop image and the city's buffers were built: the first follows size
+    // changes only, the second city changes and new contexts only.
     std::uint64_t backdropBuilds() const { return backdropBuilds_; }
-    std::uint64_t cityListBuilds() const { return cityListBuilds_; }
+    std::uint64_t cityBuilds() const { return cityBuilds_; }
+    // Whether the last frame drew the city from buffers, and those buffers.
+    bool drewBatched() const { return batched_; }
+    const CityBatch& batch() const { return batch_; }
 
     // The backdrop image for a w x h window: RGB bytes, rows bottom-up. The top half shades
     // from sky blue to white row by row, the bottom half is white. Empty for a zero size.
@@ -78,7 +92,9 @@ public:
 
 private:
     void drawBackdrop();
-    void drawCity(const Drawable& city, std::size_t cityCells);
+    void drawAxes();
+    void drawCity(const Drawable& city);
+    void buildCity(const Drawable& city);
 
     int viewWidth_ = 0;
     int viewHeight_ = 0;
@@ -87,15 +103,17 @@ private:
     int backdropWidth_ = 0;
     int backdropHeight_ = 0;
     std::uint64_t backdropBuilds_ = 0;
+    unsigned int skyTexture_ = 0; // the backdrop's rows, 0 while not made in this context
+    bool skyStale_ = true;        // skyTexture_ holds an older size
+    int skyQuad_ = -1;            // whether the context can draw it (-1: not asked yet)
 
-    // The city drawn last and the texture-change count right after: seeing both again means
-    // every texture it binds is uploaded, so it can be recorded.
-    const Drawable* drawnCity_ = nullptr;
-    std::uint64_t drawnTextures_ = 0;
-    unsigned int cityList_ = 0; // display list name in this view's context, 0 for none
-    bool listReady_ = false;    // cityList_ holds drawnCity_ as of drawnTextures_
-    bool listRefused_ = false;  // drawnCity_ is too big to record, or the driver had no memory
-    std::uint64_t cityListBuilds_ = 0;
+    CityRenderer renderer_ = CityRenderer::batched;
+    bool culling_ = true;
+    const Drawable* drawnCity_ = nullptr; // the city the batch is of
+    bool cityStale_ = false;              // the batch's buffers wait to be deleted
+    bool batched_ = false;                // drawnCity_ is drawn from batch_
+    CityBatch batch_;
+    std::uint64_t cityBuilds_ = 0;
 };
 
 } // namespace ombrel

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "grammar/DrawFactory.h"
+#include "grammar/Drawables.h"
 #include "preview/CityWindow.h"
 #include "vrml/VRNode.h"
 
@@ -9,7 +10,10 @@
 #include <QKeyEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVector3D>
+#include <QWheelEvent>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -30,6 +34,15 @@ public:
     }
     VRRef<VRNode> toVrml() const override { return nullptr; }
 };
+
+// The same square as the drawables make it, so that it can be drawn from buffers: a
+// magenta-ish floor (colour bytes 127, 0, 127).
+std::unique_ptr<DrawFloor> groundFloor() {
+    auto floor = std::make_unique<DrawFloor>();
+    floor->corners = {Vec2{-50, -50}, Vec2{-50, 50}, Vec2{50, 50}, Vec2{50, -50}};
+    floor->colour = 0x7F007F;
+    return floor;
+}
 
 QKeyEvent nativeKey(QEvent::Type type, int key, quint32 scanCode,
                     Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
@@ -108,16 +121,17 @@ private slots:
         window_->city = nullptr;
     }
 
-    // The recorded city lives in the window's context: when Qt replaces the context (the window
-    // moves into another one), the recording goes with the old one and is made again.
-    void newContextRecordsTheCityAgain() {
-        GroundSquare square;
-        window_->setCity(&square);
+    // The city's buffers live in the window's context: when Qt replaces the context (the window
+    // moves into another one), they go with the old one and are made again.
+    void newContextBuildsTheCityAgain() {
+        const std::unique_ptr<DrawFloor> square = groundFloor();
+        window_->setCity(square.get());
         window_->setCameraHome(cameraFacingCity({-50, -50, 0}, {50, 50, 100}));
         const QImage before = frame();
+        QCOMPARE(before.pixelColor(60 - 15, 81), QColor(255, 1, 255));
         frame();
         frame();
-        QCOMPARE(window_->sceneView().cityListBuilds(), std::uint64_t(1));
+        QCOMPARE(window_->sceneView().cityBuilds(), std::uint64_t(1));
         auto holder = std::make_unique<QWidget>();
         holder->resize(120, 100);
         window_->setParent(holder.get());
@@ -135,7 +149,90 @@ private slots:
             QVERIFY2(again == before,
                      qPrintable(QStringLiteral("frame %1 in the new context").arg(i)));
         }
-        QCOMPARE(window_->sceneView().cityListBuilds(), std::uint64_t(2));
+        QCOMPARE(window_->sceneView().cityBuilds(), std::uint64_t(2));
+    }
+
+    // A left drag turns about the world's up axis and the camera's right axis, a right or
+    // middle drag pans, the wheel moves by the speed.
+    void mouseFliesTheCamera_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QPoint>("drag");
+        QTest::addColumn<int>("wheel");
+        QTest::addColumn<QVector3D>("position");
+        QTest::addColumn<QVector3D>("view"); // row 1 of the orientation
+        QTest::newRow("left drag right turns right")
+            << int(Qt::LeftButton) << QPoint(40, 0) << 0 << QVector3D(0, 0, 0)
+            << QVector3D(std::sin(0.17453293f), std::cos(0.17453293f), 0);
+        QTest::newRow("left drag up looks up")
+            << int(Qt::LeftButton) << QPoint(0, -40) << 0 << QVector3D(0, 0, 0)
+            << QVector3D(0, std::cos(0.17453293f), std::sin(0.17453293f));
+        QTest::newRow("right drag pans") << int(Qt::RightButton) << QPoint(20, 10) << 0
+                                         << QVector3D(-30, 0, 15) << QVector3D(0, 1, 0);
+        QTest::newRow("middle drag pans") << int(Qt::MiddleButton) << QPoint(-10, 0) << 0
+                                          << QVector3D(15, 0, 0) << QVector3D(0, 1, 0);
+        QTest::newRow("wheel forward")
+            << 0 << QPoint() << 240 << QVector3D(0, 30, 0) << QVector3D(0, 1, 0);
+        QTest::newRow("wheel back")
+            << 0 << QPoint() << -120 << QVector3D(0, -15, 0) << QVector3D(0, 1, 0);
+    }
+    void mouseFliesTheCamera() {
+        QFETCH(int, button);
+        QFETCH(QPoint, drag);
+        QFETCH(int, wheel);
+        QFETCH(QVector3D, position);
+        QFETCH(QVector3D, view);
+        window_->setCameraHome(CameraState{});
+        const QPoint from(60, 50);
+        if (button != 0) {
+            const auto b = static_cast<Qt::MouseButton>(button);
+            QTest::mousePress(window_.get(), b, Qt::NoModifier, from);
+            QMouseEvent move(QEvent::MouseMove, QPointF(from + drag),
+                             window_->mapToGlobal(QPointF(from + drag)), Qt::NoButton, b,
+                             Qt::NoModifier);
+            QApplication::sendEvent(window_.get(), &move);
+            QTest::mouseRelease(window_.get(), b, Qt::NoModifier, from + drag);
+        }
+        if (wheel != 0) {
+            QWheelEvent w(QPointF(from), window_->mapToGlobal(QPointF(from)), QPoint(),
+                          QPoint(0, wheel), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(window_.get(), &w);
+        }
+        const Camera& c = window_->camera();
+        const QVector3D got(c.position.x, c.position.y, c.position.z);
+        const QVector3D gotView(c.orientation[3], c.orientation[4], c.orientation[5]);
+        QVERIFY2(
+            (got - position).length() < 1e-3f,
+            qPrintable(QStringLiteral("position %1 %2 %3").arg(got.x()).arg(got.y()).arg(got.z())));
+        QVERIFY2((gotView - view).length() < 1e-5f, qPrintable(QStringLiteral("view %1 %2 %3")
+                                                                   .arg(gotView.x())
+                                                                   .arg(gotView.y())
+                                                                   .arg(gotView.z())));
+    }
+
+    // F backs the camera off along its view until the city's box fills the view.
+    void fFramesTheCity() {
+        const std::unique_ptr<DrawFloor> square = groundFloor();
+        window_->setCity(square.get());
+        window_->setCameraHome(CameraState{{0, -3000, 500}, identityMat3()});
+        QTest::keyClick(window_.get(), Qt::Key_F);
+        const Camera& c = window_->camera();
+        // The box is 100 wide and flat: along +y it must lie 50 / tan(22.5 degrees) * 100 / 120
+        // units ahead of the camera (the window is 120 x 100), centred.
+        QCOMPARE(c.position.x, 0.0f);
+        QCOMPARE(c.position.z, 0.0f);
+        QVERIFY2(std::fabs(c.position.y - (-50.0f - 50.0f / std::tan(0.39269908f) / 1.2f)) < 0.01f,
+                 qPrintable(QString::number(c.position.y)));
+        window_->setCity(nullptr);
+    }
+
+    // A key pressed and released between two ticks still moves the camera once.
+    void quickTapMovesOneTick() {
+        window_->setCameraHome(CameraState{});
+        QTest::keyPress(window_.get(), Qt::Key_Up);
+        QTest::keyRelease(window_.get(), Qt::Key_Up);
+        QTRY_COMPARE_WITH_TIMEOUT(window_->camera().position.y, 15.0f, 2000);
+        QTest::qWait(50);
+        QCOMPARE(window_->camera().position.y, 15.0f);
     }
 
     void heldKeysMoveTheCameraOnTheTimer() {

@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -142,6 +143,15 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"BadSize",
                   {"--png", "x.png", "--size", "640by480", kTown},
                   "bad picture size '640by480' (WxH, 1 to 16384 each)"},
+        UsageCase{"BadRenderer",
+                  {"--png", "x.png", "--renderer", "fast", kTown},
+                  "unknown renderer 'fast' (use batched or immediate)"},
+        UsageCase{"BadView",
+                  {"--png", "x.png", "--view=top", kTown},
+                  "unknown view 'top' (use home or overview)"},
+        UsageCase{"BadFrames",
+                  {"--png", "x.png", "--frames", "0", kTown},
+                  "bad number of frames '0' (1 to 1000000)"},
         UsageCase{"TwoFiles",
                   {"-o", "x.wrl", "a.xml", "b.xml"},
                   "more than one construction file given ('a.xml' and 'b.xml')"},
@@ -432,6 +442,49 @@ TEST_F(Cli, PictureShowsSkyAboveAndCityInTheMiddle) {
     stbi_image_free(pixels);
     EXPECT_GT(cityPixels, 100);
     EXPECT_FALSE(fs::exists(path("town.wrl")));
+}
+
+// The picture options: both renderers draw the same picture, the overview and the axes change
+// it, and --frames tells how fast it was drawn.
+TEST_F(Cli, PictureOptions) {
+    auto picture = [&](const std::string& name, std::vector<std::string> options) {
+        const std::string png = path(name + ".png");
+        std::vector<std::string> args = {"-q", "--png", png, "--size", "160x120", kTown};
+        args.insert(args.begin(), options.begin(), options.end());
+        const Outcome r = tool(args);
+        EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+        int w = 0, h = 0, n = 0;
+        stbi_uc* pixels = stbi_load(png.c_str(), &w, &h, &n, 3);
+        std::vector<std::uint8_t> result;
+        if (pixels) {
+            result.assign(pixels, pixels + std::size_t(w) * std::size_t(h) * 3);
+            stbi_image_free(pixels);
+        }
+        return std::make_pair(result, r.err);
+    };
+    auto differing = [](const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+        int n = 0;
+        for (std::size_t i = 0; i + 2 < std::min(a.size(), b.size()); i += 3)
+            n += std::memcmp(&a[i], &b[i], 3) != 0;
+        return a.size() == b.size() ? n : -1;
+    };
+    const auto batched = picture("batched", {});
+    const auto immediate = picture("immediate", {"--renderer", "immediate"});
+    const auto overview = picture("overview", {"--view", "overview"});
+    const auto noAxes = picture("no-axes", {"--no-axes"});
+    const auto timed = picture("timed", {"--frames", "3"});
+    EXPECT_EQ(differing(batched.first, immediate.first), 0) << "renderers";
+    EXPECT_GT(differing(batched.first, overview.first), 1000) << "overview";
+    EXPECT_GT(differing(batched.first, noAxes.first), 0) << "axes";
+    // Later frames draw the axes with the texture the frame before left bound, as the preview
+    // does: only they change.
+    EXPECT_LT(differing(batched.first, timed.first), differing(batched.first, noAxes.first) * 2)
+        << "timed frames";
+    EXPECT_EQ(batched.second, "");
+    EXPECT_TRUE(std::regex_match(timed.second,
+                                 std::regex("3 frames in [0-9]+\\.[0-9]{3} s \\([0-9]+\\.[0-9] "
+                                            "frames per second\\)\n")))
+        << timed.second;
 }
 
 // The largest and smallest city z of every Coordinate point in an export, read from its text.

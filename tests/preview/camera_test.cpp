@@ -160,7 +160,9 @@ TEST(CameraTick, ReleasedKeysStopTheCamera) {
     Camera cam;
     cam.keyPressed(keys::Up, false);
     cam.keyReleased(keys::Up);
-    EXPECT_FALSE(cam.tick(false));
+    EXPECT_TRUE(cam.tick(false)) << "a key tapped between two ticks moves one tick";
+    EXPECT_EQ(15.0f, cam.position.y);
+    EXPECT_FALSE(cam.tick(false)) << "and no more";
     cam.keyPressed(keys::Up, false);
     cam.releaseAllKeys();
     EXPECT_FALSE(cam.tick(false)) << "releaseAllKeys forgets held keys";

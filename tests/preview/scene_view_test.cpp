@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -68,6 +69,22 @@ TEST_F(SceneViewTest, BackdropRowsMatchTheImage) {
     for (const Case& c : cases) {
         // The left column stays clear of the axes, which lie at the centre.
         EXPECT_EQ(c.expected, pixelFromTop(2, c.row)) << "row " << c.row;
+    }
+}
+
+TEST_F(SceneViewTest, EveryPixelIsTheBackdropImage) {
+    SceneToggles toggles;
+    toggles.axes = false;
+    for (int height : {kHeight, kHeight - 37}) {
+        view_.resizeGL(kWidth, height);
+        view_.drawGL(nullptr, CameraState{}, toggles);
+        const std::vector<std::uint8_t> pixels = gl_->readPixels();
+        const std::vector<std::uint8_t> image = SceneView::backdropImage(kWidth, height);
+        int differing = 0;
+        for (std::size_t i = 0; i < image.size() / 3; ++i) {
+            differing += std::memcmp(&pixels[i * 4], &image[i * 3], 3) != 0;
+        }
+        EXPECT_EQ(0, differing) << "height " << height;
     }
 }
 
