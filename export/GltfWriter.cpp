@@ -33,9 +33,13 @@ static_assert(std::endian::native == std::endian::little, "the binary data is wr
 constexpr std::uint64_t kBinFileSize = std::uint64_t(1) << 30;
 // The largest .glb that most readers load (their lengths are signed 32-bit).
 constexpr std::uint64_t kGlbLimit = std::uint64_t(1) << 31;
-// Primitives of the roads and of the collapsed model are cut at this many vertices, so that they
-// keep 16-bit indices (65535 itself is the primitive restart value).
-constexpr std::size_t kChunkVertices = 65535;
+// The vertices of many pieces share one set of accessors, up to this many; a piece with more
+// gets a set of its own. Small sets keep the JSON small (one set of accessors for dozens of
+// buildings) without making readers that check every primitive's vertices look at many more
+// than it uses.
+constexpr std::size_t kChunkVertices = 2048;
+// 16-bit indices for sets up to this size (65535 itself is the primitive restart value).
+constexpr std::size_t kShortIndexVertices = 65535;
 
 constexpr int kArrayBuffer = 34962;
 constexpr int kElementArrayBuffer = 34963;
@@ -221,35 +225,34 @@ public:
         piece_.reset();
         if (store_.failed())
             return;
+        pieceBatches_.clear();
         if (options_.collapseMode == CollapseMode::model) {
             const FaceMaterial grey = greyMaterial();
-            target_ = &model_;
             forEachFace(std::move(node), &triangulator_, *this, &grey);
+            place(Target::model);
             return;
         }
         if (piece && piece->kind == VRPiece::Kind::road) {
-            target_ = &roads_;
             hadRoads_ = true;
             forEachFace(std::move(node), &triangulator_, *this);
+            place(Target::roads);
             return;
         }
         std::string name;
         const bool named = node && node->name;
         if (named)
             name = *node->name;
-        target_ = &building_;
         forEachFace(std::move(node), &triangulator_, *this);
+        const bool hasMesh = place(Target::building);
         std::string json = "{";
         if (named) {
             json += "\"name\":";
             appendJsonString(json, name);
             json += ',';
         }
-        std::vector<std::string> primitives = flush(building_.batches);
-        building_.batches.clear();
-        if (!primitives.empty()) {
+        if (hasMesh) {
             json += "\"mesh\":";
-            appendUint(json, addMesh(primitives));
+            appendUint(json, meshesAssigned_ - 1);
             json += ',';
         }
         json += "\"extras\":{\"column\":";
@@ -268,24 +271,14 @@ public:
         const std::uint32_t m = materialIndex(material);
         const bool textured = uv && materials_[m].texture >= 0;
         Batch* batch = nullptr;
-        for (Batch& b : target_->batches)
+        for (Batch& b : pieceBatches_)
             if (b.material == m) {
                 batch = &b;
                 break;
             }
-        // A face of n corners adds at most 3 (n - 2) vertices.
-        if (batch && target_->chunked && batch->vertices.size() + 3 * (n - 2) > kChunkVertices) {
-            std::vector<Batch> full(1);
-            full.front() = std::move(*batch);
-            for (std::string& p : flush(full))
-                target_->primitives.push_back(std::move(p));
-            *batch = Batch();
-            batch->material = m;
-            batch->textured = textured;
-        }
         if (!batch) {
-            target_->batches.emplace_back();
-            batch = &target_->batches.back();
+            pieceBatches_.emplace_back();
+            batch = &pieceBatches_.back();
             batch->material = m;
             batch->textured = textured;
         }
@@ -310,14 +303,8 @@ public:
         }
     }
 
-    // Writes what the roads and the model gathered; called once the city is handed over.
-    void finish() {
-        for (Gathered* g : {&roads_, &model_}) {
-            for (std::string& p : flush(g->batches))
-                g->primitives.push_back(std::move(p));
-            g->batches.clear();
-        }
-    }
+    // Writes what is still gathered; called once the city is handed over.
+    void finish() { flushChunk(); }
 
     // Writes the whole JSON document to out; `bufferUris` empty for a .glb.
     bool writeJson(std::FILE* out, const CityRecord& record,
@@ -334,16 +321,16 @@ public:
         };
         std::string cityJson = "{\"name\":\"City_Model\"";
         if (options_.collapseMode == CollapseMode::model) {
-            if (!model_.primitives.empty()) {
+            if (!modelPrimitives_.empty()) {
                 cityJson += ",\"mesh\":";
-                appendUint(cityJson, addMesh(model_.primitives));
+                appendUint(cityJson, addMesh(modelPrimitives_));
             }
         } else {
-            if (!roads_.primitives.empty() || hadRoads_) {
+            if (!roadPrimitives_.empty() || hadRoads_) {
                 std::string json = "{\"name\":\"Roads\"";
-                if (!roads_.primitives.empty()) {
+                if (!roadPrimitives_.empty()) {
                     json += ",\"mesh\":";
-                    appendUint(json, addMesh(roads_.primitives));
+                    appendUint(json, addMesh(roadPrimitives_));
                 }
                 roadsNode = addNode(json + "}");
             }
@@ -477,10 +464,21 @@ private:
         FaceMaterial key;
         std::int32_t texture = -1; // the glTF texture (and image) index; -1 for none
     };
-    struct Gathered {
-        std::vector<Batch> batches;
-        std::vector<std::string> primitives;
-        bool chunked = true;
+    enum class Target { building, roads, model };
+    // A primitive inside the chunk: its indices' place in the chunk's index list.
+    struct PrimitiveRef {
+        std::uint32_t material = 0;
+        bool textured = false;
+        std::size_t first = 0;
+        std::size_t count = 0;
+    };
+    // A primitive of the roads or the model that gathers the faces of many pieces until the
+    // chunk is written.
+    struct OpenPrimitive {
+        Target target = Target::roads;
+        std::uint32_t material = 0;
+        bool textured = false;
+        std::vector<std::uint32_t> indices;
     };
 
     static bool put(std::FILE* out, const std::string& text) {
@@ -577,125 +575,174 @@ private:
         return view + "}";
     }
 
-    // Writes the batches' vertices (textured ones interleaved with their texture coordinates in
-    // one view, plain ones in another) and indices (a third view) as one block, and returns the
-    // primitives that name them.
-    std::vector<std::string> flush(std::vector<Batch>& batches) {
-        std::vector<std::string> primitives;
-        std::uint64_t textured = 0, plain = 0, indexBytes = 0;
-        for (const Batch& b : batches) {
+    // Moves the piece's triangles into the chunk: a building's as the primitives of its own mesh
+    // (true when it has one), the roads' and the model's into the primitives they share. The
+    // chunk is written first when the piece would take it past 16-bit indices.
+    bool place(Target target) {
+        std::size_t texturedCount = 0, plainCount = 0;
+        for (const Batch& b : pieceBatches_)
+            (b.textured ? texturedCount : plainCount) += b.vertices.size();
+        if ((textured_.size() + texturedCount > kChunkVertices ||
+             plain_.size() + plainCount > kChunkVertices) &&
+            (!textured_.empty() || !plain_.empty()))
+            flushChunk();
+        std::vector<PrimitiveRef> mesh;
+        for (const Batch& b : pieceBatches_) {
             if (b.indices.empty())
                 continue;
-            (b.textured ? textured : plain) += b.vertices.size() * (b.textured ? 32 : 24);
-            const bool small = b.vertices.size() <= 65535;
-            indexBytes += (b.indices.size() * (small ? 2 : 4) + 3) / 4 * 4;
-        }
-        if (indexBytes == 0)
-            return primitives;
-        std::uint32_t buffer = 0;
-        std::uint64_t offset = 0;
-        if (!store_.block(textured + plain + indexBytes, buffer, offset))
-            return primitives;
-        std::int64_t texturedView = -1, plainView = -1;
-        if (textured)
-            texturedView = bufferViews_.add(viewJson(buffer, offset, textured, 32, kArrayBuffer));
-        if (plain)
-            plainView =
-                bufferViews_.add(viewJson(buffer, offset + textured, plain, 24, kArrayBuffer));
-        const std::uint32_t indexView = bufferViews_.add(
-            viewJson(buffer, offset + textured + plain, indexBytes, 0, kElementArrayBuffer));
-        std::vector<std::string> attributes(batches.size());
-        std::uint64_t at[2] = {0, 0}; // offsets inside the textured and the plain view
-        for (int pass = 0; pass < 2; ++pass) {
-            const bool texturedPass = pass == 0;
-            for (std::size_t i = 0; i < batches.size(); ++i) {
-                const Batch& b = batches[i];
-                if (b.indices.empty() || b.textured != texturedPass)
-                    continue;
-                float lo[3], hi[3];
-                for (int k = 0; k < 3; ++k)
-                    lo[k] = hi[k] = b.vertices.front().position[k];
-                for (const Vertex& v : b.vertices) {
-                    for (int k = 0; k < 3; ++k) {
-                        lo[k] = std::min(lo[k], v.position[k]);
-                        hi[k] = std::max(hi[k], v.position[k]);
-                    }
-                    store_.write(&v, b.textured ? 32 : 24);
-                }
-                const std::uint64_t view = std::uint64_t(b.textured ? texturedView : plainView);
-                const std::uint64_t base = at[pass];
-                at[pass] += b.vertices.size() * (b.textured ? 32 : 24);
-                auto accessor = [&](std::uint64_t byteOffset, const char* type, bool bounds) {
-                    std::string json = "{\"bufferView\":";
-                    appendUint(json, view);
-                    if (byteOffset) {
-                        json += ",\"byteOffset\":";
-                        appendUint(json, byteOffset);
-                    }
-                    json += ",\"componentType\":5126,\"count\":";
-                    appendUint(json, b.vertices.size());
-                    json += ",\"type\":\"";
-                    json += type;
-                    json += '"';
-                    if (bounds) {
-                        // Exact bounds: readers check them against the data.
-                        json += ",\"min\":[";
-                        for (int k = 0; k < 3; ++k) {
-                            appendExactFloat(json, lo[k]);
-                            json += k < 2 ? "," : "],\"max\":[";
-                        }
-                        for (int k = 0; k < 3; ++k) {
-                            appendExactFloat(json, hi[k]);
-                            json += k < 2 ? ',' : ']';
-                        }
-                    }
-                    return accessors_.add(json + "}");
-                };
-                std::string a = "{\"POSITION\":";
-                appendUint(a, accessor(base, "VEC3", true));
-                a += ",\"NORMAL\":";
-                appendUint(a, accessor(base + 12, "VEC3", false));
-                if (b.textured) {
-                    a += ",\"TEXCOORD_0\":";
-                    appendUint(a, accessor(base + 24, "VEC2", false));
-                }
-                attributes[i] = a + "}";
-            }
-        }
-        std::uint64_t indexAt = 0;
-        std::vector<std::uint16_t> shorts;
-        for (std::size_t i = 0; i < batches.size(); ++i) {
-            const Batch& b = batches[i];
-            if (b.indices.empty())
-                continue;
-            const bool small = b.vertices.size() <= 65535;
-            std::string json = "{\"bufferView\":";
-            appendUint(json, indexView);
-            if (indexAt) {
-                json += ",\"byteOffset\":";
-                appendUint(json, indexAt);
-            }
-            json += ",\"componentType\":";
-            appendUint(json, small ? kUnsignedShort : kUnsignedInt);
-            json += ",\"count\":";
-            appendUint(json, b.indices.size());
-            json += ",\"type\":\"SCALAR\"}";
-            const std::uint32_t indexAccessor = accessors_.add(json);
-            if (small) {
-                shorts.assign(b.indices.begin(), b.indices.end());
-                store_.write(shorts.data(), shorts.size() * 2);
+            std::vector<Vertex>& set = b.textured ? textured_ : plain_;
+            const auto base = std::uint32_t(set.size());
+            set.insert(set.end(), b.vertices.begin(), b.vertices.end());
+            std::vector<std::uint32_t>* out = &indices_;
+            if (target == Target::building) {
+                mesh.push_back({b.material, b.textured, indices_.size(), b.indices.size()});
             } else {
-                store_.write(b.indices.data(), b.indices.size() * 4);
+                OpenPrimitive* open = nullptr;
+                for (OpenPrimitive& o : open_)
+                    if (o.target == target && o.material == b.material)
+                        open = &o;
+                if (!open) {
+                    open_.push_back({target, b.material, b.textured, {}});
+                    open = &open_.back();
+                }
+                out = &open->indices;
             }
-            store_.pad();
-            indexAt += (b.indices.size() * (small ? 2 : 4) + 3) / 4 * 4;
-            std::string primitive = "{\"attributes\":" + attributes[i] + ",\"indices\":";
-            appendUint(primitive, indexAccessor);
-            primitive += ",\"material\":";
-            appendUint(primitive, b.material);
-            primitives.push_back(primitive + "}");
+            for (std::uint32_t i : b.indices)
+                out->push_back(base + i);
         }
-        return primitives;
+        pieceBatches_.clear();
+        if (mesh.empty())
+            return false;
+        pendingMeshes_.push_back(std::move(mesh));
+        ++meshesAssigned_;
+        return true;
+    }
+
+    // The accessors of one vertex set, interleaved in one view: POSITION (with its exact
+    // bounds), NORMAL and, for textured vertices, TEXCOORD_0. Returns the attributes' JSON.
+    std::string vertexAccessors(const std::vector<Vertex>& set, std::uint32_t view,
+                                bool textured) {
+        float lo[3], hi[3];
+        for (int k = 0; k < 3; ++k)
+            lo[k] = hi[k] = set.front().position[k];
+        for (const Vertex& v : set)
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], v.position[k]);
+                hi[k] = std::max(hi[k], v.position[k]);
+            }
+        auto accessor = [&](int byteOffset, const char* type, bool bounds) {
+            std::string json = "{\"bufferView\":";
+            appendUint(json, view);
+            if (byteOffset) {
+                json += ",\"byteOffset\":";
+                appendUint(json, std::uint64_t(byteOffset));
+            }
+            json += ",\"componentType\":5126,\"count\":";
+            appendUint(json, set.size());
+            json += ",\"type\":\"";
+            json += type;
+            json += '"';
+            if (bounds) {
+                // Exact bounds: readers check them against the data.
+                json += ",\"min\":[";
+                for (int k = 0; k < 3; ++k) {
+                    appendExactFloat(json, lo[k]);
+                    json += k < 2 ? "," : "],\"max\":[";
+                }
+                for (int k = 0; k < 3; ++k) {
+                    appendExactFloat(json, hi[k]);
+                    json += k < 2 ? ',' : ']';
+                }
+            }
+            return accessors_.add(json + "}");
+        };
+        std::string a = "{\"POSITION\":";
+        appendUint(a, accessor(0, "VEC3", true));
+        a += ",\"NORMAL\":";
+        appendUint(a, accessor(12, "VEC3", false));
+        if (textured) {
+            a += ",\"TEXCOORD_0\":";
+            appendUint(a, accessor(24, "VEC2", false));
+        }
+        return a + "}";
+    }
+
+    // Writes the chunk as one block: the textured vertices interleaved with their texture
+    // coordinates in one view, the plain ones in another, every primitive's indices in a third;
+    // then the meshes of its buildings, and the primitives of the roads and the model.
+    void flushChunk() {
+        std::vector<std::pair<Target, PrimitiveRef>> shared;
+        for (OpenPrimitive& o : open_) {
+            shared.push_back({o.target, {o.material, o.textured, indices_.size(), o.indices.size()}});
+            indices_.insert(indices_.end(), o.indices.begin(), o.indices.end());
+        }
+        open_.clear();
+        if (!indices_.empty() && !store_.failed()) {
+            const bool small = std::max(textured_.size(), plain_.size()) <= kShortIndexVertices;
+            const std::uint64_t texturedBytes = textured_.size() * 32;
+            const std::uint64_t plainBytes = plain_.size() * 24;
+            const std::uint64_t indexBytes = (indices_.size() * (small ? 2 : 4) + 3) / 4 * 4;
+            std::uint32_t buffer = 0;
+            std::uint64_t offset = 0;
+            if (store_.block(texturedBytes + plainBytes + indexBytes, buffer, offset)) {
+                std::string texturedAttributes, plainAttributes;
+                if (!textured_.empty()) {
+                    const std::uint32_t view = bufferViews_.add(
+                        viewJson(buffer, offset, texturedBytes, 32, kArrayBuffer));
+                    texturedAttributes = vertexAccessors(textured_, view, true);
+                    store_.write(textured_.data(), texturedBytes);
+                }
+                if (!plain_.empty()) {
+                    const std::uint32_t view = bufferViews_.add(viewJson(
+                        buffer, offset + texturedBytes, plainBytes, 24, kArrayBuffer));
+                    plainAttributes = vertexAccessors(plain_, view, false);
+                    for (const Vertex& v : plain_)
+                        store_.write(&v, 24);
+                }
+                const std::uint32_t indexView = bufferViews_.add(
+                    viewJson(buffer, offset + texturedBytes + plainBytes, indexBytes, 0,
+                             kElementArrayBuffer));
+                if (small) {
+                    std::vector<std::uint16_t> shorts(indices_.begin(), indices_.end());
+                    store_.write(shorts.data(), shorts.size() * 2);
+                } else {
+                    store_.write(indices_.data(), indices_.size() * 4);
+                }
+                store_.pad();
+                auto primitive = [&](const PrimitiveRef& ref) {
+                    std::string json = "{\"bufferView\":";
+                    appendUint(json, indexView);
+                    if (ref.first) {
+                        json += ",\"byteOffset\":";
+                        appendUint(json, ref.first * (small ? 2 : 4));
+                    }
+                    json += small ? ",\"componentType\":5123,\"count\":"
+                                  : ",\"componentType\":5125,\"count\":";
+                    appendUint(json, ref.count);
+                    json += ",\"type\":\"SCALAR\"}";
+                    std::string p = "{\"attributes\":";
+                    p += ref.textured ? texturedAttributes : plainAttributes;
+                    p += ",\"indices\":";
+                    appendUint(p, accessors_.add(json));
+                    p += ",\"material\":";
+                    appendUint(p, ref.material);
+                    return p + "}";
+                };
+                for (const std::vector<PrimitiveRef>& mesh : pendingMeshes_) {
+                    std::vector<std::string> primitives;
+                    for (const PrimitiveRef& ref : mesh)
+                        primitives.push_back(primitive(ref));
+                    addMesh(primitives);
+                }
+                for (const auto& [target, ref] : shared)
+                    (target == Target::model ? modelPrimitives_ : roadPrimitives_)
+                        .push_back(primitive(ref));
+            }
+        }
+        textured_.clear();
+        plain_.clear();
+        indices_.clear();
+        pendingMeshes_.clear();
     }
 
     std::string path_;
@@ -705,8 +752,16 @@ private:
     Triangulator triangulator_;
     std::optional<VRPiece> piece_;
     JsonArray nodes_, meshes_, accessors_, bufferViews_;
-    Gathered building_{{}, {}, false}, roads_, model_;
-    Gathered* target_ = &building_;
+    // The piece being placed, one batch per material.
+    std::vector<Batch> pieceBatches_;
+    // The chunk: vertices shared by the primitives of many pieces, their indices, the meshes of
+    // its buildings (numbered already) and the shared primitives still open.
+    std::vector<Vertex> textured_, plain_;
+    std::vector<std::uint32_t> indices_;
+    std::vector<std::vector<PrimitiveRef>> pendingMeshes_;
+    std::vector<OpenPrimitive> open_;
+    std::uint32_t meshesAssigned_ = 0;
+    std::vector<std::string> roadPrimitives_, modelPrimitives_;
     bool hadRoads_ = false;
     std::uint32_t buildings_ = 0;
     std::vector<Material> materials_;

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Counts the triangles of an exported city: the faces of three corners in every coordIndex of a
 VRML file, or every triangle (and every face) of an OBJ file read by tinyobjloader.
 

@@ -186,9 +186,10 @@ TEST_F(Cli, ExportsAndLogsEachStep) {
         l.push_back(line);
     ASSERT_GE(l.size(), 5u) << r.err;
     EXPECT_EQ(l[0], "Parsing " + kTown + " ... ");
-    EXPECT_EQ(l[l.size() - 3].rfind("Generated city [randomSeed=0x", 0), 0u);
-    EXPECT_EQ(l[l.size() - 2], "Triangulating the entire model");
-    EXPECT_EQ(l.back(), "Saved as VRML to " + out);
+    EXPECT_EQ(l[l.size() - 4].rfind("Generated city [randomSeed=0x", 0), 0u);
+    EXPECT_EQ(l[l.size() - 3], "Triangulating the entire model");
+    EXPECT_EQ(l[l.size() - 2], "Saved as VRML to " + out);
+    EXPECT_EQ(l.back(), "(normal, textured, triangulated, with roads)");
     const std::string text = readFile(out);
     EXPECT_EQ(text.substr(0, 17), "#VRML V2.0 utf8\r\n");
     EXPECT_NE(text.find("# \t" + kTown + "\r\n"), std::string::npos);
@@ -225,7 +226,7 @@ TEST_F(Cli, LongRunShowsNoProgressWhenStderrIsNotATerminal) {
         generated += line.rfind("Generated city [randomSeed=0x", 0) == 0;
     }
     EXPECT_EQ(generated, generations);
-    EXPECT_EQ(last, "Saved as VRML to " + out);
+    EXPECT_EQ(last, "(collapse model, not triangulated, with roads)");
 }
 
 TEST_F(Cli, MissingConstructionFileExitsOne) {
@@ -609,7 +610,9 @@ TEST_F(Cli, DashWritesToStandardOutput) {
     const Outcome logged = tool({"-o", "-", kTown});
     EXPECT_EQ(logged.status, 0);
     EXPECT_GT(logged.out.size(), 1000u);
-    EXPECT_NE(logged.err.find("Saved as VRML to -\n"), std::string::npos) << logged.err;
+    EXPECT_NE(logged.err.find("Saved as VRML to -\n(normal, textured, triangulated, with roads)\n"),
+              std::string::npos)
+        << logged.err;
 
     const Outcome picture = tool({"-q", "--png", "-", "--size", "32x24", kTown});
     EXPECT_EQ(picture.status, 0) << picture.err;
