@@ -37,10 +37,10 @@ enum class ExportFormat {
 };
 
 struct ExportOptions {
-    ExportFormat format = ExportFormat::vrml;
     CollapseMode collapseMode = CollapseMode::normal;
     bool triangulateEverything = true; // every face cut into triangles (glTF always is)
     bool saveRoads = true;             // the roads exported with the buildings
+    ExportFormat format = ExportFormat::vrml;
 };
 
 // The line logged after "Saved as ... to PATH": the collapse mode and the options in brackets,

@@ -105,11 +105,11 @@ TEST(ExportFormats, DescribesTheOptions) {
         ExportOptions options;
         const char* text;
     } cases[] = {
-        {{ExportFormat::vrml, CollapseMode::normal, true, true},
+        {{CollapseMode::normal, true, true, ExportFormat::vrml},
          "(normal, textured, triangulated, with roads)"},
-        {{ExportFormat::obj, CollapseMode::building, false, false},
+        {{CollapseMode::building, false, false, ExportFormat::obj},
          "(collapse to building, not triangulated, without roads)"},
-        {{ExportFormat::glb, CollapseMode::model, false, true},
+        {{CollapseMode::model, false, true, ExportFormat::glb},
          "(collapse model, triangulated, with roads)"},
     };
     for (const auto& c : cases)
