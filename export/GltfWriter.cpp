@@ -15,7 +15,9 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -63,13 +65,21 @@ struct Batch {
     // costs a repeated vertex, and the result depends on nothing but the faces.
     std::array<std::int32_t, 256> recent;
     Batch() { recent.fill(-1); }
+    void reset(std::uint32_t m, bool t) {
+        material = m;
+        textured = t;
+        vertices.clear();
+        indices.clear();
+        recent.fill(-1);
+    }
 
     std::uint32_t add(const Vertex& v) {
-        std::uint32_t h = 2166136261u;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&v);
-        for (std::size_t i = 0; i < (textured ? sizeof v : 24); ++i)
-            h = (h ^ bytes[i]) * 16777619u;
-        std::int32_t& slot = recent[(h ^ (h >> 8)) & 255];
+        std::uint32_t words[8];
+        std::memcpy(words, &v, sizeof words);
+        std::uint64_t h = 0;
+        for (std::uint32_t w : words)
+            h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+        std::int32_t& slot = recent[(h >> 56) & 255];
         if (slot >= 0 && vertices[std::size_t(slot)] == v)
             return std::uint32_t(slot);
         slot = std::int32_t(vertices.size());
@@ -225,7 +235,7 @@ public:
         piece_.reset();
         if (store_.failed())
             return;
-        pieceBatches_.clear();
+        usedBatches_ = 0;
         if (options_.collapseMode == CollapseMode::model) {
             const FaceMaterial grey = greyMaterial();
             forEachFace(std::move(node), &triangulator_, *this, &grey);
@@ -268,19 +278,25 @@ public:
 
     void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
               std::size_t n) override {
-        const std::uint32_t m = materialIndex(material);
+        // The faces of a Shape come in a row with the same material.
+        if (!lastMaterial_ || !(material == *lastMaterial_)) {
+            lastMaterial_ = material;
+            lastIndex_ = materialIndex(material);
+        }
+        const std::uint32_t m = lastIndex_;
         const bool textured = uv && materials_[m].texture >= 0;
         Batch* batch = nullptr;
-        for (Batch& b : pieceBatches_)
-            if (b.material == m) {
-                batch = &b;
+        for (std::size_t i = 0; i < usedBatches_; ++i)
+            if (pieceBatches_[i].material == m) {
+                batch = &pieceBatches_[i];
                 break;
             }
         if (!batch) {
-            pieceBatches_.emplace_back();
-            batch = &pieceBatches_.back();
-            batch->material = m;
-            batch->textured = textured;
+            // Batches are kept for the next pieces, with their storage.
+            if (usedBatches_ == pieceBatches_.size())
+                pieceBatches_.emplace_back();
+            batch = &pieceBatches_[usedBatches_++];
+            batch->reset(m, textured);
         }
         // The corners of each triangle of a fan from the first corner; faces from the
         // triangulation are triangles already.
@@ -303,10 +319,18 @@ public:
         }
     }
 
-    // Writes what is still gathered; called once the city is handed over.
-    void finish() { flushChunk(); }
+    // Writes what is still gathered and the meshes of the roads and the model; called once
+    // the city is handed over.
+    void finish() {
+        flushChunk();
+        if (!roadPrimitives_.empty())
+            roadsMesh_ = addMesh(roadPrimitives_);
+        if (!modelPrimitives_.empty())
+            modelMesh_ = addMesh(modelPrimitives_);
+    }
 
-    // Writes the whole JSON document to out; `bufferUris` empty for a .glb.
+    // Writes the whole JSON document to out, the same text every time; `bufferUris` empty for
+    // a .glb.
     bool writeJson(std::FILE* out, const CityRecord& record,
                    const std::vector<std::string>& bufferUris) {
         // The nodes that hold the city follow the buildings: roads, buildings, city, cameras.
@@ -321,16 +345,16 @@ public:
         };
         std::string cityJson = "{\"name\":\"City_Model\"";
         if (options_.collapseMode == CollapseMode::model) {
-            if (!modelPrimitives_.empty()) {
+            if (modelMesh_) {
                 cityJson += ",\"mesh\":";
-                appendUint(cityJson, addMesh(modelPrimitives_));
+                appendUint(cityJson, *modelMesh_);
             }
         } else {
-            if (!roadPrimitives_.empty() || hadRoads_) {
+            if (roadsMesh_ || hadRoads_) {
                 std::string json = "{\"name\":\"Roads\"";
-                if (!roadPrimitives_.empty()) {
+                if (roadsMesh_) {
                     json += ",\"mesh\":";
-                    appendUint(json, addMesh(roadPrimitives_));
+                    appendUint(json, *roadsMesh_);
                 }
                 roadsNode = addNode(json + "}");
             }
@@ -496,6 +520,22 @@ private:
     }
 
     std::uint32_t materialIndex(const FaceMaterial& key) {
+        // Most lookups hit a small cache in front of the table.
+        std::uint32_t bits[3];
+        std::memcpy(bits, &key.colour, sizeof bits);
+        std::uint64_t h = std::hash<std::string_view>()(key.image) ^ (key.noColor ? 1 : 0);
+        for (std::uint32_t b : bits)
+            h = (h ^ b) * 0x9E3779B97F4A7C15ull;
+        CachedMaterial& cached = materialCache_[(h >> 54) & 1023];
+        if (cached.index >= 0 && cached.key == key)
+            return std::uint32_t(cached.index);
+        const std::uint32_t index = lookupMaterial(key);
+        cached.key = key;
+        cached.index = std::int32_t(index);
+        return index;
+    }
+
+    std::uint32_t lookupMaterial(const FaceMaterial& key) {
         std::string text = key.image;
         text.push_back('\0');
         text.append(reinterpret_cast<const char*>(&key.colour), sizeof key.colour);
@@ -580,14 +620,15 @@ private:
     // chunk is written first when the piece would take it past 16-bit indices.
     bool place(Target target) {
         std::size_t texturedCount = 0, plainCount = 0;
-        for (const Batch& b : pieceBatches_)
+        const std::span<const Batch> batches(pieceBatches_.data(), usedBatches_);
+        for (const Batch& b : batches)
             (b.textured ? texturedCount : plainCount) += b.vertices.size();
         if ((textured_.size() + texturedCount > kChunkVertices ||
              plain_.size() + plainCount > kChunkVertices) &&
             (!textured_.empty() || !plain_.empty()))
             flushChunk();
-        std::vector<PrimitiveRef> mesh;
-        for (const Batch& b : pieceBatches_) {
+        const std::size_t meshStart = pendingPrimitives_.size();
+        for (const Batch& b : batches) {
             if (b.indices.empty())
                 continue;
             std::vector<Vertex>& set = b.textured ? textured_ : plain_;
@@ -595,7 +636,8 @@ private:
             set.insert(set.end(), b.vertices.begin(), b.vertices.end());
             std::vector<std::uint32_t>* out = &indices_;
             if (target == Target::building) {
-                mesh.push_back({b.material, b.textured, indices_.size(), b.indices.size()});
+                pendingPrimitives_.push_back(
+                    {b.material, b.textured, indices_.size(), b.indices.size()});
             } else {
                 OpenPrimitive* open = nullptr;
                 for (OpenPrimitive& o : open_)
@@ -610,18 +652,17 @@ private:
             for (std::uint32_t i : b.indices)
                 out->push_back(base + i);
         }
-        pieceBatches_.clear();
-        if (mesh.empty())
+        usedBatches_ = 0;
+        if (pendingPrimitives_.size() == meshStart)
             return false;
-        pendingMeshes_.push_back(std::move(mesh));
+        pendingMeshes_.push_back(pendingPrimitives_.size());
         ++meshesAssigned_;
         return true;
     }
 
     // The accessors of one vertex set, interleaved in one view: POSITION (with its exact
     // bounds), NORMAL and, for textured vertices, TEXCOORD_0. Returns the attributes' JSON.
-    std::string vertexAccessors(const std::vector<Vertex>& set, std::uint32_t view,
-                                bool textured) {
+    std::string vertexAccessors(const std::vector<Vertex>& set, std::uint32_t view, bool textured) {
         float lo[3], hi[3];
         for (int k = 0; k < 3; ++k)
             lo[k] = hi[k] = set.front().position[k];
@@ -673,7 +714,8 @@ private:
     void flushChunk() {
         std::vector<std::pair<Target, PrimitiveRef>> shared;
         for (OpenPrimitive& o : open_) {
-            shared.push_back({o.target, {o.material, o.textured, indices_.size(), o.indices.size()}});
+            shared.push_back(
+                {o.target, {o.material, o.textured, indices_.size(), o.indices.size()}});
             indices_.insert(indices_.end(), o.indices.begin(), o.indices.end());
         }
         open_.clear();
@@ -687,21 +729,21 @@ private:
             if (store_.block(texturedBytes + plainBytes + indexBytes, buffer, offset)) {
                 std::string texturedAttributes, plainAttributes;
                 if (!textured_.empty()) {
-                    const std::uint32_t view = bufferViews_.add(
-                        viewJson(buffer, offset, texturedBytes, 32, kArrayBuffer));
+                    const std::uint32_t view =
+                        bufferViews_.add(viewJson(buffer, offset, texturedBytes, 32, kArrayBuffer));
                     texturedAttributes = vertexAccessors(textured_, view, true);
                     store_.write(textured_.data(), texturedBytes);
                 }
                 if (!plain_.empty()) {
-                    const std::uint32_t view = bufferViews_.add(viewJson(
-                        buffer, offset + texturedBytes, plainBytes, 24, kArrayBuffer));
+                    const std::uint32_t view = bufferViews_.add(
+                        viewJson(buffer, offset + texturedBytes, plainBytes, 24, kArrayBuffer));
                     plainAttributes = vertexAccessors(plain_, view, false);
                     for (const Vertex& v : plain_)
                         store_.write(&v, 24);
                 }
-                const std::uint32_t indexView = bufferViews_.add(
-                    viewJson(buffer, offset + texturedBytes + plainBytes, indexBytes, 0,
-                             kElementArrayBuffer));
+                const std::uint32_t indexView =
+                    bufferViews_.add(viewJson(buffer, offset + texturedBytes + plainBytes,
+                                              indexBytes, 0, kElementArrayBuffer));
                 if (small) {
                     std::vector<std::uint16_t> shorts(indices_.begin(), indices_.end());
                     store_.write(shorts.data(), shorts.size() * 2);
@@ -728,11 +770,14 @@ private:
                     appendUint(p, ref.material);
                     return p + "}";
                 };
-                for (const std::vector<PrimitiveRef>& mesh : pendingMeshes_) {
-                    std::vector<std::string> primitives;
-                    for (const PrimitiveRef& ref : mesh)
-                        primitives.push_back(primitive(ref));
+                std::size_t first = 0;
+                std::vector<std::string> primitives;
+                for (const std::size_t end : pendingMeshes_) {
+                    primitives.clear();
+                    for (std::size_t i = first; i < end; ++i)
+                        primitives.push_back(primitive(pendingPrimitives_[i]));
                     addMesh(primitives);
+                    first = end;
                 }
                 for (const auto& [target, ref] : shared)
                     (target == Target::model ? modelPrimitives_ : roadPrimitives_)
@@ -743,6 +788,7 @@ private:
         plain_.clear();
         indices_.clear();
         pendingMeshes_.clear();
+        pendingPrimitives_.clear();
     }
 
     std::string path_;
@@ -754,18 +800,28 @@ private:
     JsonArray nodes_, meshes_, accessors_, bufferViews_;
     // The piece being placed, one batch per material.
     std::vector<Batch> pieceBatches_;
+    std::size_t usedBatches_ = 0;
     // The chunk: vertices shared by the primitives of many pieces, their indices, the meshes of
     // its buildings (numbered already) and the shared primitives still open.
     std::vector<Vertex> textured_, plain_;
     std::vector<std::uint32_t> indices_;
-    std::vector<std::vector<PrimitiveRef>> pendingMeshes_;
+    std::vector<PrimitiveRef> pendingPrimitives_;
+    std::vector<std::size_t> pendingMeshes_; // where each mesh's primitives end
     std::vector<OpenPrimitive> open_;
     std::uint32_t meshesAssigned_ = 0;
     std::vector<std::string> roadPrimitives_, modelPrimitives_;
+    std::optional<std::uint32_t> roadsMesh_, modelMesh_;
     bool hadRoads_ = false;
     std::uint32_t buildings_ = 0;
     std::vector<Material> materials_;
     std::unordered_map<std::string, std::uint32_t> materialLookup_;
+    std::optional<FaceMaterial> lastMaterial_;
+    std::uint32_t lastIndex_ = 0;
+    struct CachedMaterial {
+        FaceMaterial key;
+        std::int32_t index = -1;
+    };
+    std::vector<CachedMaterial> materialCache_ = std::vector<CachedMaterial>(1024);
     std::unordered_map<std::string, std::int32_t> imageLookup_;
     std::vector<std::string> images_;
 };
@@ -828,38 +884,35 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
 
     errno = 0;
     if (glb) {
-        // The JSON chunk comes first, so the whole document is put together before the file is
-        // opened; the size is known before anything is written.
-        std::FILE* json = openScratch(path);
-        if (!json || !sink.writeJson(json, record, {})) {
-            if (json)
-                std::fclose(json);
+        // The JSON chunk comes first: its length is measured before the file is opened, so the
+        // size is known before anything is written.
+        std::uint64_t jsonSize = 0;
+        std::FILE* counter = openCounter(&jsonSize);
+        const bool measured = counter && sink.writeJson(counter, record, {});
+        if (counter)
+            std::fclose(counter);
+        if (!measured) {
             reportFailure(path, std::strerror(errno ? errno : EIO));
             return false;
         }
-        std::fflush(json);
-        const long jsonSize = std::ftell(json);
-        const std::uint64_t jsonPadded = (std::uint64_t(jsonSize) + 3) / 4 * 4;
+        const std::uint64_t jsonPadded = (jsonSize + 3) / 4 * 4;
         const std::uint64_t binSize = store.sizes().empty() ? 0 : store.sizes().front();
         const std::uint64_t total = 12 + 8 + jsonPadded + (binSize ? 8 + binSize : 0);
         if (total > kGlbLimit) {
-            std::fclose(json);
             reportFailure(path, "the .glb would pass 2 GiB, which most readers cannot load; "
                                 "save it as .gltf, which keeps its data in .bin files beside it");
             return false;
         }
         ReplacingFile file(path);
         if (!file.stream()) {
-            std::fclose(json);
             reportFailure(path, file.reason());
             return false;
         }
         std::FILE* out = file.stream();
         bool ok = putWord(out, 0x46546C67) && putWord(out, 2) &&
                   putWord(out, std::uint32_t(total)) && putWord(out, std::uint32_t(jsonPadded)) &&
-                  putWord(out, 0x4E4F534A) && appendScratch(json, out) &&
-                  putBytes(out, "   ", std::size_t(jsonPadded - std::uint64_t(jsonSize)));
-        std::fclose(json);
+                  putWord(out, 0x4E4F534A) && sink.writeJson(out, record, {}) &&
+                  putBytes(out, "   ", std::size_t(jsonPadded - jsonSize));
         if (binSize)
             ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942) &&
                  appendScratch(store.scratch(), out);

@@ -1,33 +1,204 @@
 #include "export/Output.h"
 
+#include "vrml/FormatG.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ombrel {
 
-std::FILE* openScratch(const std::string& near) {
+namespace {
+
+// A scratch file's bytes: in memory while they are few, in an unnamed file once they pass
+// kInMemory, so a small export never touches the disk twice and a large one never fills the
+// memory.
+constexpr std::size_t kInMemory = std::size_t(1) << 20;
+
+constexpr std::size_t kBlock = std::size_t(1) << 20;
+
+struct Scratch {
+    std::string near;
+    // Blocks of kBlock bytes: memory is touched once, never copied as it grows.
+    std::vector<std::unique_ptr<char[]>> blocks;
+    int fd = -1;
+    std::uint64_t size = 0;
+    std::uint64_t position = 0;
+};
+
+// Copies n bytes between the blocks at `position` and `data`, in the direction `in` says.
+void copyBlocks(Scratch& s, char* data, std::size_t n, bool in) {
+    std::uint64_t at = s.position;
+    while (n > 0) {
+        const std::size_t block = std::size_t(at / kBlock);
+        const std::size_t offset = std::size_t(at % kBlock);
+        const std::size_t part = std::min(n, kBlock - offset);
+        while (in && s.blocks.size() <= block)
+            s.blocks.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+        if (in)
+            std::memcpy(s.blocks[block].get() + offset, data, part);
+        else
+            std::memcpy(data, s.blocks[block].get() + offset, part);
+        data += part;
+        at += part;
+        n -= part;
+    }
+}
+
+int openScratchFile(const std::string& near) {
 #ifdef O_TMPFILE
     std::filesystem::path folder = std::filesystem::path(near).parent_path();
     if (folder.empty())
         folder = ".";
     const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        if (std::FILE* file = ::fdopen(fd, "w+b"))
-            return file;
-        ::close(fd);
-    }
+    if (fd >= 0)
+        return fd;
 #endif
-    return std::tmpfile();
+    std::FILE* file = std::tmpfile();
+    if (!file)
+        return -1;
+    const int fd2 = ::dup(::fileno(file));
+    std::fclose(file);
+    return fd2;
+}
+
+ssize_t scratchWrite(void* cookie, const char* data, std::size_t n) {
+    auto* s = static_cast<Scratch*>(cookie);
+    if (s->fd < 0 && s->position + n > kInMemory) {
+        s->fd = openScratchFile(s->near);
+        if (s->fd < 0)
+            return -1;
+        for (std::uint64_t done = 0; done < s->size;) {
+            const std::size_t block = std::size_t(done / kBlock);
+            const std::size_t part = std::size_t(std::min<std::uint64_t>(kBlock, s->size - done));
+            const ssize_t w = ::pwrite(s->fd, s->blocks[block].get(), part, off_t(done));
+            if (w != ssize_t(part))
+                return -1;
+            done += part;
+        }
+        s->blocks.clear();
+    }
+    if (s->fd >= 0) {
+        const ssize_t w = ::pwrite(s->fd, data, n, off_t(s->position));
+        if (w < 0)
+            return -1;
+        n = std::size_t(w);
+    } else {
+        copyBlocks(*s, const_cast<char*>(data), n, true);
+    }
+    s->position += n;
+    s->size = std::max(s->size, s->position);
+    return ssize_t(n);
+}
+
+ssize_t scratchRead(void* cookie, char* data, std::size_t n) {
+    auto* s = static_cast<Scratch*>(cookie);
+    if (s->fd >= 0) {
+        const ssize_t r = ::pread(s->fd, data, n, off_t(s->position));
+        if (r > 0)
+            s->position += std::uint64_t(r);
+        return r;
+    }
+    const std::uint64_t left = s->position < s->size ? s->size - s->position : 0;
+    n = std::size_t(std::min<std::uint64_t>(n, left));
+    copyBlocks(*s, data, n, false);
+    s->position += n;
+    return ssize_t(n);
+}
+
+int scratchSeek(void* cookie, off64_t* offset, int whence) {
+    auto* s = static_cast<Scratch*>(cookie);
+    const std::int64_t base = whence == SEEK_SET   ? 0
+                              : whence == SEEK_CUR ? std::int64_t(s->position)
+                                                   : std::int64_t(s->size);
+    if (base + *offset < 0)
+        return -1;
+    s->position = std::uint64_t(base + *offset);
+    *offset = off64_t(s->position);
+    return 0;
+}
+
+std::vector<std::pair<std::FILE*, Scratch*>>& openScratches();
+
+int scratchClose(void* cookie) {
+    auto* s = static_cast<Scratch*>(cookie);
+    auto& open = openScratches();
+    for (std::size_t i = 0; i < open.size(); ++i)
+        if (open[i].second == s) {
+            open.erase(open.begin() + std::ptrdiff_t(i));
+            break;
+        }
+    if (s->fd >= 0)
+        ::close(s->fd);
+    delete s;
+    return 0;
+}
+
+} // namespace
+
+std::FILE* openScratch(const std::string& near) {
+    auto* scratch = new Scratch;
+    scratch->near = near;
+    std::FILE* file =
+        ::fopencookie(scratch, "w+", {scratchRead, scratchWrite, scratchSeek, scratchClose});
+    if (!file)
+        delete scratch;
+    else
+        openScratches().emplace_back(file, scratch);
+    return file;
+}
+
+namespace {
+
+// The scratch files open now, to find the file behind a stream.
+std::vector<std::pair<std::FILE*, Scratch*>>& openScratches() {
+    static std::vector<std::pair<std::FILE*, Scratch*>> open;
+    return open;
+}
+
+ssize_t countWrite(void* cookie, const char*, std::size_t n) {
+    *static_cast<std::uint64_t*>(cookie) += n;
+    return ssize_t(n);
+}
+
+} // namespace
+
+std::FILE* openCounter(std::uint64_t* count) {
+    *count = 0;
+    return ::fopencookie(count, "w", {nullptr, countWrite, nullptr, nullptr});
 }
 
 bool appendScratch(std::FILE* from, std::FILE* to) {
     if (std::fflush(from) != 0 || std::fseek(from, 0, SEEK_SET) != 0)
         return false;
+    Scratch* scratch = nullptr;
+    for (const auto& [file, s] : openScratches())
+        if (file == from)
+            scratch = s;
+    if (scratch && scratch->fd >= 0 && std::fflush(to) == 0 && ::fileno(to) >= 0) {
+        // Both are files: the kernel copies, the bytes never pass through here.
+        loff_t offset = 0;
+        while (std::uint64_t(offset) < scratch->size) {
+            const ssize_t n =
+                ::copy_file_range(scratch->fd, &offset, ::fileno(to), nullptr,
+                                  std::size_t(scratch->size - std::uint64_t(offset)), 0);
+            if (n <= 0)
+                break;
+        }
+        if (std::uint64_t(offset) == scratch->size)
+            return true;
+        if (offset > 0)
+            return false;
+    }
     static thread_local char buffer[1 << 20];
     for (;;) {
         const std::size_t n = std::fread(buffer, 1, sizeof buffer, from);
@@ -154,9 +325,8 @@ void appendExactFloat(std::string& out, float value) {
 void appendShortFloat(std::string& out, float value) {
     if (!std::isfinite(value))
         value = 0.0f;
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, end);
+    char text[kFormatGMax];
+    out.append(text, formatG(text, value));
 }
 
 std::string uriEncode(std::string_view url) {
