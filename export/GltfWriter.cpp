@@ -12,6 +12,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -89,7 +90,8 @@ struct Batch {
 };
 
 void appendUint(std::string& out, std::uint64_t value) {
-    out += std::to_string(value);
+    char text[24];
+    out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 // The ending of the i-th .bin file's name: ".bin", "-1.bin", "-2.bin", ...
@@ -751,8 +753,9 @@ private:
                     store_.write(indices_.data(), indices_.size() * 4);
                 }
                 store_.pad();
+                std::string json;
                 auto primitive = [&](const PrimitiveRef& ref) {
-                    std::string json = "{\"bufferView\":";
+                    json = "{\"bufferView\":";
                     appendUint(json, indexView);
                     if (ref.first) {
                         json += ",\"byteOffset\":";
