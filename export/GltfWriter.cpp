@@ -14,11 +14,14 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -121,9 +124,11 @@ public:
                 openFile();
         } else if (sizes_.empty()) {
             sizes_.push_back(0);
-            scratch_ = openScratch(output_);
-            if (!scratch_)
-                error_ = errno ? errno : EIO;
+            if (!outside_) {
+                scratch_ = openScratch(output_);
+                if (!scratch_)
+                    error_ = errno ? errno : EIO;
+            }
         } else if (sizes_.back() + size > kGlbLimit) {
             tooLarge_ = true;
             return false;
@@ -153,6 +158,8 @@ public:
     int error() const { return error_; }
     const std::vector<std::uint64_t>& sizes() const { return sizes_; }
     std::FILE* scratch() const { return scratch_; }
+    // Writes the .glb's binary data into `out` (which it does not own) instead of a scratch file.
+    void writeInto(std::FILE* out) { outside_ = out; }
     // The .bin files' names relative to the .gltf.
     const std::vector<std::string>& names() const { return names_; }
     std::vector<std::unique_ptr<ReplacingFile>>& files() { return files_; }
@@ -165,7 +172,9 @@ public:
     BinaryStore& operator=(const BinaryStore&) = delete;
 
 private:
-    std::FILE* stream() { return separate_ ? files_.back()->stream() : scratch_; }
+    std::FILE* stream() {
+        return separate_ ? files_.back()->stream() : outside_ ? outside_ : scratch_;
+    }
 
     void openFile() {
         const std::string path = besidePath(output_, binEnding(files_.size()));
@@ -184,6 +193,7 @@ private:
     std::vector<std::unique_ptr<ReplacingFile>> files_;
     std::vector<std::string> names_;
     std::FILE* scratch_ = nullptr;
+    std::FILE* outside_ = nullptr;
     int error_ = 0;
     bool tooLarge_ = false;
 
@@ -833,12 +843,91 @@ void reportFailure(const std::string& path, const std::string& reason) {
     errorLog.line("Could not save glTF to ", path, ": ", reason);
 }
 
+// The .glb header and JSON chunk fill whole 4 KiB blocks (the JSON padded with spaces), so the
+// file system can insert them in front of the binary data written first, and every .glb of the
+// same city has the same bytes however it was written.
+constexpr std::uint64_t kGlbFront = 4096;
+std::uint64_t glbFront(std::uint64_t jsonSize) {
+    return (20 + jsonSize + kGlbFront - 1) / kGlbFront * kGlbFront;
+}
+
 bool putBytes(std::FILE* out, const void* data, std::size_t n) {
     return std::fwrite(data, 1, n, out) == n;
 }
 
 bool putWord(std::FILE* out, std::uint32_t word) {
     return putBytes(out, &word, 4);
+}
+
+bool putSpaces(std::FILE* out, std::uint64_t count) {
+    static const std::string kSpaces(kGlbFront, ' ');
+    for (; count > 0;) {
+        const std::size_t n = std::size_t(std::min<std::uint64_t>(count, kSpaces.size()));
+        if (!putBytes(out, kSpaces.data(), n))
+            return false;
+        count -= n;
+    }
+    return true;
+}
+
+enum class Insert { done, failed, unsupported };
+
+// Puts the .glb header and the JSON chunk in front of the BIN chunk already in `file` (its
+// 8-byte header, then binSize bytes): the file system inserts whole blocks at the start, and the
+// JSON is padded with spaces to fill them. Unsupported where the file system cannot insert.
+Insert insertJsonChunk(ReplacingFile& file, GltfSink& sink, const CityRecord& record,
+                       std::uint64_t jsonSize, std::uint64_t binSize) {
+    std::FILE* out = file.stream();
+    if (std::fflush(out) != 0)
+        return Insert::failed;
+    const int fd = ::fileno(out);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_blksize <= 0 || kGlbFront % st.st_blksize != 0)
+        return Insert::unsupported;
+    const std::uint64_t front = glbFront(jsonSize);
+    const std::uint64_t total = front + 8 + binSize;
+    if (total > kGlbLimit)
+        return Insert::unsupported;
+    if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, off_t(front)) != 0)
+        return errno == EOPNOTSUPP || errno == EINVAL || errno == ENODEV ? Insert::unsupported
+                                                                         : Insert::failed;
+    const std::uint32_t words[7] = {
+        0x46546C67, 2, std::uint32_t(total), std::uint32_t(front - 20), 0x4E4F534A, 0, 0};
+    const std::uint32_t bin[2] = {std::uint32_t(binSize), 0x004E4942};
+    if (::pwrite(fd, bin, sizeof bin, off_t(front)) != ssize_t(sizeof bin) ||
+        std::fseek(out, 0, SEEK_SET) != 0 || !putBytes(out, words, 20) ||
+        !sink.writeJson(out, record, {}))
+        return Insert::failed;
+    if (!putSpaces(out, front - 20 - jsonSize))
+        return Insert::failed;
+    return std::fflush(out) == 0 ? Insert::done : Insert::failed;
+}
+
+// Copies `length` bytes from `offset` of the file behind `from` (open for writing only) to `to`.
+bool copyRange(std::FILE* from, std::uint64_t offset, std::uint64_t length, std::FILE* to) {
+    if (std::fflush(from) != 0 || std::fflush(to) != 0)
+        return false;
+    // The stream cannot be read; the file is opened again for reading, by its descriptor.
+    const std::string self = "/proc/self/fd/" + std::to_string(::fileno(from));
+    const int in = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    loff_t at = loff_t(offset);
+    bool ok = true;
+    std::vector<char> buffer;
+    while (ok && length > 0) {
+        ssize_t n = ::copy_file_range(in, &at, ::fileno(to), nullptr, std::size_t(length), 0);
+        if (n <= 0) {
+            // Not between these two files: through a buffer.
+            buffer.resize(std::size_t(1) << 20);
+            n = ::pread(in, buffer.data(), std::min<std::size_t>(buffer.size(), length), at);
+            ok = n > 0 && ::write(::fileno(to), buffer.data(), std::size_t(n)) == n;
+            at += n;
+        }
+        length -= std::uint64_t(n > 0 ? n : 0);
+    }
+    ::close(in);
+    return ok;
 }
 
 } // namespace
@@ -856,6 +945,19 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
         return false;
     }
     BinaryStore store(path, !glb);
+    // A .glb's binary data goes straight into the new file, behind its chunk header; the JSON is
+    // put in front of it at the end (below). The target is untouched until the commit.
+    std::unique_ptr<ReplacingFile> direct;
+    if (glb && !writtenInPlace(path)) {
+        direct = std::make_unique<ReplacingFile>(path);
+        if (!direct->stream()) {
+            reportFailure(path, direct->reason());
+            return false;
+        }
+        static constexpr char kPlaceholder[8] = {};
+        std::fwrite(kPlaceholder, 1, sizeof kPlaceholder, direct->stream());
+        store.writeInto(direct->stream());
+    }
     GltfSink sink(path, options, store);
     if (!sink.scratchOk()) {
         reportFailure(path, std::strerror(errno ? errno : EIO));
@@ -867,8 +969,11 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
     auto discardAll = [&] {
         for (auto& file : store.files())
             file->discard();
+        if (direct)
+            direct->discard();
     };
     if (store.tooLarge()) {
+        discardAll();
         reportFailure(path, "the .glb would pass 2 GiB, which most readers cannot load; save it "
                             "as .gltf, which keeps its data in .bin files beside it");
         return false;
@@ -898,13 +1003,34 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             reportFailure(path, std::strerror(errno ? errno : EIO));
             return false;
         }
-        const std::uint64_t jsonPadded = (jsonSize + 3) / 4 * 4;
+        const std::uint64_t jsonPadded = glbFront(jsonSize) - 20;
         const std::uint64_t binSize = store.sizes().empty() ? 0 : store.sizes().front();
         const std::uint64_t total = 12 + 8 + jsonPadded + (binSize ? 8 + binSize : 0);
         if (total > kGlbLimit) {
+            discardAll();
             reportFailure(path, "the .glb would pass 2 GiB, which most readers cannot load; "
                                 "save it as .gltf, which keeps its data in .bin files beside it");
             return false;
+        }
+        if (direct && binSize > 0) {
+            switch (insertJsonChunk(*direct, sink, record, jsonSize, binSize)) {
+            case Insert::done:
+                if (!direct->commit()) {
+                    reportFailure(path, direct->reason());
+                    return false;
+                }
+                infoLog.line("Saved as glTF to ", path);
+                infoLog.line(describeExport(options));
+                return true;
+            case Insert::failed: {
+                const int error = errno ? errno : EIO;
+                direct->discard();
+                reportFailure(path, std::strerror(error));
+                return false;
+            }
+            case Insert::unsupported:
+                break;
+            }
         }
         ReplacingFile file(path);
         if (!file.stream()) {
@@ -915,10 +1041,16 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
         bool ok = putWord(out, 0x46546C67) && putWord(out, 2) &&
                   putWord(out, std::uint32_t(total)) && putWord(out, std::uint32_t(jsonPadded)) &&
                   putWord(out, 0x4E4F534A) && sink.writeJson(out, record, {}) &&
-                  putBytes(out, "   ", std::size_t(jsonPadded - jsonSize));
-        if (binSize)
+                  putSpaces(out, jsonPadded - jsonSize);
+        if (binSize && direct) {
+            // The file system cannot insert the JSON in front: the data moves into this file.
+            ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942) &&
+                 copyRange(direct->stream(), 8, binSize, out);
+            direct->discard();
+        } else if (binSize) {
             ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942) &&
                  appendScratch(store.scratch(), out);
+        }
         if (!ok) {
             const int error = errno ? errno : EIO;
             file.discard();
