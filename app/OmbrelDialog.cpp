@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/DialogUnits.h"
+#include "export/CityExport.h"
 #include "grammar/Texture.h"
 #include "preview/CityWindow.h"
 #include "preview/gl/Camera.h"
@@ -267,17 +268,50 @@ QString COmbrelDialog::chooseConstructionFile(const QString& initial) {
     return QFileInfo(chooser.selectedFiles().first()).absoluteFilePath();
 }
 
+QStringList COmbrelDialog::exportFilters() {
+    return {QStringLiteral("VRML 2.0 (*.wrl)"), QStringLiteral("glTF binary (*.glb)"),
+            QStringLiteral("glTF (*.gltf)"), QStringLiteral("Wavefront OBJ (*.obj)")};
+}
+
+namespace {
+
+// The ending a Save As filter adds: the text between "(*." and ")".
+QString filterSuffix(const QString& filter) {
+    const qsizetype start = filter.lastIndexOf(QStringLiteral("(*."));
+    const qsizetype end = filter.lastIndexOf(QLatin1Char(')'));
+    if (start < 0 || end <= start + 3)
+        return QStringLiteral("wrl");
+    return filter.mid(start + 3, end - start - 3);
+}
+
+} // namespace
+
+QString COmbrelDialog::exportPathForFilter(const QString& path, const QString& filter) {
+    if (formatForPath(toNarrow(path)))
+        return path;
+    return path + QLatin1Char('.') + filterSuffix(filter);
+}
+
 QString COmbrelDialog::chooseExportFile() {
     QFileDialog chooser(this, QStringLiteral("Save As"));
     chooser.setAcceptMode(QFileDialog::AcceptSave);
     chooser.setFileMode(QFileDialog::AnyFile);
-    chooser.setDefaultSuffix(QStringLiteral("wrl"));
-    chooser.setNameFilters({QStringLiteral("VRML 2.0 (*.wrl)"), QStringLiteral("All Files (*.*)")});
+    const QStringList filters = exportFilters();
+    chooser.setNameFilters(filters);
+    // The type of the last export is offered first.
+    QString filter = filters.front();
+    if (const auto format = formatForPath(toNarrow(lastSavedPath)))
+        filter = filters.at(static_cast<qsizetype>(*format));
+    chooser.selectNameFilter(filter);
+    chooser.setDefaultSuffix(filterSuffix(filter));
+    connect(&chooser, &QFileDialog::filterSelected, &chooser,
+            [&chooser](const QString& chosen) { chooser.setDefaultSuffix(filterSuffix(chosen)); });
     // Asking before overwriting is the chooser's default.
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
         return QString();
     }
-    return QFileInfo(chooser.selectedFiles().first()).absoluteFilePath();
+    return exportPathForFilter(QFileInfo(chooser.selectedFiles().first()).absoluteFilePath(),
+                               chooser.selectedNameFilter());
 }
 
 bool COmbrelDialog::ctrlHeld() const {
@@ -389,6 +423,8 @@ void COmbrelDialog::SaveVrml() {
         lastSavedPath = path;
     }
     ExportOptions options;
+    // The path's ending says the format; a path from before the other formats is VRML.
+    options.format = formatForPath(toNarrow(path)).value_or(ExportFormat::vrml);
     options.collapseMode = collapseModeFromSetting(collapseMode);
     options.triangulateEverything = triangulateEverything != 0;
     options.saveRoads = saveRoads == 1;

@@ -77,6 +77,14 @@ public:
     // The whole log with "\n" line ends.
     QString logText() const;
 
+    // The path the Save As dialog's choice stands for: the chosen path when its ending names an
+    // export format, otherwise the path with the ending of the chosen filter (one of
+    // exportFilters()) added.
+    static QString exportPathForFilter(const QString& path, const QString& filter);
+    // The Save As dialog's file types: "VRML 2.0 (*.wrl)", "glTF binary (*.glb)", "glTF (*.gltf)",
+    // "Wavefront OBJ (*.obj)".
+    static QStringList exportFilters();
+
     CitySession& session() { return *session_; }
     CityFactory& cityFactory() { return session_->factory(); }
     CCityWindow* preview() const { return preview_; }

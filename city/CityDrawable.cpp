@@ -93,8 +93,10 @@ void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSi
             sink.openGroup(std::move(group));
         }
         std::size_t child = 0;
+        std::size_t index = 0;
         for (const auto& drawable : buildingDrawables) {
             VRRef<VRNode> node = drawable->toVrml();
+            const std::size_t cell = index++;
             advance();
             if (!node)
                 continue;
@@ -102,7 +104,14 @@ void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSi
                 const Colour colour = child < buildingColours.size() ? buildingColours[child] : 0;
                 node = collapseBuilding(std::move(node), colour);
             }
+            VRPiece piece;
+            if (cell < buildingCells.size()) {
+                piece.column = buildingCells[cell].column;
+                piece.row = buildingCells[cell].row;
+                piece.height = buildingCells[cell].height;
+            }
             ++child;
+            sink.piece(piece);
             sink.node(std::move(node));
         }
         if (!single)
@@ -118,8 +127,12 @@ void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSi
         for (const auto& drawable : roadDrawables) {
             VRRef<VRNode> node = drawable->toVrml();
             advance();
-            if (node)
+            if (node) {
+                VRPiece piece;
+                piece.kind = VRPiece::Kind::road;
+                sink.piece(piece);
                 sink.node(std::move(node));
+            }
         }
         if (!single)
             sink.closeGroup();

@@ -4,6 +4,7 @@
 #include "grammar/DrawFactory.h"
 #include "vrml/VRSceneSink.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,14 @@ public:
 
     std::vector<std::unique_ptr<Drawable>> buildingDrawables;
     std::vector<Colour> buildingColours; // one per building drawable
+    // The cell and height of each building drawable, for exports that record them; a building
+    // without an entry is taken as cell (0, 0) of height 0.
+    struct BuildingCell {
+        std::uint32_t column = 0;
+        std::uint32_t row = 0;
+        float height = 0.0f;
+    };
+    std::vector<BuildingCell> buildingCells;
     std::vector<std::unique_ptr<Drawable>> roadDrawables;
 
     // The cells that drew something: buildings and roads.
@@ -38,7 +47,8 @@ public:
     // colour, named like the building.
     VRRef<VRNode> toVrmlScene(bool collapseBuildings, bool saveRoads) const override;
     // The same tree handed to `sink` piece by piece (one building or road at a time, in
-    // writing order), so that it never needs to be in memory whole. Reports the buildings
+    // writing order), so that it never needs to be in memory whole; each building's and road's
+    // node is announced to the sink's piece() with its cell. Reports the buildings
     // and roads done to `progress` as stage "Exporting" when one is given.
     void toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSink& sink,
                      Progress* progress = nullptr) const override;

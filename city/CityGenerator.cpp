@@ -40,6 +40,7 @@ void CityGenerator::reserveCells(CityDrawable& city, bool streetsOn) const {
     if (!buildings.empty()) {
         city.buildingDrawables.reserve(std::min(lots, kMaxReserve));
         city.buildingColours.reserve(std::min(lots, kMaxReserve));
+        city.buildingCells.reserve(std::min(lots, kMaxReserve));
     }
     city.roadDrawables.reserve(std::min(streetCells, kMaxReserve));
 }
@@ -116,6 +117,7 @@ CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
             city.buildingDrawables.push_back(
                 def->createBuilding(px, py, px + cellSizeX, py + cellSizeY, low, high, colour));
             city.buildingColours.push_back(colour);
+            city.buildingCells.push_back({x, y, high});
             if (low <= lowest) {
                 lowest = low;
             }

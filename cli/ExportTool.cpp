@@ -6,6 +6,7 @@
 #include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
 #include "config/CitySession.h"
+#include "export/CityExport.h"
 #include "preview/gl/Camera.h"
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"
@@ -30,10 +31,13 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n"
-    "Generates a city from an XML construction file and exports it as a VRML 2.0 file.\n"
+    "Generates a city from an XML construction file and exports it as a VRML 2.0, glTF 2.0 or\n"
+    "Wavefront OBJ file.\n"
     "\n"
-    "  -o, --output PATH        VRML file to write (required unless only --png is given);\n"
-    "                           - writes it to standard output\n"
+    "  -o, --output PATH        file to write (required unless only --png is given), in the\n"
+    "                           format its ending names: .wrl, .glb, .gltf or .obj; a name\n"
+    "                           without an ending is VRML; - writes VRML to standard output\n"
+    "      --format FORMAT      wrl | glb | gltf | obj, whatever the ending\n"
     "  -m, --collapse MODE      normal | building | model      (default normal)\n"
     "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
     "      --no-roads           leave the roads out            (default: roads saved)\n"
@@ -64,6 +68,7 @@ constexpr const char* kUsage =
 
 struct Options {
     std::string output;
+    std::optional<ExportFormat> format; // --format
     std::string png;
     PictureFormat pictureFormat = PictureFormat::png;
     std::string constructionFile;
@@ -134,6 +139,11 @@ Options parse(int argc, char** argv) {
             o.output = value();
             if (o.output.empty())
                 throw UsageError{"the output path is empty"};
+        } else if (arg == "--format") {
+            const std::string name = value();
+            o.format = formatNamed(name);
+            if (!o.format)
+                throw UsageError{"unknown format '" + name + "' (use wrl, glb, gltf or obj)"};
         } else if (arg == "-m" || arg == "--collapse") {
             const std::string mode = value();
             if (mode == "normal")
@@ -216,6 +226,18 @@ Options parse(int argc, char** argv) {
         throw UsageError{"no construction file given"};
     if (o.output.empty() && o.png.empty())
         throw UsageError{"no output given (use --output PATH)"};
+    if (!o.output.empty()) {
+        // The ending names the format unless --format does; a name without one stays VRML.
+        const std::string name = std::filesystem::path(o.output).filename().string();
+        const std::size_t dot = name.find_last_of('.');
+        if (o.format)
+            o.exportOptions.format = *o.format;
+        else if (const std::optional<ExportFormat> format = formatForPath(o.output))
+            o.exportOptions.format = *format;
+        else if (dot != std::string::npos && dot > 0)
+            throw UsageError{"cannot tell the format of '" + o.output +
+                             "' (name it .wrl, .glb, .gltf or .obj, or give --format)"};
+    }
     if (o.output == "-" && o.png == "-")
         throw UsageError{"the VRML file and the picture cannot both go to standard output"};
     return o;

@@ -1,6 +1,7 @@
 #include "config/CitySession.h"
 
 #include "base/Log.h"
+#include "export/CityExport.h"
 #include "grammar/Texture.h"
 
 #include <algorithm>
@@ -77,7 +78,12 @@ bool CitySession::save(const std::string& path, const ExportOptions& options,
     if (!city_) {
         return false;
     }
-    return exportCity(*city_, path, factory_.fileName, seed_, options, progress);
+    CityRecord record;
+    record.constructionFile = factory_.fileName;
+    record.seed = seed_;
+    record.minCorner = minCorner_;
+    record.maxCorner = maxCorner_;
+    return saveCity(*city_, path, record, options, progress);
 }
 
 std::vector<std::shared_ptr<Texture>> CitySession::heldTextures() const {

@@ -48,9 +48,9 @@ public:
     // with nothing changed, when nothing is loaded. Reports to `progress` when given.
     bool generate(Progress* progress = nullptr);
 
-    // Writes the last city to `path` with its construction file's name and seed. False when
-    // there is no city or the export failed (reported on the error log; an existing file at
-    // path is then untouched).
+    // Writes the last city to `path` in options.format (see saveCity) with its construction
+    // file's name, its seed and its bounding box. False when there is no city or the export failed
+    // (reported on the error log; an existing file at path is then untouched).
     bool save(const std::string& path, const ExportOptions& options,
               Progress* progress = nullptr) const;
 

@@ -172,6 +172,26 @@ CollapseMode collapseModeFromSetting(int value) {
     return CollapseMode::normal;
 }
 
+std::string describeExport(const ExportOptions& options) {
+    std::string text = "(";
+    switch (options.collapseMode) {
+    case CollapseMode::building:
+        text += "collapse to building";
+        break;
+    case CollapseMode::model:
+        text += "collapse model";
+        break;
+    default:
+        text += "normal, textured";
+        break;
+    }
+    const bool triangles = options.triangulateEverything || options.format == ExportFormat::glb ||
+                           options.format == ExportFormat::gltf;
+    text += triangles ? ", triangulated" : ", not triangulated";
+    text += options.saveRoads ? ", with roads)" : ", without roads)";
+    return text;
+}
+
 std::string exportHeader(const std::string& constructionFile, std::uint32_t randomSeed) {
     std::string file = constructionFile;
     for (char& c : file)
@@ -222,6 +242,7 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
         return false;
     }
     infoLog.line("Saved as VRML to ", path);
+    infoLog.line(describeExport(checked));
     return true;
 }
 

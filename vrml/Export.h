@@ -28,11 +28,25 @@ enum class CollapseMode {
 // as normal, with the warning "Unknown collapse mode N, exporting as Normal (textured)".
 CollapseMode collapseModeFromSetting(int value);
 
+// The kind of file an export writes.
+enum class ExportFormat {
+    vrml, // VRML 2.0 text (.wrl)
+    glb,  // binary glTF 2.0, one file with its images (.glb)
+    gltf, // glTF 2.0 JSON with .bin files beside it (.gltf)
+    obj,  // Wavefront OBJ with its .mtl beside it (.obj)
+};
+
 struct ExportOptions {
     CollapseMode collapseMode = CollapseMode::normal;
-    bool triangulateEverything = true; // every face cut into triangles
+    bool triangulateEverything = true; // every face cut into triangles (glTF always is)
     bool saveRoads = true;             // the roads exported with the buildings
+    ExportFormat format = ExportFormat::vrml;
 };
+
+// The line logged after "Saved as ... to PATH": the collapse mode and the options in brackets,
+// such as "(normal, textured, triangulated, with roads)" or "(collapse model, not triangulated,
+// without roads)".
+std::string describeExport(const ExportOptions& options);
 
 // The comment lines that follow the first line of an exported file (CR LF line ends): the
 // program, its web page, the construction file and the seed. Line breaks inside the path are

@@ -5,15 +5,29 @@
 
 #include "vrml/VRNode.h"
 
+#include <cstdint>
 #include <vector>
 
 namespace ombrel {
 
 class Progress;
 
+// What the node that follows stands for, for writers that keep more of a city than its VRML
+// scene says.
+struct VRPiece {
+    enum class Kind { building, road };
+    Kind kind = Kind::building;
+    std::uint32_t column = 0; // the cell's column (x) and row (y)
+    std::uint32_t row = 0;
+    float height = 0.0f; // a building's height, where its grammar stopped
+};
+
 class VRSceneSink {
 public:
     virtual ~VRSceneSink() = default;
+    // Called before node() with what that node is, when the source knows. Optional: the VRML
+    // writer ignores it.
+    virtual void piece(const VRPiece&) {}
     // A plain Group (no transformation of its own) whose children follow, at least one, until
     // the matching closeGroup(). Its own children list is empty.
     virtual void openGroup(VRRef<VRGroup> group) = 0;

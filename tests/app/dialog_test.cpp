@@ -282,6 +282,15 @@ private slots:
         QCOMPARE(bytes.contains("Roads"), roads);
         QCOMPARE(logLines(*dialog_, QStringLiteral("Saved as VRML to ")),
                  QStringList{QStringLiteral("Saved as VRML to ") + out});
+        const QString options = mode == 0   ? QStringLiteral("(normal, textured")
+                                : mode == 1 ? QStringLiteral("(collapse to building")
+                                            : QStringLiteral("(collapse model");
+        QCOMPARE(logLines(*dialog_, QStringLiteral("(")),
+                 QStringList{options +
+                             (triangulate ? QStringLiteral(", triangulated")
+                                          : QStringLiteral(", not triangulated")) +
+                             (roads ? QStringLiteral(", with roads)")
+                                    : QStringLiteral(", without roads)"))});
         QCOMPARE(logLines(*dialog_, QStringLiteral("Triangulating the entire model")).size(),
                  triangulate ? 1 : 0);
     }
@@ -353,6 +362,47 @@ private slots:
         QCOMPARE(dialog_->saveAsked, 1);
         QCOMPARE(dialog_->lastSavedPath, QStringLiteral("/tmp/earlier.wrl"));
         QVERIFY(logLines(*dialog_, QStringLiteral("Saved as VRML")).isEmpty());
+    }
+
+    void otherFormatsAreSavedAndResavedByTheirEnding() {
+        generateWith(examplePath("town"));
+        const struct {
+            const char* leaf;
+            const char* logged;
+            QByteArray start;
+        } cases[] = {{"city.glb", "Saved as glTF to ", "glTF"},
+                     {"city.gltf", "Saved as glTF to ", "{\"asset\":"},
+                     {"city.obj", "Saved as OBJ to ", "# Ombrel"}};
+        for (const auto& c : cases) {
+            const QString out = tmp_.filePath(QString::fromLatin1(c.leaf));
+            dialog_->ctrl = false;
+            dialog_->saveAnswer = out;
+            QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+            QVERIFY2(readAll(out).startsWith(c.start), c.leaf);
+            QCOMPARE(dialog_->lastSavedPath, out);
+            // CTRL-click writes the same format to the same file again.
+            QFile::remove(out);
+            dialog_->ctrl = true;
+            QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+            QVERIFY2(readAll(out).startsWith(c.start), c.leaf);
+            QCOMPARE(logLines(*dialog_, QString::fromLatin1(c.logged) + out).size(), 2);
+        }
+    }
+
+    void saveAsAddsTheEndingOfTheChosenType() {
+        const QStringList filters = COmbrelDialog::exportFilters();
+        QCOMPARE(filters, (QStringList{QStringLiteral("VRML 2.0 (*.wrl)"),
+                                       QStringLiteral("glTF binary (*.glb)"),
+                                       QStringLiteral("glTF (*.gltf)"),
+                                       QStringLiteral("Wavefront OBJ (*.obj)")}));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city"), filters[1]),
+                 QStringLiteral("/a/city.glb"));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city.v2"), filters[3]),
+                 QStringLiteral("/a/city.v2.obj"));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city.GLTF"), filters[0]),
+                 QStringLiteral("/a/city.GLTF"));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city.wrl"), filters[2]),
+                 QStringLiteral("/a/city.wrl"));
     }
 
     void browse() {

@@ -243,6 +243,7 @@ std::vector<std::string> exported(const std::string& file, std::vector<std::stri
     lines.push_back("Generated city [randomSeed=" + seed + "]");
     lines.push_back("Triangulating the entire model");
     lines.push_back("Saved as VRML to out.wrl");
+    lines.push_back("(normal, textured, triangulated, with roads)");
     return lines;
 }
 

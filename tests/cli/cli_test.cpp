@@ -167,10 +167,48 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--png", "x.png.bak", "no/such/city.xml"},
                   "cannot tell the picture format of 'x.png.bak' (name it .png for PNG, .jpg or "
                   ".jpeg for JPEG)"},
+        UsageCase{"UnknownEnding",
+                  {"-o", "city.x3d", "no/such/city.xml"},
+                  "cannot tell the format of 'city.x3d' (name it .wrl, .glb, .gltf or .obj, or "
+                  "give --format)"},
+        UsageCase{"UnknownFormat",
+                  {"--format", "fbx", "-o", "city.x3d", kTown},
+                  "unknown format 'fbx' (use wrl, glb, gltf or obj)"},
         UsageCase{"BothToStandardOutput",
                   {"-o", "-", "--png", "-", "no/such/city.xml"},
                   "the VRML file and the picture cannot both go to standard output"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+TEST_F(Cli, TheEndingOrFormatChoosesTheFile) {
+    const struct {
+        std::vector<std::string> args;
+        std::string leaf;
+        std::string start;
+        std::string logged;
+    } cases[] = {
+        {{}, "city.glb", "glTF", "Saved as glTF to "},
+        {{}, "city.GLTF", "{\"asset\":", "Saved as glTF to "},
+        {{"--no-roads", "-m", "building"}, "city.obj", "# Ombrel", "Saved as OBJ to "},
+        {{"--format", "glb"}, "city.wrl", "glTF", "Saved as glTF to "},
+        {{"--format=wrl"}, "city.obj", "#VRML V2.0 utf8", "Saved as VRML to "},
+        {{}, "city", "#VRML V2.0 utf8", "Saved as VRML to "},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        const std::string out = path(c.leaf);
+        args.insert(args.end(), {"-o", out, kTown});
+        const Outcome r = tool(args);
+        ASSERT_EQ(r.status, 0) << c.leaf << r.err;
+        EXPECT_EQ(readFile(out).substr(0, c.start.size()), c.start) << c.leaf;
+        EXPECT_NE(r.err.find(c.logged + out + "\n"), std::string::npos) << r.err;
+    }
+    const Outcome obj = tool({"--no-roads", "-m", "building", "-o", path("b.obj"), kTown});
+    EXPECT_NE(obj.err.find("Saved as OBJ to " + path("b.obj") +
+                           "\n(collapse to building, triangulated, without roads)\n"),
+              std::string::npos)
+        << obj.err;
+    EXPECT_TRUE(fs::exists(path("b.mtl")));
+}
 
 TEST_F(Cli, HelpAndVersion) {
     const Outcome help = tool({"--help"});
@@ -192,9 +230,10 @@ TEST_F(Cli, ExportsAndLogsEachStep) {
         l.push_back(line);
     ASSERT_GE(l.size(), 5u) << r.err;
     EXPECT_EQ(l[0], "Parsing " + kTown + " ... ");
-    EXPECT_EQ(l[l.size() - 3].rfind("Generated city [randomSeed=0x", 0), 0u);
-    EXPECT_EQ(l[l.size() - 2], "Triangulating the entire model");
-    EXPECT_EQ(l.back(), "Saved as VRML to " + out);
+    EXPECT_EQ(l[l.size() - 4].rfind("Generated city [randomSeed=0x", 0), 0u);
+    EXPECT_EQ(l[l.size() - 3], "Triangulating the entire model");
+    EXPECT_EQ(l[l.size() - 2], "Saved as VRML to " + out);
+    EXPECT_EQ(l.back(), "(normal, textured, triangulated, with roads)");
     const std::string text = readFile(out);
     EXPECT_EQ(text.substr(0, 17), "#VRML V2.0 utf8\r\n");
     EXPECT_NE(text.find("# \t" + kTown + "\r\n"), std::string::npos);
@@ -231,7 +270,7 @@ TEST_F(Cli, LongRunShowsNoProgressWhenStderrIsNotATerminal) {
         generated += line.rfind("Generated city [randomSeed=0x", 0) == 0;
     }
     EXPECT_EQ(generated, generations);
-    EXPECT_EQ(last, "Saved as VRML to " + out);
+    EXPECT_EQ(last, "(collapse model, not triangulated, with roads)");
 }
 
 TEST_F(Cli, MissingConstructionFileExitsOne) {
@@ -658,7 +697,9 @@ TEST_F(Cli, DashWritesToStandardOutput) {
     const Outcome logged = tool({"-o", "-", kTown});
     EXPECT_EQ(logged.status, 0);
     EXPECT_GT(logged.out.size(), 1000u);
-    EXPECT_NE(logged.err.find("Saved as VRML to -\n"), std::string::npos) << logged.err;
+    EXPECT_NE(logged.err.find("Saved as VRML to -\n(normal, textured, triangulated, with roads)\n"),
+              std::string::npos)
+        << logged.err;
 
     const Outcome picture = tool({"-q", "--png", "-", "--size", "32x24", kTown});
     EXPECT_EQ(picture.status, 0) << picture.err;

@@ -45,6 +45,7 @@ Successfully loaded $town
 Generated city [randomSeed=0x000070C1]
 Triangulating the entire model
 Saved as VRML to town.wrl
+(normal, textured, triangulated, with roads)
 Saved the picture to town.png" "$(tr -d '\r' <export.log)"
 [ -s town.wrl ] && [ -s town.png ] || fail "the export or the picture is missing"
 # Every texture url of the export leads to an installed image.

@@ -135,11 +135,16 @@ TEST_F(Export, HeaderLines) {
 TEST_F(Export, LogLines) {
     const fs::path path = dir_ / "city.wrl";
     ASSERT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, {}));
-    EXPECT_EQ(log_.text(),
-              "Triangulating the entire model\r\nSaved as VRML to " + path.string() + "\r\n");
+    EXPECT_EQ(log_.text(), "Triangulating the entire model\r\nSaved as VRML to " + path.string() +
+                               "\r\n(normal, textured, triangulated, with roads)\r\n");
     log_.clear();
-    ASSERT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, {CollapseMode::normal, false, true}));
-    EXPECT_EQ(log_.text(), "Saved as VRML to " + path.string() + "\r\n");
+    ExportOptions options;
+    options.collapseMode = CollapseMode::building;
+    options.triangulateEverything = false;
+    options.saveRoads = false;
+    ASSERT_TRUE(exportCity(*city_, path.string(), "x.xml", 1, options));
+    EXPECT_EQ(log_.text(), "Saved as VRML to " + path.string() +
+                               "\r\n(collapse to building, not triangulated, without roads)\r\n");
 }
 
 struct ModeCase {
@@ -303,7 +308,8 @@ TEST_F(Export, WritesThroughALink) {
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(readFile(real).substr(0, 17), "#VRML V2.0 utf8\r\n");
     EXPECT_EQ(log_.text().substr(log_.text().rfind("Saved")),
-              "Saved as VRML to " + link.string() + "\r\n");
+              "Saved as VRML to " + link.string() +
+                  "\r\n(normal, textured, triangulated, with roads)\r\n");
 }
 
 TEST_F(Export, WritesADeviceInPlace) {
@@ -314,7 +320,8 @@ TEST_F(Export, WritesADeviceInPlace) {
     EXPECT_TRUE(fs::is_character_file(device));
     EXPECT_EQ(entries(dir_), std::vector<std::string>{"null"});
     EXPECT_EQ(log_.text().substr(log_.text().rfind("Saved")),
-              "Saved as VRML to " + device.string() + "\r\n");
+              "Saved as VRML to " + device.string() +
+                  "\r\n(normal, textured, triangulated, with roads)\r\n");
 }
 
 TEST_F(Export, WritesANamedPipeInPlace) {

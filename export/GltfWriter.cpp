@@ -1,0 +1,1096 @@
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "base/Version.h"
+#include "export/CityExport.h"
+#include "export/ImageEmbed.h"
+#include "export/Output.h"
+#include "export/SceneFaces.h"
+#include "vrml/ReplacingFile.h"
+#include "vrml/TextureUrl.h"
+#include "vrml/Triangulate.h"
+#include "vrml/VRSceneSink.h"
+
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace ombrel {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "the binary data is written as held");
+
+// A new .bin file once the current one holds this much.
+constexpr std::uint64_t kBinFileSize = std::uint64_t(1) << 30;
+// The largest .glb that most readers load (their lengths are signed 32-bit).
+constexpr std::uint64_t kGlbLimit = std::uint64_t(1) << 31;
+// The vertices of many pieces share one set of accessors, up to this many; a piece with more
+// gets a set of its own. Small sets keep the JSON small (one set of accessors for dozens of
+// buildings) without making readers that check every primitive's vertices look at many more
+// than it uses.
+constexpr std::size_t kChunkVertices = 2048;
+// 16-bit indices for sets up to this size (65535 itself is the primitive restart value).
+constexpr std::size_t kShortIndexVertices = 65535;
+
+constexpr int kArrayBuffer = 34962;
+constexpr int kElementArrayBuffer = 34963;
+constexpr int kUnsignedShort = 5123;
+constexpr int kUnsignedInt = 5125;
+
+struct Vertex {
+    float position[3];
+    float normal[3];
+    float uv[2];
+    bool operator==(const Vertex& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
+};
+
+// One primitive being gathered: its material's faces as triangles.
+struct Batch {
+    std::uint32_t material = 0;
+    bool textured = false;
+    std::vector<Vertex> vertices;
+    std::vector<std::uint32_t> indices;
+    // The last vertices by hash, to share the corners of neighbouring triangles; a miss only
+    // costs a repeated vertex, and the result depends on nothing but the faces.
+    std::array<std::int32_t, 256> recent;
+    Batch() { recent.fill(-1); }
+    void reset(std::uint32_t m, bool t) {
+        material = m;
+        textured = t;
+        vertices.clear();
+        indices.clear();
+        recent.fill(-1);
+    }
+
+    std::uint32_t add(const Vertex& v) {
+        std::uint32_t words[8];
+        std::memcpy(words, &v, sizeof words);
+        std::uint64_t h = 0;
+        for (std::uint32_t w : words)
+            h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+        std::int32_t& slot = recent[(h >> 56) & 255];
+        if (slot >= 0 && vertices[std::size_t(slot)] == v)
+            return std::uint32_t(slot);
+        slot = std::int32_t(vertices.size());
+        vertices.push_back(v);
+        return std::uint32_t(slot);
+    }
+};
+
+void appendUint(std::string& out, std::uint64_t value) {
+    char text[24];
+    out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// The ending of the i-th .bin file's name: ".bin", "-1.bin", "-2.bin", ...
+std::string binEnding(std::size_t i) {
+    std::string ending;
+    if (i > 0) {
+        ending = '-';
+        appendUint(ending, i);
+    }
+    return ending + ".bin";
+}
+
+// Where the binary data goes: a scratch file that becomes the .glb's BIN chunk, or a row of .bin
+// files beside the .gltf, a new one every kBinFileSize bytes. Every block starts 4-aligned.
+class BinaryStore {
+public:
+    BinaryStore(const std::string& output, bool separateFiles)
+        : output_(output), separate_(separateFiles) {}
+
+    // Makes room for a block of `size` bytes that the next write() calls fill; sets the buffer
+    // and offset it starts at. False when the store failed or passed `limit`.
+    bool block(std::uint64_t size, std::uint32_t& buffer, std::uint64_t& offset) {
+        if (failed())
+            return false;
+        if (separate_) {
+            if (sizes_.empty() || (sizes_.back() > 0 && sizes_.back() + size > kBinFileSize))
+                openFile();
+        } else if (sizes_.empty()) {
+            sizes_.push_back(0);
+            if (!outside_) {
+                scratch_ = openScratch(output_);
+                if (!scratch_)
+                    error_ = errno ? errno : EIO;
+            }
+        } else if (sizes_.back() + size > kGlbLimit) {
+            tooLarge_ = true;
+            return false;
+        }
+        if (failed())
+            return false;
+        buffer = std::uint32_t(sizes_.size() - 1);
+        offset = sizes_.back();
+        return true;
+    }
+
+    void write(const void* data, std::size_t n) {
+        if (failed() || n == 0)
+            return;
+        if (std::fwrite(data, 1, n, stream()) != n)
+            error_ = errno ? errno : EIO;
+        sizes_.back() += n;
+    }
+
+    void pad() {
+        static constexpr char kZeros[4] = {};
+        write(kZeros, (4 - sizes_.back() % 4) % 4);
+    }
+
+    bool failed() const { return error_ != 0 || tooLarge_; }
+    bool tooLarge() const { return tooLarge_; }
+    int error() const { return error_; }
+    const std::vector<std::uint64_t>& sizes() const { return sizes_; }
+    std::FILE* scratch() const { return scratch_; }
+    // Writes the .glb's binary data into `out` (which it does not own) instead of a scratch file.
+    void writeInto(std::FILE* out) { outside_ = out; }
+    // The .bin files' names relative to the .gltf.
+    const std::vector<std::string>& names() const { return names_; }
+    std::vector<std::unique_ptr<ReplacingFile>>& files() { return files_; }
+
+    ~BinaryStore() {
+        if (scratch_)
+            std::fclose(scratch_);
+    }
+    BinaryStore(const BinaryStore&) = delete;
+    BinaryStore& operator=(const BinaryStore&) = delete;
+
+private:
+    std::FILE* stream() {
+        return separate_ ? files_.back()->stream() : outside_ ? outside_ : scratch_;
+    }
+
+    void openFile() {
+        const std::string path = besidePath(output_, binEnding(files_.size()));
+        files_.push_back(std::make_unique<ReplacingFile>(path));
+        names_.push_back(fileNameOf(path));
+        sizes_.push_back(0);
+        if (!files_.back()->stream()) {
+            error_ = files_.back()->error() ? files_.back()->error() : EIO;
+            failedPath_ = path;
+        }
+    }
+
+    std::string output_;
+    bool separate_;
+    std::vector<std::uint64_t> sizes_;
+    std::vector<std::unique_ptr<ReplacingFile>> files_;
+    std::vector<std::string> names_;
+    std::FILE* scratch_ = nullptr;
+    std::FILE* outside_ = nullptr;
+    int error_ = 0;
+    bool tooLarge_ = false;
+
+public:
+    std::string failedPath_;
+};
+
+// A JSON array written element by element into a scratch file, so that the city's nodes,
+// meshes, accessors and buffer views are never held whole.
+class JsonArray {
+public:
+    explicit JsonArray(const std::string& near) : file_(openScratch(near)) {}
+    ~JsonArray() {
+        if (file_)
+            std::fclose(file_);
+    }
+    JsonArray(const JsonArray&) = delete;
+    JsonArray& operator=(const JsonArray&) = delete;
+
+    // Appends one element; returns its index.
+    std::uint32_t add(const std::string& element) {
+        if (!file_)
+            return count_++;
+        if (count_ > 0)
+            std::fputc(',', file_);
+        std::fwrite(element.data(), 1, element.size(), file_);
+        return count_++;
+    }
+    std::uint32_t count() const { return count_; }
+    bool ok() const { return file_ && !std::ferror(file_); }
+    std::FILE* file() const { return file_; }
+
+private:
+    std::FILE* file_;
+    std::uint32_t count_ = 0;
+};
+
+// Collects the city piece by piece and writes its binary data as it goes.
+class GltfSink : public VRSceneSink, public FaceSink {
+public:
+    GltfSink(const std::string& path, const ExportOptions& options, BinaryStore& store)
+        : path_(path), options_(options), store_(store), urls_(path), nodes_(path), meshes_(path),
+          accessors_(path), bufferViews_(path) {}
+
+    void openGroup(VRRef<VRGroup>) override {}
+    void closeGroup() override {}
+    void piece(const VRPiece& piece) override { piece_ = piece; }
+
+    void node(VRRef<VRNode> node) override {
+        const std::optional<VRPiece> piece = piece_;
+        piece_.reset();
+        if (store_.failed())
+            return;
+        usedBatches_ = 0;
+        if (options_.collapseMode == CollapseMode::model) {
+            const FaceMaterial grey = greyMaterial();
+            forEachFace(std::move(node), &triangulator_, *this, &grey);
+            place(Target::model);
+            return;
+        }
+        if (piece && piece->kind == VRPiece::Kind::road) {
+            hadRoads_ = true;
+            forEachFace(std::move(node), &triangulator_, *this);
+            place(Target::roads);
+            return;
+        }
+        std::string name;
+        const bool named = node && node->name;
+        if (named)
+            name = *node->name;
+        forEachFace(std::move(node), &triangulator_, *this);
+        const bool hasMesh = place(Target::building);
+        std::string json = "{";
+        if (named) {
+            json += "\"name\":";
+            appendJsonString(json, name);
+            json += ',';
+        }
+        if (hasMesh) {
+            json += "\"mesh\":";
+            appendUint(json, meshesAssigned_ - 1);
+            json += ',';
+        }
+        json += "\"extras\":{\"column\":";
+        appendUint(json, piece ? piece->column : 0);
+        json += ",\"row\":";
+        appendUint(json, piece ? piece->row : 0);
+        json += ",\"height\":";
+        appendShortFloat(json, piece ? piece->height : 0.0f);
+        json += "}}";
+        nodes_.add(json);
+        ++buildings_;
+    }
+
+    void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
+              std::size_t n) override {
+        // The faces of a Shape come in a row with the same material.
+        if (!lastMaterial_ || !(material == *lastMaterial_)) {
+            lastMaterial_ = material;
+            lastIndex_ = materialIndex(material);
+        }
+        const std::uint32_t m = lastIndex_;
+        const bool textured = uv && materials_[m].texture >= 0;
+        Batch* batch = nullptr;
+        for (std::size_t i = 0; i < usedBatches_; ++i)
+            if (pieceBatches_[i].material == m) {
+                batch = &pieceBatches_[i];
+                break;
+            }
+        if (!batch) {
+            // Batches are kept for the next pieces, with their storage.
+            if (usedBatches_ == pieceBatches_.size())
+                pieceBatches_.emplace_back();
+            batch = &pieceBatches_[usedBatches_++];
+            batch->reset(m, textured);
+        }
+        // The corners of each triangle of a fan from the first corner; faces from the
+        // triangulation are triangles already.
+        for (std::size_t t = 1; t + 1 < n; ++t) {
+            const std::size_t corner[3] = {0, t, t + 1};
+            Vec3 p[3];
+            for (int k = 0; k < 3; ++k)
+                p[k] = toYUp(points[corner[k]]);
+            Vec3 normal{0, 1, 0};
+            triangleNormal(p[0], p[1], p[2], normal);
+            for (int k = 0; k < 3; ++k) {
+                Vertex v{{p[k].x, p[k].y, p[k].z}, {normal.x, normal.y, normal.z}, {0, 0}};
+                if (batch->textured) {
+                    // glTF's images start at the top left, VRML's at the bottom left.
+                    v.uv[0] = uv[corner[k]].x;
+                    v.uv[1] = 1.0f - uv[corner[k]].y;
+                }
+                batch->indices.push_back(batch->add(v));
+            }
+        }
+    }
+
+    // Writes what is still gathered and the meshes of the roads and the model; called once
+    // the city is handed over.
+    void finish() {
+        flushChunk();
+        if (!roadPrimitives_.empty())
+            roadsMesh_ = addMesh(roadPrimitives_);
+        if (!modelPrimitives_.empty())
+            modelMesh_ = addMesh(modelPrimitives_);
+    }
+
+    // Writes the whole JSON document to out, the same text every time; `bufferUris` empty for
+    // a .glb.
+    bool writeJson(std::FILE* out, const CityRecord& record,
+                   const std::vector<std::string>& bufferUris) {
+        // The nodes that hold the city follow the buildings: roads, buildings, city, cameras.
+        std::string tail;
+        std::optional<std::uint32_t> roadsNode, buildingsNode;
+        std::uint32_t next = nodes_.count();
+        auto addNode = [&](const std::string& json) {
+            if (next > 0)
+                tail += ',';
+            tail += json;
+            return next++;
+        };
+        std::string cityJson = "{\"name\":\"City_Model\"";
+        if (options_.collapseMode == CollapseMode::model) {
+            if (modelMesh_) {
+                cityJson += ",\"mesh\":";
+                appendUint(cityJson, *modelMesh_);
+            }
+        } else {
+            if (roadsMesh_ || hadRoads_) {
+                std::string json = "{\"name\":\"Roads\"";
+                if (roadsMesh_) {
+                    json += ",\"mesh\":";
+                    appendUint(json, *roadsMesh_);
+                }
+                roadsNode = addNode(json + "}");
+            }
+            if (buildings_ > 0) {
+                std::string json = "{\"name\":\"Buildings\",\"children\":[";
+                for (std::uint32_t i = 0; i < buildings_; ++i) {
+                    if (i > 0)
+                        json += ',';
+                    appendUint(json, i);
+                }
+                buildingsNode = addNode(json + "]}");
+            }
+            if (buildingsNode || roadsNode) {
+                cityJson += ",\"children\":[";
+                if (buildingsNode)
+                    appendUint(cityJson, *buildingsNode);
+                if (roadsNode) {
+                    if (buildingsNode)
+                        cityJson += ',';
+                    appendUint(cityJson, *roadsNode);
+                }
+                cityJson += ']';
+            }
+        }
+        const std::uint32_t cityNode = addNode(cityJson + "}");
+        // The preview's home camera: in the middle of the city's x extent, 400 before its y = 0
+        // edge (+Z here), at the top of the box, looking along the city's +y (-Z here).
+        std::string home = "{\"name\":\"Home\",\"camera\":0,\"translation\":[";
+        appendExactFloat(home, (record.minCorner.x + record.maxCorner.x) / 2.0f);
+        home += ',';
+        appendExactFloat(home, record.maxCorner.z);
+        home += ",400]}";
+        const std::uint32_t homeNode = addNode(home);
+        const std::uint32_t originNode = addNode("{\"name\":\"Origin\",\"camera\":1}");
+
+        std::string head = "{\"asset\":{\"version\":\"2.0\",\"generator\":\"Ombrel " +
+                           std::string(kVersion) + "\",\"extras\":{\"constructionFile\":";
+        appendJsonString(head, record.constructionFile);
+        head += ",\"seed\":";
+        appendUint(head, record.seed);
+        head += "}},\"scene\":0,\"scenes\":[{\"nodes\":[";
+        appendUint(head, homeNode);
+        head += ',';
+        appendUint(head, originNode);
+        head += ',';
+        appendUint(head, cityNode);
+        head += "]}],\"nodes\":[";
+        bool ok = put(out, head) && appendScratch(nodes_.file(), out) && put(out, tail + "]");
+
+        std::string middle;
+        if (meshes_.count() > 0) {
+            ok = ok && put(out, ",\"meshes\":[") && appendScratch(meshes_.file(), out) &&
+                 put(out, "]");
+        }
+        middle += ",\"materials\":[";
+        for (std::size_t i = 0; i < materials_.size(); ++i) {
+            const Material& m = materials_[i];
+            if (i > 0)
+                middle += ',';
+            middle += "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
+            appendShortFloat(middle, m.key.colour.x);
+            middle += ',';
+            appendShortFloat(middle, m.key.colour.y);
+            middle += ',';
+            appendShortFloat(middle, m.key.colour.z);
+            middle += ",1]";
+            if (m.texture >= 0) {
+                middle += ",\"baseColorTexture\":{\"index\":";
+                appendUint(middle, std::uint64_t(m.texture));
+                middle += '}';
+            }
+            middle += ",\"metallicFactor\":0,\"roughnessFactor\":1}}";
+        }
+        middle += ']';
+        if (materials_.empty())
+            middle.clear();
+        if (!images_.empty()) {
+            middle += ",\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":10497,"
+                      "\"wrapT\":10497}],\"textures\":[";
+            for (std::size_t i = 0; i < images_.size(); ++i) {
+                if (i > 0)
+                    middle += ',';
+                middle += "{\"sampler\":0,\"source\":";
+                appendUint(middle, i);
+                middle += '}';
+            }
+            middle += "],\"images\":[";
+            for (std::size_t i = 0; i < images_.size(); ++i) {
+                if (i > 0)
+                    middle += ',';
+                middle += images_[i];
+            }
+            middle += ']';
+        }
+        middle += ",\"cameras\":[{\"name\":\"Home\",\"type\":\"perspective\",\"perspective\":"
+                  "{\"yfov\":0.7853982,\"znear\":5,\"zfar\":7000}},{\"name\":\"Origin\",\"type\":"
+                  "\"perspective\",\"perspective\":{\"yfov\":1.0471976,\"znear\":5,\"zfar\":"
+                  "7000}}]";
+        ok = ok && put(out, middle);
+        if (accessors_.count() > 0)
+            ok = ok && put(out, ",\"accessors\":[") && appendScratch(accessors_.file(), out) &&
+                 put(out, "]");
+        if (bufferViews_.count() > 0)
+            ok = ok && put(out, ",\"bufferViews\":[") && appendScratch(bufferViews_.file(), out) &&
+                 put(out, "]");
+        std::string buffers;
+        const std::vector<std::uint64_t>& sizes = store_.sizes();
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            buffers += i == 0 ? ",\"buffers\":[" : ",";
+            buffers += "{";
+            if (!bufferUris.empty()) {
+                buffers += "\"uri\":";
+                appendJsonString(buffers, uriEncode(bufferUris[i]));
+                buffers += ',';
+            }
+            buffers += "\"byteLength\":";
+            appendUint(buffers, sizes[i]);
+            buffers += '}';
+        }
+        if (!sizes.empty())
+            buffers += ']';
+        return ok && put(out, buffers + "}");
+    }
+
+    bool scratchOk() const {
+        return nodes_.ok() && meshes_.ok() && accessors_.ok() && bufferViews_.ok();
+    }
+
+private:
+    struct Material {
+        FaceMaterial key;
+        std::int32_t texture = -1; // the glTF texture (and image) index; -1 for none
+    };
+    enum class Target { building, roads, model };
+    // A primitive inside the chunk: its indices' place in the chunk's index list.
+    struct PrimitiveRef {
+        std::uint32_t material = 0;
+        bool textured = false;
+        std::size_t first = 0;
+        std::size_t count = 0;
+    };
+    // A primitive of the roads or the model that gathers the faces of many pieces until the
+    // chunk is written.
+    struct OpenPrimitive {
+        Target target = Target::roads;
+        std::uint32_t material = 0;
+        bool textured = false;
+        std::vector<std::uint32_t> indices;
+    };
+
+    static bool put(std::FILE* out, const std::string& text) {
+        return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    }
+
+    std::uint32_t addMesh(const std::vector<std::string>& primitives) {
+        std::string json = "{\"primitives\":[";
+        for (std::size_t i = 0; i < primitives.size(); ++i) {
+            if (i > 0)
+                json += ',';
+            json += primitives[i];
+        }
+        return meshes_.add(json + "]}");
+    }
+
+    std::uint32_t materialIndex(const FaceMaterial& key) {
+        // Most lookups hit a small cache in front of the table.
+        std::uint32_t bits[3];
+        std::memcpy(bits, &key.colour, sizeof bits);
+        std::uint64_t h = std::hash<std::string_view>()(key.image) ^ (key.noColor ? 1 : 0);
+        for (std::uint32_t b : bits)
+            h = (h ^ b) * 0x9E3779B97F4A7C15ull;
+        CachedMaterial& cached = materialCache_[(h >> 54) & 1023];
+        if (cached.index >= 0 && cached.key == key)
+            return std::uint32_t(cached.index);
+        const std::uint32_t index = lookupMaterial(key);
+        cached.key = key;
+        cached.index = std::int32_t(index);
+        return index;
+    }
+
+    std::uint32_t lookupMaterial(const FaceMaterial& key) {
+        std::string text = key.image;
+        text.push_back('\0');
+        text.append(reinterpret_cast<const char*>(&key.colour), sizeof key.colour);
+        text.push_back(key.noColor ? 1 : 0);
+        const auto [it, added] = materialLookup_.try_emplace(std::move(text), 0);
+        if (!added)
+            return it->second;
+        Material m;
+        m.key = key;
+        if (key.noColor)
+            m.key.colour = {1, 1, 1};
+        if (!key.image.empty())
+            m.texture = imageIndex(key.image);
+        it->second = std::uint32_t(materials_.size());
+        materials_.push_back(m);
+        return it->second;
+    }
+
+    // The image (and texture) index of an image file, placing it on first use; -1 when it
+    // cannot be placed, which is reported once.
+    std::int32_t imageIndex(const std::string& image) {
+        const auto [it, added] = imageLookup_.try_emplace(image, -1);
+        if (!added)
+            return it->second;
+        const bool embed = options_.format == ExportFormat::glb;
+        std::string why;
+        std::optional<EmbeddableImage> picture = embeddableImage(image, embed, why);
+        if (!picture) {
+            warningLog.line("Could not place the image ", image, " in ", path_, ": ", why,
+                            "; its faces are exported untextured");
+            return -1;
+        }
+        std::string json = "{";
+        if (picture->bytes.empty()) {
+            // A PNG or JPEG file beside a .gltf: named by its path relative to the output.
+            json += "\"uri\":";
+            appendJsonString(json, uriEncode(urls_.url(image)));
+        } else {
+            std::uint32_t buffer = 0;
+            std::uint64_t offset = 0;
+            if (!store_.block(picture->bytes.size(), buffer, offset))
+                return -1;
+            store_.write(picture->bytes.data(), picture->bytes.size());
+            store_.pad();
+            std::string view = "{\"buffer\":";
+            appendUint(view, buffer);
+            view += ",\"byteOffset\":";
+            appendUint(view, offset);
+            view += ",\"byteLength\":";
+            appendUint(view, picture->bytes.size());
+            view += '}';
+            json += "\"bufferView\":";
+            appendUint(json, bufferViews_.add(view));
+            json += ",\"mimeType\":";
+            appendJsonString(json, picture->mimeType);
+        }
+        json += '}';
+        it->second = std::int32_t(images_.size());
+        images_.push_back(std::move(json));
+        return it->second;
+    }
+
+    std::string viewJson(std::uint32_t buffer, std::uint64_t offset, std::uint64_t length,
+                         int stride, int target) {
+        std::string view = "{\"buffer\":";
+        appendUint(view, buffer);
+        view += ",\"byteOffset\":";
+        appendUint(view, offset);
+        view += ",\"byteLength\":";
+        appendUint(view, length);
+        if (stride) {
+            view += ",\"byteStride\":";
+            appendUint(view, std::uint64_t(stride));
+        }
+        view += ",\"target\":";
+        appendUint(view, std::uint64_t(target));
+        return view + "}";
+    }
+
+    // Moves the piece's triangles into the chunk: a building's as the primitives of its own mesh
+    // (true when it has one), the roads' and the model's into the primitives they share. The
+    // chunk is written first when the piece would take it past 16-bit indices.
+    bool place(Target target) {
+        std::size_t texturedCount = 0, plainCount = 0;
+        const std::span<const Batch> batches(pieceBatches_.data(), usedBatches_);
+        for (const Batch& b : batches)
+            (b.textured ? texturedCount : plainCount) += b.vertices.size();
+        if ((textured_.size() + texturedCount > kChunkVertices ||
+             plain_.size() + plainCount > kChunkVertices) &&
+            (!textured_.empty() || !plain_.empty()))
+            flushChunk();
+        const std::size_t meshStart = pendingPrimitives_.size();
+        for (const Batch& b : batches) {
+            if (b.indices.empty())
+                continue;
+            std::vector<Vertex>& set = b.textured ? textured_ : plain_;
+            const auto base = std::uint32_t(set.size());
+            set.insert(set.end(), b.vertices.begin(), b.vertices.end());
+            std::vector<std::uint32_t>* out = &indices_;
+            if (target == Target::building) {
+                pendingPrimitives_.push_back(
+                    {b.material, b.textured, indices_.size(), b.indices.size()});
+            } else {
+                OpenPrimitive* open = nullptr;
+                for (OpenPrimitive& o : open_)
+                    if (o.target == target && o.material == b.material)
+                        open = &o;
+                if (!open) {
+                    open_.push_back({target, b.material, b.textured, {}});
+                    open = &open_.back();
+                }
+                out = &open->indices;
+            }
+            for (std::uint32_t i : b.indices)
+                out->push_back(base + i);
+        }
+        usedBatches_ = 0;
+        if (pendingPrimitives_.size() == meshStart)
+            return false;
+        pendingMeshes_.push_back(pendingPrimitives_.size());
+        ++meshesAssigned_;
+        return true;
+    }
+
+    // The accessors of one vertex set, interleaved in one view: POSITION (with its exact
+    // bounds), NORMAL and, for textured vertices, TEXCOORD_0. Returns the attributes' JSON.
+    std::string vertexAccessors(const std::vector<Vertex>& set, std::uint32_t view, bool textured) {
+        float lo[3], hi[3];
+        for (int k = 0; k < 3; ++k)
+            lo[k] = hi[k] = set.front().position[k];
+        for (const Vertex& v : set)
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], v.position[k]);
+                hi[k] = std::max(hi[k], v.position[k]);
+            }
+        auto accessor = [&](int byteOffset, const char* type, bool bounds) {
+            std::string json = "{\"bufferView\":";
+            appendUint(json, view);
+            if (byteOffset) {
+                json += ",\"byteOffset\":";
+                appendUint(json, std::uint64_t(byteOffset));
+            }
+            json += ",\"componentType\":5126,\"count\":";
+            appendUint(json, set.size());
+            json += ",\"type\":\"";
+            json += type;
+            json += '"';
+            if (bounds) {
+                // Exact bounds: readers check them against the data.
+                json += ",\"min\":[";
+                for (int k = 0; k < 3; ++k) {
+                    appendExactFloat(json, lo[k]);
+                    json += k < 2 ? "," : "],\"max\":[";
+                }
+                for (int k = 0; k < 3; ++k) {
+                    appendExactFloat(json, hi[k]);
+                    json += k < 2 ? ',' : ']';
+                }
+            }
+            return accessors_.add(json + "}");
+        };
+        std::string a = "{\"POSITION\":";
+        appendUint(a, accessor(0, "VEC3", true));
+        a += ",\"NORMAL\":";
+        appendUint(a, accessor(12, "VEC3", false));
+        if (textured) {
+            a += ",\"TEXCOORD_0\":";
+            appendUint(a, accessor(24, "VEC2", false));
+        }
+        return a + "}";
+    }
+
+    // Writes the chunk as one block: the textured vertices interleaved with their texture
+    // coordinates in one view, the plain ones in another, every primitive's indices in a third;
+    // then the meshes of its buildings, and the primitives of the roads and the model.
+    void flushChunk() {
+        std::vector<std::pair<Target, PrimitiveRef>> shared;
+        for (OpenPrimitive& o : open_) {
+            shared.push_back(
+                {o.target, {o.material, o.textured, indices_.size(), o.indices.size()}});
+            indices_.insert(indices_.end(), o.indices.begin(), o.indices.end());
+        }
+        open_.clear();
+        if (!indices_.empty() && !store_.failed()) {
+            const bool small = std::max(textured_.size(), plain_.size()) <= kShortIndexVertices;
+            const std::uint64_t texturedBytes = textured_.size() * 32;
+            const std::uint64_t plainBytes = plain_.size() * 24;
+            const std::uint64_t indexBytes = (indices_.size() * (small ? 2 : 4) + 3) / 4 * 4;
+            std::uint32_t buffer = 0;
+            std::uint64_t offset = 0;
+            if (store_.block(texturedBytes + plainBytes + indexBytes, buffer, offset)) {
+                std::string texturedAttributes, plainAttributes;
+                if (!textured_.empty()) {
+                    const std::uint32_t view =
+                        bufferViews_.add(viewJson(buffer, offset, texturedBytes, 32, kArrayBuffer));
+                    texturedAttributes = vertexAccessors(textured_, view, true);
+                    store_.write(textured_.data(), texturedBytes);
+                }
+                if (!plain_.empty()) {
+                    const std::uint32_t view = bufferViews_.add(
+                        viewJson(buffer, offset + texturedBytes, plainBytes, 24, kArrayBuffer));
+                    plainAttributes = vertexAccessors(plain_, view, false);
+                    for (const Vertex& v : plain_)
+                        store_.write(&v, 24);
+                }
+                const std::uint32_t indexView =
+                    bufferViews_.add(viewJson(buffer, offset + texturedBytes + plainBytes,
+                                              indexBytes, 0, kElementArrayBuffer));
+                if (small) {
+                    std::vector<std::uint16_t> shorts(indices_.begin(), indices_.end());
+                    store_.write(shorts.data(), shorts.size() * 2);
+                } else {
+                    store_.write(indices_.data(), indices_.size() * 4);
+                }
+                store_.pad();
+                std::string json;
+                auto primitive = [&](const PrimitiveRef& ref) {
+                    json = "{\"bufferView\":";
+                    appendUint(json, indexView);
+                    if (ref.first) {
+                        json += ",\"byteOffset\":";
+                        appendUint(json, ref.first * (small ? 2 : 4));
+                    }
+                    json += small ? ",\"componentType\":5123,\"count\":"
+                                  : ",\"componentType\":5125,\"count\":";
+                    appendUint(json, ref.count);
+                    json += ",\"type\":\"SCALAR\"}";
+                    std::string p = "{\"attributes\":";
+                    p += ref.textured ? texturedAttributes : plainAttributes;
+                    p += ",\"indices\":";
+                    appendUint(p, accessors_.add(json));
+                    p += ",\"material\":";
+                    appendUint(p, ref.material);
+                    return p + "}";
+                };
+                std::size_t first = 0;
+                std::vector<std::string> primitives;
+                for (const std::size_t end : pendingMeshes_) {
+                    primitives.clear();
+                    for (std::size_t i = first; i < end; ++i)
+                        primitives.push_back(primitive(pendingPrimitives_[i]));
+                    addMesh(primitives);
+                    first = end;
+                }
+                for (const auto& [target, ref] : shared)
+                    (target == Target::model ? modelPrimitives_ : roadPrimitives_)
+                        .push_back(primitive(ref));
+            }
+        }
+        textured_.clear();
+        plain_.clear();
+        indices_.clear();
+        pendingMeshes_.clear();
+        pendingPrimitives_.clear();
+    }
+
+    std::string path_;
+    ExportOptions options_;
+    BinaryStore& store_;
+    TextureUrls urls_;
+    Triangulator triangulator_;
+    std::optional<VRPiece> piece_;
+    JsonArray nodes_, meshes_, accessors_, bufferViews_;
+    // The piece being placed, one batch per material.
+    std::vector<Batch> pieceBatches_;
+    std::size_t usedBatches_ = 0;
+    // The chunk: vertices shared by the primitives of many pieces, their indices, the meshes of
+    // its buildings (numbered already) and the shared primitives still open.
+    std::vector<Vertex> textured_, plain_;
+    std::vector<std::uint32_t> indices_;
+    std::vector<PrimitiveRef> pendingPrimitives_;
+    std::vector<std::size_t> pendingMeshes_; // where each mesh's primitives end
+    std::vector<OpenPrimitive> open_;
+    std::uint32_t meshesAssigned_ = 0;
+    std::vector<std::string> roadPrimitives_, modelPrimitives_;
+    std::optional<std::uint32_t> roadsMesh_, modelMesh_;
+    bool hadRoads_ = false;
+    std::uint32_t buildings_ = 0;
+    std::vector<Material> materials_;
+    std::unordered_map<std::string, std::uint32_t> materialLookup_;
+    std::optional<FaceMaterial> lastMaterial_;
+    std::uint32_t lastIndex_ = 0;
+    struct CachedMaterial {
+        FaceMaterial key;
+        std::int32_t index = -1;
+    };
+    std::vector<CachedMaterial> materialCache_ = std::vector<CachedMaterial>(1024);
+    std::unordered_map<std::string, std::int32_t> imageLookup_;
+    std::vector<std::string> images_;
+};
+
+void reportFailure(const std::string& path, const std::string& reason) {
+    errorLog.line("Could not save glTF to ", path, ": ", reason);
+}
+
+// The .glb header and JSON chunk fill whole 4 KiB blocks (the JSON padded with spaces), so the
+// file system can insert them in front of the binary data written first, and every .glb of the
+// same city has the same bytes however it was written.
+constexpr std::uint64_t kGlbFront = 4096;
+std::uint64_t glbFront(std::uint64_t jsonSize) {
+    return (20 + jsonSize + kGlbFront - 1) / kGlbFront * kGlbFront;
+}
+
+bool putBytes(std::FILE* out, const void* data, std::size_t n) {
+    return std::fwrite(data, 1, n, out) == n;
+}
+
+bool putWord(std::FILE* out, std::uint32_t word) {
+    return putBytes(out, &word, 4);
+}
+
+bool putSpaces(std::FILE* out, std::uint64_t count) {
+    static const std::string kSpaces(kGlbFront, ' ');
+    for (; count > 0;) {
+        const std::size_t n = std::size_t(std::min<std::uint64_t>(count, kSpaces.size()));
+        if (!putBytes(out, kSpaces.data(), n))
+            return false;
+        count -= n;
+    }
+    return true;
+}
+
+enum class Insert { done, failed, unsupported };
+
+// Puts the .glb header and the JSON chunk in front of the BIN chunk already in `file` (its
+// 8-byte header, then binSize bytes): the file system inserts whole blocks at the start, and the
+// JSON is padded with spaces to fill them. Unsupported where the file system cannot insert.
+Insert insertJsonChunk(ReplacingFile& file, GltfSink& sink, const CityRecord& record,
+                       std::uint64_t jsonSize, std::uint64_t binSize) {
+    std::FILE* out = file.stream();
+    if (std::fflush(out) != 0)
+        return Insert::failed;
+    const int fd = ::fileno(out);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_blksize <= 0 || kGlbFront % st.st_blksize != 0)
+        return Insert::unsupported;
+    const std::uint64_t front = glbFront(jsonSize);
+    const std::uint64_t total = front + 8 + binSize;
+    if (total > kGlbLimit)
+        return Insert::unsupported;
+    if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, off_t(front)) != 0)
+        return errno == EOPNOTSUPP || errno == EINVAL || errno == ENODEV ? Insert::unsupported
+                                                                         : Insert::failed;
+    const std::uint32_t words[7] = {
+        0x46546C67, 2, std::uint32_t(total), std::uint32_t(front - 20), 0x4E4F534A, 0, 0};
+    const std::uint32_t bin[2] = {std::uint32_t(binSize), 0x004E4942};
+    if (::pwrite(fd, bin, sizeof bin, off_t(front)) != ssize_t(sizeof bin) ||
+        std::fseek(out, 0, SEEK_SET) != 0 || !putBytes(out, words, 20) ||
+        !sink.writeJson(out, record, {}))
+        return Insert::failed;
+    if (!putSpaces(out, front - 20 - jsonSize))
+        return Insert::failed;
+    return std::fflush(out) == 0 ? Insert::done : Insert::failed;
+}
+
+// Copies `length` bytes from `offset` of the file behind `from` (open for writing only) to `to`.
+bool copyRange(std::FILE* from, std::uint64_t offset, std::uint64_t length, std::FILE* to) {
+    if (std::fflush(from) != 0 || std::fflush(to) != 0)
+        return false;
+    // The stream cannot be read; the file is opened again for reading, by its descriptor.
+    const std::string self = "/proc/self/fd/" + std::to_string(::fileno(from));
+    const int in = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    loff_t at = loff_t(offset);
+    bool ok = true;
+    std::vector<char> buffer;
+    while (ok && length > 0) {
+        ssize_t n = ::copy_file_range(in, &at, ::fileno(to), nullptr, std::size_t(length), 0);
+        if (n <= 0) {
+            // Not between these two files: through a buffer.
+            buffer.resize(std::size_t(1) << 20);
+            n = ::pread(in, buffer.data(), std::min<std::size_t>(buffer.size(), length), at);
+            ok = n > 0 && ::write(::fileno(to), buffer.data(), std::size_t(n)) == n;
+            at += n;
+        }
+        length -= std::uint64_t(n > 0 ? n : 0);
+    }
+    ::close(in);
+    return ok;
+}
+
+} // namespace
+
+bool exportCityGltf(const VRSceneSource& city, const std::string& path, const CityRecord& record,
+                    const ExportOptions& options, Progress* progress) {
+    if (path.empty()) {
+        errorLog.line("Could not save glTF: no file name given");
+        return false;
+    }
+    const bool glb = options.format == ExportFormat::glb;
+    if (!glb && writtenInPlace(path)) {
+        reportFailure(path, "a .gltf needs its .bin files beside it; write .glb to a device or "
+                            "standard output");
+        return false;
+    }
+    BinaryStore store(path, !glb);
+    // A .glb's binary data goes straight into the new file, behind its chunk header; the JSON is
+    // put in front of it at the end (below). The target is untouched until the commit.
+    std::unique_ptr<ReplacingFile> direct;
+    if (glb && !writtenInPlace(path)) {
+        direct = std::make_unique<ReplacingFile>(path);
+        if (!direct->stream()) {
+            reportFailure(path, direct->reason());
+            return false;
+        }
+        static constexpr char kPlaceholder[8] = {};
+        std::fwrite(kPlaceholder, 1, sizeof kPlaceholder, direct->stream());
+        store.writeInto(direct->stream());
+    }
+    GltfSink sink(path, options, store);
+    if (!sink.scratchOk()) {
+        reportFailure(path, std::strerror(errno ? errno : EIO));
+        return false;
+    }
+    city.toVrmlScene(options.collapseMode == CollapseMode::building, options.saveRoads, sink,
+                     progress);
+    sink.finish();
+    auto discardAll = [&] {
+        for (auto& file : store.files())
+            file->discard();
+        if (direct)
+            direct->discard();
+    };
+    if (store.tooLarge()) {
+        discardAll();
+        reportFailure(path, "the .glb would pass 2 GiB, which most readers cannot load; save it "
+                            "as .gltf, which keeps its data in .bin files beside it");
+        return false;
+    }
+    if (store.failed() || !sink.scratchOk()) {
+        discardAll();
+        const std::string& where = store.failedPath_.empty() ? path : store.failedPath_;
+        std::string reason = std::strerror(store.error() ? store.error() : EIO);
+        if (!store.files().empty() && store.files().back()->readOnly())
+            reason = "the file is read-only";
+        reportFailure(where, reason);
+        return false;
+    }
+    if (progress)
+        progress->step("Writing", 0, 1);
+
+    errno = 0;
+    if (glb) {
+        // The JSON chunk comes first: its length is measured before the file is opened, so the
+        // size is known before anything is written.
+        std::uint64_t jsonSize = 0;
+        std::FILE* counter = openCounter(&jsonSize);
+        const bool measured = counter && sink.writeJson(counter, record, {});
+        if (counter)
+            std::fclose(counter);
+        if (!measured) {
+            reportFailure(path, std::strerror(errno ? errno : EIO));
+            return false;
+        }
+        const std::uint64_t jsonPadded = glbFront(jsonSize) - 20;
+        const std::uint64_t binSize = store.sizes().empty() ? 0 : store.sizes().front();
+        const std::uint64_t total = 12 + 8 + jsonPadded + (binSize ? 8 + binSize : 0);
+        if (total > kGlbLimit) {
+            discardAll();
+            reportFailure(path, "the .glb would pass 2 GiB, which most readers cannot load; "
+                                "save it as .gltf, which keeps its data in .bin files beside it");
+            return false;
+        }
+        if (direct && binSize > 0) {
+            switch (insertJsonChunk(*direct, sink, record, jsonSize, binSize)) {
+            case Insert::done:
+                if (!direct->commit()) {
+                    reportFailure(path, direct->reason());
+                    return false;
+                }
+                infoLog.line("Saved as glTF to ", path);
+                infoLog.line(describeExport(options));
+                return true;
+            case Insert::failed: {
+                const int error = errno ? errno : EIO;
+                direct->discard();
+                reportFailure(path, std::strerror(error));
+                return false;
+            }
+            case Insert::unsupported:
+                break;
+            }
+        }
+        ReplacingFile file(path);
+        if (!file.stream()) {
+            reportFailure(path, file.reason());
+            return false;
+        }
+        std::FILE* out = file.stream();
+        bool ok = putWord(out, 0x46546C67) && putWord(out, 2) &&
+                  putWord(out, std::uint32_t(total)) && putWord(out, std::uint32_t(jsonPadded)) &&
+                  putWord(out, 0x4E4F534A) && sink.writeJson(out, record, {}) &&
+                  putSpaces(out, jsonPadded - jsonSize);
+        if (binSize && direct) {
+            // The file system cannot insert the JSON in front: the data moves into this file.
+            ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942) &&
+                 copyRange(direct->stream(), 8, binSize, out);
+            direct->discard();
+        } else if (binSize) {
+            ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942) &&
+                 appendScratch(store.scratch(), out);
+        }
+        if (!ok) {
+            const int error = errno ? errno : EIO;
+            file.discard();
+            reportFailure(path, std::strerror(error));
+            return false;
+        }
+        if (!file.commit()) {
+            reportFailure(path, file.reason());
+            return false;
+        }
+    } else {
+        ReplacingFile file(path);
+        if (!file.stream()) {
+            discardAll();
+            reportFailure(path, file.reason());
+            return false;
+        }
+        if (!sink.writeJson(file.stream(), record, store.names())) {
+            const int error = errno ? errno : EIO;
+            file.discard();
+            discardAll();
+            reportFailure(path, std::strerror(error));
+            return false;
+        }
+        // The .bin files are put in place first, so the new .gltf never names missing data.
+        for (std::size_t i = 0; i < store.files().size(); ++i) {
+            if (!store.files()[i]->commit()) {
+                const std::string reason = store.files()[i]->reason();
+                for (std::size_t k = i + 1; k < store.files().size(); ++k)
+                    store.files()[k]->discard();
+                file.discard();
+                reportFailure(besidePath(path, binEnding(i)), reason);
+                return false;
+            }
+        }
+        if (!file.commit()) {
+            reportFailure(path, file.reason());
+            return false;
+        }
+    }
+    infoLog.line("Saved as glTF to ", path);
+    infoLog.line(describeExport(options));
+    return true;
+}
+
+} // namespace ombrel

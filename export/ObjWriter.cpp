@@ -1,0 +1,308 @@
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "base/Version.h"
+#include "export/CityExport.h"
+#include "export/Output.h"
+#include "export/SceneFaces.h"
+#include "vrml/FormatG.h"
+#include "vrml/ReplacingFile.h"
+#include "vrml/TextureUrl.h"
+#include "vrml/Triangulate.h"
+#include "vrml/VRSceneSink.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ombrel {
+
+namespace {
+
+// Numbers as the VRML writer prints them: "%g" whatever the locale.
+void appendNumber(std::string& out, float value) {
+    char text[kFormatGMax];
+    out.append(text, formatG(text, value));
+}
+
+template <class T> std::string bitsOf(const T& value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Writes the city object by object as the pieces come: a building's positions, texture
+// coordinates and normals, then its faces material by material.
+class ObjSink : public VRSceneSink, public FaceSink {
+public:
+    ObjSink(std::FILE* out, const ExportOptions& options) : out_(out), options_(options) {
+        if (options.triangulateEverything)
+            triangulator_.emplace();
+    }
+
+    void openGroup(VRRef<VRGroup>) override {}
+    void closeGroup() override {}
+    void piece(const VRPiece& piece) override { piece_ = piece; }
+
+    void node(VRRef<VRNode> node) override {
+        const std::optional<VRPiece> piece = piece_;
+        piece_.reset();
+        Triangulator* triangulator = triangulator_ ? &*triangulator_ : nullptr;
+        if (options_.collapseMode == CollapseMode::model) {
+            if (!started_)
+                object("City_Model");
+            const FaceMaterial grey = greyMaterial();
+            forEachFace(std::move(node), triangulator, *this, &grey);
+        } else if (piece && piece->kind == VRPiece::Kind::road) {
+            if (!inRoads_)
+                object("Roads");
+            inRoads_ = true;
+            forEachFace(std::move(node), triangulator, *this);
+        } else {
+            std::string name;
+            if (node && node->name)
+                name = *node->name;
+            else
+                name = "building_" + std::to_string(piece ? piece->column : 0) + "_" +
+                       std::to_string(piece ? piece->row : 0);
+            object(name);
+            forEachFace(std::move(node), triangulator, *this);
+        }
+        flushPiece();
+    }
+
+    void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
+              std::size_t n) override {
+        const std::uint32_t m = materialIndex(material);
+        std::vector<std::uint32_t>* faces = nullptr;
+        for (auto& [index, list] : pieceFaces_)
+            if (index == m)
+                faces = &list;
+        if (!faces) {
+            pieceFaces_.emplace_back(m, std::vector<std::uint32_t>());
+            faces = &pieceFaces_.back().second;
+        }
+        // The face's normal by Newell's rule, so that a face of more than three corners gets
+        // its plane's.
+        double nx = 0, ny = 0, nz = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Vec3 a = toYUp(points[i]);
+            const Vec3 b = toYUp(points[(i + 1) % n]);
+            nx += (double(a.y) - b.y) * (double(a.z) + b.z);
+            ny += (double(a.z) - b.z) * (double(a.x) + b.x);
+            nz += (double(a.x) - b.x) * (double(a.y) + b.y);
+        }
+        Vec3 normal{0, 1, 0};
+        const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+        if (length > 0 && std::isfinite(length))
+            normal = {float(nx / length), float(ny / length), float(nz / length)};
+        const std::uint32_t vn = lookup(normals_, normalText_, normal, "vn");
+        faces->push_back(std::uint32_t(n));
+        for (std::size_t i = 0; i < n; ++i) {
+            faces->push_back(lookup(positions_, positionText_, toYUp(points[i]), "v"));
+            faces->push_back(uv ? lookup(uvs_, uvText_, uv[i], "vt") : 0);
+            faces->push_back(vn);
+        }
+        if (n == 3)
+            ++triangles_;
+    }
+
+    bool ok() const { return !failed_ && !std::ferror(out_); }
+    std::uint64_t triangles() const { return triangles_; }
+
+    // The .mtl text: each material's colour and image, named relative to the .mtl.
+    std::string materialLibrary(TextureUrls& urls) const {
+        std::string text = "# Ombrel " + std::string(kVersion) + "\n";
+        for (std::size_t i = 0; i < materials_.size(); ++i) {
+            const FaceMaterial& m = materials_[i];
+            text += "newmtl m" + std::to_string(i) + "\nKd ";
+            appendNumber(text, m.noColor ? 1.0f : m.colour.x);
+            text += ' ';
+            appendNumber(text, m.noColor ? 1.0f : m.colour.y);
+            text += ' ';
+            appendNumber(text, m.noColor ? 1.0f : m.colour.z);
+            text += "\n";
+            if (!m.image.empty())
+                text += "map_Kd " + urls.url(m.image) + "\n";
+        }
+        return text;
+    }
+
+private:
+    void object(const std::string& name) {
+        started_ = true;
+        inRoads_ = false;
+        std::string line = "o ";
+        for (char c : name)
+            line += (c == '\n' || c == '\r') ? ' ' : c;
+        put(line + "\n");
+    }
+
+    template <class T>
+    std::uint32_t lookup(std::unordered_map<std::string, std::uint32_t>& map, std::string& text,
+                         const T& value, const char* keyword) {
+        const auto [it, added] = map.try_emplace(bitsOf(value), 0);
+        if (!added)
+            return it->second;
+        std::uint32_t& count = keyword[1] == 't'   ? uvCount_
+                               : keyword[1] == 'n' ? normalCount_
+                                                   : positionCount_;
+        it->second = ++count;
+        text += keyword;
+        if constexpr (sizeof(T) == sizeof(Vec3)) {
+            const Vec3& v = reinterpret_cast<const Vec3&>(value);
+            for (float f : {v.x, v.y, v.z}) {
+                text += ' ';
+                appendNumber(text, f);
+            }
+        } else {
+            const Vec2& v = reinterpret_cast<const Vec2&>(value);
+            for (float f : {v.x, v.y}) {
+                text += ' ';
+                appendNumber(text, f);
+            }
+        }
+        text += '\n';
+        return it->second;
+    }
+
+    // Writes the piece's vertices and faces and forgets them: indices are counted over the whole
+    // file, the sharing only within a piece.
+    void flushPiece() {
+        std::string text = std::move(positionText_);
+        text += uvText_;
+        text += normalText_;
+        for (const auto& [m, faces] : pieceFaces_) {
+            text += "usemtl m" + std::to_string(m) + "\n";
+            for (std::size_t i = 0; i < faces.size();) {
+                const std::uint32_t n = faces[i++];
+                text += 'f';
+                for (std::uint32_t k = 0; k < n; ++k, i += 3) {
+                    text += ' ';
+                    text += std::to_string(faces[i]);
+                    text += '/';
+                    if (faces[i + 1])
+                        text += std::to_string(faces[i + 1]);
+                    text += '/';
+                    text += std::to_string(faces[i + 2]);
+                }
+                text += '\n';
+            }
+        }
+        put(text);
+        positionText_.clear();
+        uvText_.clear();
+        normalText_.clear();
+        positions_.clear();
+        uvs_.clear();
+        normals_.clear();
+        pieceFaces_.clear();
+    }
+
+    std::uint32_t materialIndex(const FaceMaterial& key) {
+        std::string text = key.image;
+        text.push_back('\0');
+        text += bitsOf(key.colour);
+        text.push_back(key.noColor ? 1 : 0);
+        const auto [it, added] = materialLookup_.try_emplace(std::move(text), 0);
+        if (added) {
+            it->second = std::uint32_t(materials_.size());
+            materials_.push_back(key);
+        }
+        return it->second;
+    }
+
+    void put(const std::string& text) {
+        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size())
+            failed_ = true;
+    }
+
+    std::FILE* out_;
+    ExportOptions options_;
+    std::optional<Triangulator> triangulator_;
+    std::optional<VRPiece> piece_;
+    bool started_ = false;
+    bool inRoads_ = false;
+    bool failed_ = false;
+    std::uint64_t triangles_ = 0;
+    std::uint32_t positionCount_ = 0, uvCount_ = 0, normalCount_ = 0;
+    std::unordered_map<std::string, std::uint32_t> positions_, uvs_, normals_;
+    std::string positionText_, uvText_, normalText_;
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> pieceFaces_;
+    std::vector<FaceMaterial> materials_;
+    std::unordered_map<std::string, std::uint32_t> materialLookup_;
+};
+
+void reportFailure(const std::string& path, const std::string& reason) {
+    errorLog.line("Could not save OBJ to ", path, ": ", reason);
+}
+
+} // namespace
+
+bool exportCityObj(const VRSceneSource& city, const std::string& path, const CityRecord& record,
+                   const ExportOptions& options, Progress* progress) {
+    if (path.empty()) {
+        errorLog.line("Could not save OBJ: no file name given");
+        return false;
+    }
+    if (writtenInPlace(path)) {
+        reportFailure(path, "an .obj needs its .mtl file beside it; name a file to write");
+        return false;
+    }
+    const std::string mtlPath = besidePath(path, ".mtl");
+    ReplacingFile obj(path);
+    if (!obj.stream()) {
+        reportFailure(path, obj.reason());
+        return false;
+    }
+    ReplacingFile mtl(mtlPath);
+    if (!mtl.stream()) {
+        obj.discard();
+        reportFailure(mtlPath, mtl.reason());
+        return false;
+    }
+    errno = 0;
+    std::string header =
+        "# Ombrel " + std::string(kVersion) + " randomly generated urban model\n# ";
+    for (char c : record.constructionFile)
+        header += (c == '\n' || c == '\r') ? ' ' : c;
+    char seed[32];
+    std::snprintf(seed, sizeof seed, "%08X", unsigned(record.seed));
+    header += std::string("\n# randomSeed=0x") + seed + "\nmtllib " + fileNameOf(mtlPath) + "\n";
+    bool ok = std::fwrite(header.data(), 1, header.size(), obj.stream()) == header.size();
+    ObjSink sink(obj.stream(), options);
+    if (ok)
+        city.toVrmlScene(options.collapseMode == CollapseMode::building, options.saveRoads, sink,
+                         progress);
+    ok = ok && sink.ok();
+    if (ok) {
+        TextureUrls urls(mtlPath);
+        const std::string library = sink.materialLibrary(urls);
+        ok = std::fwrite(library.data(), 1, library.size(), mtl.stream()) == library.size();
+    }
+    if (!ok) {
+        const int error = errno ? errno : EIO;
+        obj.discard();
+        mtl.discard();
+        reportFailure(path, std::strerror(error));
+        return false;
+    }
+    if (progress)
+        progress->step("Writing", 0, 1);
+    // The .mtl goes first, so the new .obj never names a missing material.
+    if (!mtl.commit()) {
+        obj.discard();
+        reportFailure(mtlPath, mtl.reason());
+        return false;
+    }
+    if (!obj.commit()) {
+        reportFailure(path, obj.reason());
+        return false;
+    }
+    infoLog.line("Saved as OBJ to ", path);
+    infoLog.line(describeExport(options));
+    return true;
+}
+
+} // namespace ombrel
