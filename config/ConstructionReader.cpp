@@ -222,6 +222,7 @@ bool ConstructionReader::checkLimits(const DOMElement& root) {
 }
 
 void ConstructionReader::readSeed(const DOMElement& root) {
+    factory_.seedFromFile = false;
     if (!root.hasAttribute(vocab::randomSeed)) {
         factory_.randomSeed = millisecondClock();
         return;
@@ -229,6 +230,7 @@ void ConstructionReader::readSeed(const DOMElement& root) {
     const std::u16string_view text = attributeText(&root, vocab::randomSeed);
     if (const std::optional<std::uint32_t> seed = ombrel::readSeed(text)) {
         factory_.randomSeed = *seed;
+        factory_.seedFromFile = true;
     } else {
         factory_.randomSeed = millisecondClock();
         warningLog.line("randomSeed '", text,
