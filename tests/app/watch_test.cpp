@@ -101,6 +101,7 @@ private slots:
         QCOMPARE(generations(), 2);
         QCOMPARE(dialog_->fileWatcher()->files(), QStringList{file_});
         const float top = dialog_->cityMax.z;
+        const QImage before = dialog_->preview()->grabFramebuffer();
         Camera& camera = dialog_->preview()->camera();
         camera.position = Vec3{1.0f, 2.0f, 3.0f};
 
@@ -111,6 +112,8 @@ private slots:
         QVERIFY2(dialog_->cityMax.z > top, qPrintable(QString::number(dialog_->cityMax.z)));
         QCOMPARE(dialog_->preview()->city, dialog_->city());
         QVERIFY(camera.position == (Vec3{1.0f, 2.0f, 3.0f}));
+        camera.position = dialog_->preview()->camera().homePosition;
+        QVERIFY(dialog_->preview()->grabFramebuffer() != before);
         // Still followed after the rename: a second edit regenerates again.
         QVERIFY(replaceFile(file_, cityFile(10)));
         QTRY_VERIFY_WITH_TIMEOUT(generations() == 4, kWait);
