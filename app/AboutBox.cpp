@@ -48,6 +48,8 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
     mailLabel = new CLabel(QStringLiteral("(%1)").arg(QLatin1String(kMailAddress)), this);
     noticeLabel = new CLabel(QStringLiteral("Free to use, change and share."), this);
     descriptionLabel = new CLabel(QStringLiteral("Procedural City Generator"), this);
+    // The box's title is a fixed text, not the program's version (base/Version.h, which
+    // "ombrel --version" states).
     titleLabel = new CLabel(QStringLiteral("Ombrel V0.9"), this);
     webLabel = new CLabel(QLatin1String(kWebAddress), this);
 

@@ -10,6 +10,8 @@ namespace ombrel {
 void prepareApplication(QApplication& app) {
     QCoreApplication::setOrganizationName(QStringLiteral("Ombrel"));
     QCoreApplication::setApplicationName(QStringLiteral("Ombrel"));
+    // The desktop matches the windows to the menu entry (ombrel.desktop) and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ombrel"));
     // The program ends when the main dialog closes, not when some window happens to be last.
     app.setQuitOnLastWindowClosed(false);
     std::setlocale(LC_NUMERIC, "C");

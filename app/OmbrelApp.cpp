@@ -1,6 +1,7 @@
 #include "app/OmbrelApp.h"
 
 #include "app/OmbrelDialog.h"
+#include "app/SelfTest.h"
 #include "app/Settings.h"
 #include "base/Log.h"
 
@@ -25,7 +26,15 @@ int COmbrelApp::run() {
     }
 
     setLogSink(dialog.get());
-    dialog->setValues(readSettings(*store));
+    Settings settings = readSettings(*store);
+    if (!constructionFile_.isEmpty()) {
+        settings.cfgFile = constructionFile_;
+    }
+    dialog->setValues(settings);
+    const QString selfTestFolder = qEnvironmentVariable("OMBREL_SELFTEST");
+    if (!selfTestFolder.isEmpty()) {
+        scheduleSelfTest(*dialog, selfTestFolder);
+    }
     dialog->runModal();
 
     writeSettings(*store, dialog->values());

@@ -5,9 +5,9 @@
 
 namespace ombrel {
 
-LogChannel errorLog(LogSeverity::Error, "ERROR  : ");
-LogChannel infoLog(LogSeverity::Info, "INFO   : ");
-LogChannel warningLog(LogSeverity::Warning, "WARNING: ");
+LogChannel errorLog(LogSeverity::error, "ERROR  : ");
+LogChannel infoLog(LogSeverity::info, "INFO   : ");
+LogChannel warningLog(LogSeverity::warning, "WARNING: ");
 
 namespace {
 

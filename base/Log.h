@@ -18,7 +18,7 @@ public:
     virtual void append(const LogChannel& channel, std::string_view text) = 0;
 };
 
-enum class LogSeverity { Error, Info, Warning };
+enum class LogSeverity { error, info, warning };
 
 // One of the three generator-log channels.
 //
@@ -108,6 +108,12 @@ public:
 
 private:
     std::string text_;
+};
+
+// A sink that drops everything; for tools and benchmarks that must not print.
+class NullLogSink : public LogSink {
+public:
+    void append(const LogChannel&, std::string_view) override {}
 };
 
 // Installs a sink for the lifetime of a scope and restores the previous one.

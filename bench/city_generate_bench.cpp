@@ -64,14 +64,8 @@ std::unique_ptr<CityFactory> benchCity(std::uint32_t cells) {
     return f;
 }
 
-// Discards the log line of each generation.
-class NullSink : public LogSink {
-public:
-    void append(const LogChannel&, std::string_view) override {}
-};
-
 void BM_Generate(benchmark::State& state) {
-    NullSink sink;
+    NullLogSink sink;
     ScopedLogSink scoped(sink);
     const auto cells = static_cast<std::uint32_t>(state.range(0));
     std::unique_ptr<CityFactory> f = benchCity(cells);

@@ -14,15 +14,9 @@ namespace {
 
 using namespace ombrel;
 
-// Logging is not what is measured.
-class NullSink : public LogSink {
-public:
-    void append(const LogChannel&, std::string_view) override {}
-};
-
 void loadFile(benchmark::State& state, const std::string& relative, bool expected) {
     std::filesystem::current_path(OMBREL_SOURCE_DIR);
-    NullSink sink;
+    NullLogSink sink;
     ScopedLogSink scope(sink);
     CityFactory factory;
     for (auto _ : state) {
@@ -44,17 +38,17 @@ void BM_LoadMetropolis(benchmark::State& s) {
     loadFile(s, "examples/metropolis/metropolis.xml", true);
 }
 void BM_RefuseEntityBomb(benchmark::State& s) {
-    loadFile(s, "tests/config/data/laughs.xml", false);
+    loadFile(s, "tests/bad-inputs/files/entity-bomb.xml", false);
 }
 void BM_RefuseDeepNesting(benchmark::State& s) {
-    loadFile(s, "tests/config/data/deep.xml", false);
+    loadFile(s, "tests/bad-inputs/files/deep-300.xml", false);
 }
 void BM_RefuseHugeGrid(benchmark::State& s) {
-    loadFile(s, "tests/config/data/hugegrid.xml", false);
+    loadFile(s, "tests/bad-inputs/files/huge-grid.xml", false);
 }
 
 void BM_ReadFloatRange(benchmark::State& state) {
-    NullSink sink;
+    NullLogSink sink;
     ScopedLogSink scope(sink);
     for (auto _ : state) {
         benchmark::DoNotOptimize(readFloatRange("[12.5, 3.75e1]"));

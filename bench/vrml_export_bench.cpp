@@ -18,15 +18,10 @@ namespace {
 
 using namespace ombrel;
 
-class NullSink : public LogSink {
-public:
-    void append(const LogChannel&, std::string_view) override {}
-};
-
 const CityFactory::CityDrawable& city() {
     static std::unique_ptr<CityFactory::CityDrawable> generated = [] {
         std::filesystem::current_path(OMBREL_SOURCE_DIR);
-        NullSink sink;
+        NullLogSink sink;
         ScopedLogSink scope(sink);
         CityFactory factory;
         factory.load("examples/metropolis/metropolis.xml");
@@ -57,7 +52,7 @@ VRRef<VRNode> wholeTree(const CityFactory::CityDrawable& c, const ExportOptions&
 
 template <bool Streamed> void exportCity(benchmark::State& state) {
     const CityFactory::CityDrawable& c = city();
-    NullSink sink;
+    NullLogSink sink;
     ScopedLogSink scope(sink);
     ExportOptions options;
     options.collapseMode = static_cast<CollapseMode>(state.range(0));

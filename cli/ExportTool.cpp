@@ -1,6 +1,7 @@
 #include "cli/ExportTool.h"
 
 #include "base/Log.h"
+#include "base/Version.h"
 #include "cli/PngWriter.h"
 #include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
@@ -60,7 +61,7 @@ constexpr const char* kUsage =
 struct Options {
     std::string output;
     std::string png;
-    PictureFormat pictureFormat = PictureFormat::Png;
+    PictureFormat pictureFormat = PictureFormat::png;
     std::string constructionFile;
     ExportOptions exportOptions;
     long generations = 1;
@@ -247,7 +248,7 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return kExitExported;
     }
     if (o.version) {
-        out << "ombrel-export " << OMBREL_VERSION << "\n";
+        out << "ombrel-export " << kVersion << "\n";
         return kExitExported;
     }
 

@@ -15,15 +15,15 @@ namespace ombrel {
 
 std::optional<PictureFormat> pictureFormatFor(const std::string& path) {
     if (path == "-")
-        return PictureFormat::Png;
+        return PictureFormat::png;
     std::string extension = std::filesystem::path(path).extension().string();
     for (char& c : extension)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     // A name without an ending (a device, a pipe) gets what the option is named for.
     if (extension == ".png" || extension.empty())
-        return PictureFormat::Png;
+        return PictureFormat::png;
     if (extension == ".jpg" || extension == ".jpeg")
-        return PictureFormat::Jpeg;
+        return PictureFormat::jpeg;
     return std::nullopt;
 }
 
@@ -49,7 +49,7 @@ std::vector<std::uint8_t> encodePicture(PictureFormat format, int width, int hei
         out->insert(out->end(), bytes, bytes + size);
     };
     const int written =
-        format == PictureFormat::Jpeg
+        format == PictureFormat::jpeg
             ? stbi_write_jpg_to_func(append, &encoded, width, height, 3, rgb.data(), 90)
             : stbi_write_png_to_func(append, &encoded, width, height, 3, rgb.data(), width * 3);
     if (!written)

@@ -7,7 +7,7 @@
 
 namespace ombrel {
 
-enum class PictureFormat { Png, Jpeg };
+enum class PictureFormat { png, jpeg };
 
 // The format that a picture's file name asks for: ".png", ".jpg" or ".jpeg" in any case. A name
 // without an ending (such as /dev/stdout) and "-" (standard output) are PNG. Nothing for a name

@@ -20,9 +20,9 @@ void StreamLogSink::append(const LogChannel& channel, std::string_view text) {
     while (!text.empty()) {
         if (!lineOpen_) {
             lineOpen_ = true;
-            if (channel.severity() != LogSeverity::Info) {
+            if (channel.severity() != LogSeverity::info) {
                 if (colour_) {
-                    std::fputs(channel.severity() == LogSeverity::Error ? "\033[31m" : "\033[33m",
+                    std::fputs(channel.severity() == LogSeverity::error ? "\033[31m" : "\033[33m",
                                out_);
                     coloured_ = true;
                 }

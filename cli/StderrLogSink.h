@@ -35,7 +35,7 @@ class ErrorsOnlyLogSink : public LogSink {
 public:
     explicit ErrorsOnlyLogSink(LogSink& next) : next_(next) {}
     void append(const LogChannel& channel, std::string_view text) override {
-        if (channel.severity() == LogSeverity::Error)
+        if (channel.severity() == LogSeverity::error)
             next_.append(channel, text);
     }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ombrel {
 
@@ -70,9 +71,12 @@ private:
 // 1 for a definition with a flat grammar. Walks without recursion.
 int grammarNesting(const xercesc::DOMElement& root);
 
-// The schema every construction file is validated against: "xsd/Ombrel.xsd" when the current
-// directory has it, otherwise the one installed beside the program (<program folder>/../xsd or
-// <program folder>/xsd). Empty when there is none.
+// The places the schema every construction file is validated against is looked for, in order:
+// "xsd/Ombrel.xsd" in the current directory (as written, relative), then beside the program
+// (<program folder>/../xsd, where the build tree has it, and <program folder>/xsd), then where
+// it is installed (<program folder>/../share/ombrel/xsd).
+std::vector<std::string> schemaCandidates();
+// The first of schemaCandidates() that is a file; empty when there is none.
 std::string findSchemaFile();
 
 } // namespace ombrel

@@ -16,9 +16,16 @@
 #include <fstream>
 #include <optional>
 #include <unistd.h>
+#include <vector>
 
 using namespace xercesc;
 namespace fs = std::filesystem;
+
+// Where the installed data lie seen from the installed programs (the build sets it from the
+// install folders).
+#ifndef OMBREL_DATA_FROM_PROGRAMS
+#define OMBREL_DATA_FROM_PROGRAMS "../share/ombrel"
+#endif
 
 namespace ombrel {
 
@@ -135,18 +142,24 @@ private:
 
 } // namespace
 
-std::string findSchemaFile() {
+std::vector<std::string> schemaCandidates() {
     const fs::path relative = fs::path("xsd") / "Ombrel.xsd";
-    std::error_code ec;
-    if (fs::is_regular_file(relative, ec)) {
-        return relative.string();
-    }
+    std::vector<std::string> places{relative.string()};
     const fs::path folder = executableFolder();
     if (!folder.empty()) {
-        for (const fs::path& candidate : {folder / ".." / relative, folder / relative}) {
-            if (fs::is_regular_file(candidate, ec)) {
-                return candidate.lexically_normal().string();
-            }
+        for (const fs::path& candidate : {folder / ".." / relative, folder / relative,
+                                          folder / OMBREL_DATA_FROM_PROGRAMS / relative}) {
+            places.push_back(candidate.lexically_normal().string());
+        }
+    }
+    return places;
+}
+
+std::string findSchemaFile() {
+    std::error_code ec;
+    for (const std::string& candidate : schemaCandidates()) {
+        if (fs::is_regular_file(candidate, ec)) {
+            return candidate;
         }
     }
     return {};
@@ -183,6 +196,15 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
             errorLog.line(
                 "Cannot find the schema xsd/Ombrel.xsd in the current directory or beside "
                 "the program");
+            std::string places;
+            for (const std::string& candidate : schemaCandidates()) {
+                std::error_code ec;
+                const fs::path shown = fs::path(candidate).is_relative()
+                                           ? fs::current_path(ec) / candidate
+                                           : fs::path(candidate);
+                places += (places.empty() ? "" : ", ") + shown.string();
+            }
+            errorLog.line("\tLooked for it at ", places);
             failed = true;
         } else if (const std::optional<std::string> schema = readWholeFile(schemaFile)) {
             BytesSource schemaSource(*schema, schemaFile);

@@ -60,7 +60,8 @@ public:
     std::unique_ptr<CompoundDrawable> sequence(GrammarState& state) const;
 };
 
-// The body of a Procedure, evaluated as a sequence when a Call names it. Calls share ownership
+// A building block: the body of a Procedure, evaluated as a sequence when a Call names it. (The
+// name is the one the grammar's documentation and older tools use, so it stays.) Calls share ownership
 // with the procedure table, so a body replaced by a later Procedure of the same name stays
 // alive for the Calls bound to it.
 class BBlockFactory : public CityCellFactory {};

@@ -179,6 +179,8 @@ std::string exportHeader(const std::string& constructionFile, std::uint32_t rand
             c = ' ';
     char seed[32];
     std::snprintf(seed, sizeof seed, "%08X", unsigned(randomSeed));
+    // A fixed text that every export carries, whatever the program's version (base/Version.h):
+    // its "V0.8" belongs to the wording.
     return "#\r\n"
            "# Ombrel V0.8 randomly generated urban model\r\n"
            "#[see https://ombrel.example.org/]\r\n"

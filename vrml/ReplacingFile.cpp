@@ -163,7 +163,7 @@ ReplacingFile::ReplacingFile(const std::string& target, Temporary temporary) : t
 int ReplacingFile::openTemporary(Temporary temporary) {
     const std::filesystem::path path(target_);
 #ifdef O_TMPFILE
-    if (temporary == Temporary::Unnamed) {
+    if (temporary == Temporary::unnamed) {
         const std::string folder =
             path.parent_path().empty() ? std::string(".") : path.parent_path().string();
         const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

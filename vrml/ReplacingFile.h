@@ -25,11 +25,11 @@ public:
     // a name only at commit, so that a process killed while writing leaves nothing behind; where
     // the filesystem has no such files the named temporary is used instead. Named: always a
     // temporary named ".NAME.part-PID-N" beside the target, which removeTemporaries() can remove.
-    enum class Temporary { Unnamed, Named };
+    enum class Temporary { unnamed, named };
 
     // Opens the target for writing as described above. On failure stream() is null and error()
     // holds the errno value (EACCES for a read-only target, which readOnly() then tells apart).
-    explicit ReplacingFile(const std::string& target, Temporary temporary = Temporary::Unnamed);
+    explicit ReplacingFile(const std::string& target, Temporary temporary = Temporary::unnamed);
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;

@@ -1,6 +1,8 @@
 // The catalogue of bad construction files: each one runs through the built ombrel-export in a
 // scratch folder of its own, and must give exactly its messages and exit status, without a
 // crash, a hang, a memory blow-up, a file written beside the output or a half-written output.
+#include "tests/support/Files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,12 +39,7 @@ constexpr long kMemoryLimitKiB = (kSanitized ? 3L : 1L) << 20;
 
 const std::string kSecret = "TOP-SECRET-LOCAL-CONTENT";
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using ombrel::testsupport::readFile;
 
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;

@@ -3,6 +3,7 @@
 #include "preview/gl/SceneView.h"
 #include "vrml/ReplacingFile.h"
 
+#include "tests/support/Files.h"
 #include "tests/support/PipeReader.h"
 
 #include <gtest/gtest.h>
@@ -38,12 +39,7 @@ const std::string kTool = std::string(OMBREL_BIN_DIR) + "/ombrel-export";
 const std::string kCoin = std::string(OMBREL_BIN_DIR) + "/coin_read";
 const std::string kSource = OMBREL_SOURCE_DIR;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readFile;
 
 std::size_t entries(const fs::path& folder) {
     std::size_t n = 0;
@@ -754,7 +750,7 @@ TEST_F(Cli, InterruptRemovesNamedTemporaryFiles) {
     const fs::path target = dir_ / "city.wrl";
     std::ofstream(target) << "old";
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        for (auto temporary : {ReplacingFile::Temporary::Named, ReplacingFile::Temporary::Unnamed})
+        for (auto temporary : {ReplacingFile::Temporary::named, ReplacingFile::Temporary::unnamed})
             EXPECT_EXIT(
                 {
                     std::signal(signal, SIG_DFL);
@@ -762,7 +758,7 @@ TEST_F(Cli, InterruptRemovesNamedTemporaryFiles) {
                     ReplacingFile file(target.string(), temporary);
                     std::fputs("new and unfinished", file.stream());
                     std::fflush(file.stream());
-                    if (entries(dir_) == 2 || temporary == ReplacingFile::Temporary::Unnamed)
+                    if (entries(dir_) == 2 || temporary == ReplacingFile::Temporary::unnamed)
                         std::raise(signal);
                     std::_Exit(1);
                 },

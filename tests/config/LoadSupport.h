@@ -19,6 +19,11 @@ inline std::string dataFile(const std::string& name) {
     return std::string(OMBREL_TEST_DATA_DIR) + "/data/" + name;
 }
 
+// A file of the bad-input catalogue, the one collection of broken construction files.
+inline std::string catalogueFile(const std::string& name) {
+    return std::string(OMBREL_SOURCE_DIR) + "/tests/bad-inputs/files/" + name;
+}
+
 struct Logged {
     bool ok;
     std::string log;

@@ -22,6 +22,9 @@ protected:
         return sink.text();
     }
 
+    // Everything else the session logs (generation lines) stays in the fixture.
+    StringLogSink rest;
+    ScopedLogSink restScope{rest};
     CitySession session;
 };
 
@@ -58,7 +61,7 @@ TEST_F(SessionTest, CityKeepsItsSeedAndBoxAndSaves) {
     EXPECT_EQ(header.rfind("#VRML V2.0 utf8", 0), 0u) << header;
 
     // A failed load keeps the last city for saving.
-    load(dataFile("notwellformed.xml"), CitySession::Reload::always,
+    load(testsupport::catalogueFile("not-well-formed.xml"), CitySession::Reload::always,
          CitySession::LoadResult::failed);
     EXPECT_NE(session.city(), nullptr);
     EXPECT_FALSE(session.generate());

@@ -6,6 +6,7 @@
 #include "grammar/Texture.h"
 #include "vrml/ReplacingFile.h"
 
+#include "tests/support/Files.h"
 #include "tests/support/PipeReader.h"
 
 #include <gtest/gtest.h>
@@ -33,12 +34,7 @@ using testsupport::PipeReader;
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readFile;
 
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;
@@ -432,7 +428,7 @@ TEST_F(Export, NamedTemporaryFileReplacesKeepingPermissions) {
     const fs::path path = dir_ / "city.wrl";
     std::ofstream(path) << "old";
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
-    ReplacingFile file(path.string(), ReplacingFile::Temporary::Named);
+    ReplacingFile file(path.string(), ReplacingFile::Temporary::named);
     ASSERT_NE(file.stream(), nullptr) << file.reason();
     std::fputs("new", file.stream());
     EXPECT_EQ(entries(dir_),
@@ -444,7 +440,7 @@ TEST_F(Export, NamedTemporaryFileReplacesKeepingPermissions) {
     EXPECT_EQ(entries(dir_), std::vector<std::string>{"city.wrl"});
 
     // Discarded, it leaves nothing either.
-    ReplacingFile discarded(path.string(), ReplacingFile::Temporary::Named);
+    ReplacingFile discarded(path.string(), ReplacingFile::Temporary::named);
     std::fputs("newer", discarded.stream());
     discarded.discard();
     EXPECT_EQ(readFile(path), "new");
@@ -454,7 +450,7 @@ TEST_F(Export, NamedTemporaryFileReplacesKeepingPermissions) {
 TEST_F(Export, RemoveTemporariesLeavesThePreviousFiles) {
     const fs::path a = dir_ / "a.wrl", b = dir_ / "b.wrl";
     std::ofstream(a) << "old a";
-    ReplacingFile named(a.string(), ReplacingFile::Temporary::Named);
+    ReplacingFile named(a.string(), ReplacingFile::Temporary::named);
     ReplacingFile unnamed(b.string());
     ASSERT_NE(named.stream(), nullptr);
     ASSERT_NE(unnamed.stream(), nullptr);

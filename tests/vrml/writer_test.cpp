@@ -1,3 +1,4 @@
+#include "tests/support/Files.h"
 #include "vrml/VRWriter.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,7 @@
 namespace ombrel {
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readFile;
 
 std::string golden(const std::string& name) {
     return readFile(std::string(OMBREL_TEST_DATA_DIR) + "/golden/" + name);
