@@ -433,15 +433,16 @@ void COmbrelDialog::regenerateFromWatchedFile() {
         watcher_->retryLater();
         return;
     }
-    const QStringList files = watcher_->files();
-    if (files.isEmpty() || watchFile == 0) {
+    // The file as it was named, so that the exports' headers keep naming it that way.
+    const std::string file = session_->constructionFile();
+    if (file.empty() || watchFile == 0) {
         return;
     }
     const bool hadCity = session_->city() != nullptr;
     CitySession::LoadResult result;
     {
         BusyCursor busy;
-        result = session_->regenerate(toNarrow(files.first()), TextureCache::largestSize());
+        result = session_->regenerate(file, TextureCache::largestSize());
     }
     if (result == CitySession::LoadResult::loaded) {
         showCity(!hadCity);

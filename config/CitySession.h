@@ -72,6 +72,8 @@ public:
     // last load that found one, then every texture image that the loaded definitions or the last
     // city use and that loaded. Empty before any load.
     std::vector<std::string> watchedFiles() const;
+    // The construction file of the last load that found one, as it was named; empty before.
+    const std::string& constructionFile() const { return constructionFile_; }
 
     // Writes the last city to `path` with its construction file's name and seed. False when
     // there is no city or the export failed (reported on the error log; an existing file at

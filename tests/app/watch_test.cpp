@@ -134,6 +134,7 @@ private slots:
         dialog_->saveAnswer = tmp_->filePath(QStringLiteral("kept.wrl"));
         QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
         QVERIFY(readAll(dialog_->saveAnswer).contains("randomSeed=0x00001A2B"));
+        QVERIFY(readAll(dialog_->saveAnswer).contains("# \t" + file_.toUtf8() + "\r\n"));
 
         QVERIFY(writeFile(file_, cityFile(50)));
         QTRY_VERIFY_WITH_TIMEOUT(generations() == 2, kWait);
