@@ -110,5 +110,45 @@ TEST(Reference, DocumentsEveryAttributeWithItsDefault) {
     }
 }
 
+// The other way round: every row of an attribute table names an attribute the schema has.
+TEST(Reference, DocumentsNoAttributeTheSchemaLacks) {
+    const Declared schema = declaredBySchema();
+    std::set<std::string> names;
+    for (const auto& [attribute, fallback] : schema.attributes) {
+        names.insert(attribute);
+    }
+    const std::vector<std::string> doc = lines(readText(kSource + "/docs/construction-files.md"));
+    int column = -1; // the attribute's cell in the current table's rows, -1 outside one
+    int rows = 0;
+    for (const std::string& line : doc) {
+        if (line.rfind("| attribute |", 0) == 0) {
+            column = 1;
+            continue;
+        }
+        if (line.rfind("| element | attribute |", 0) == 0) {
+            column = 2;
+            continue;
+        }
+        if (line.rfind("|", 0) != 0) {
+            column = -1;
+            continue;
+        }
+        if (column < 0 || line.rfind("|---", 0) == 0) {
+            continue;
+        }
+        std::size_t at = 0;
+        for (int c = 0; c < column && at != std::string::npos; ++c) {
+            at = line.find('|', at + (c == 0 ? 0 : 1));
+        }
+        const std::size_t open = line.find('`', at);
+        const std::size_t close = line.find('`', open + 1);
+        ASSERT_NE(close, std::string::npos) << line;
+        const std::string name = line.substr(open + 1, close - open - 1);
+        EXPECT_TRUE(names.count(name)) << "`" << name << "` is documented but not in the schema";
+        ++rows;
+    }
+    EXPECT_GE(rows, static_cast<int>(names.size()));
+}
+
 } // namespace
 } // namespace ombrel
