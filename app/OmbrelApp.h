@@ -8,7 +8,7 @@
 
 namespace ombrel {
 
-// The program: builds the main dialog, restores the five settings, runs the dialog until it
+// The program: builds the main dialog, restores the six settings, runs the dialog until it
 // closes and stores the settings again.
 class COmbrelApp {
 public:

@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/DialogUnits.h"
+#include "app/FileWatcher.h"
 #include "export/CityExport.h"
 #include "grammar/Texture.h"
 #include "preview/CityWindow.h"
@@ -12,6 +13,11 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -20,6 +26,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +34,7 @@
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextCursor>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -48,6 +56,15 @@ std::string toNarrow(const QString& s) {
     return s.toStdString();
 }
 
+// The one local file a drag carries, or empty.
+QString droppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().first().isLocalFile()) {
+        return QString();
+    }
+    return QFileInfo(data->urls().first().toLocalFile()).absoluteFilePath();
+}
+
 } // namespace
 
 COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
@@ -60,7 +77,16 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
     outer->setContentsMargins(0, 0, 0, 0);
     // The About entry lives in a Help menu: X11 window managers have no window menu to extend.
     auto* menuBar = new QMenuBar(this);
+    QMenu* options = menuBar->addMenu(QStringLiteral("&Options"));
+    watchAction = options->addAction(QStringLiteral("Regenerate when the file changes"));
+    watchAction->setCheckable(true);
+    watchAction->setChecked(true);
     QMenu* help = menuBar->addMenu(QStringLiteral("&Help"));
+    referenceAction = help->addAction(QStringLiteral("Construction file reference"), this,
+                                      &COmbrelDialog::showReference);
+    keysAction =
+        help->addAction(QStringLiteral("Keys and mouse"), this, &COmbrelDialog::showKeysAndMouse);
+    help->addSeparator();
     help->addAction(QStringLiteral("&About Ombrel..."), this, &COmbrelDialog::showAbout);
     outer->setMenuBar(menuBar);
 
@@ -151,6 +177,14 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
     connect(saveButton, &QPushButton::clicked, this, &COmbrelDialog::SaveVrml);
     connect(closeButton, &QPushButton::clicked, this, &COmbrelDialog::OnClose);
 
+    watcher_ = new FileWatcher(this);
+    connect(watcher_, &FileWatcher::changed, this, &COmbrelDialog::regenerateFromWatchedFile);
+    connect(watchAction, &QAction::toggled, this, [this](bool on) {
+        watchFile = on ? 1 : 0;
+        updateWatchedFiles();
+    });
+    setAcceptDrops(true);
+
     setFixedSize(sizeHint());
     session_ = std::make_unique<CitySession>();
     session_->setTextureReleaser(
@@ -174,7 +208,8 @@ COmbrelDialog::~COmbrelDialog() {
 }
 
 Settings COmbrelDialog::values() const {
-    return Settings{cfgFile, lastSavedPath, triangulateEverything, collapseMode, saveRoads};
+    return Settings{cfgFile,      lastSavedPath, triangulateEverything,
+                    collapseMode, saveRoads,     watchFile};
 }
 
 void COmbrelDialog::setValues(const Settings& s) {
@@ -183,6 +218,7 @@ void COmbrelDialog::setValues(const Settings& s) {
     triangulateEverything = s.triangulateEverything;
     collapseMode = s.collapseMode;
     saveRoads = s.saveRoads;
+    watchFile = s.watchFile;
 }
 
 void COmbrelDialog::updateData(bool saveAndValidate) {
@@ -205,6 +241,7 @@ void COmbrelDialog::updateData(bool saveAndValidate) {
         saveRoads = 0;
     }
     saveRoadsCheck->setChecked(saveRoads != 0);
+    watchAction->setChecked(watchFile != 0);
     if (collapseMode >= 0 && collapseMode <= 2) {
         collapseGroup_->button(collapseMode)->setChecked(true);
     } else {
@@ -318,6 +355,10 @@ bool COmbrelDialog::ctrlHeld() const {
     return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
 }
 
+bool COmbrelDialog::openDocument(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
 void COmbrelDialog::OnBrowse() {
     updateData(true);
     const QString chosen = chooseConstructionFile(cfgFile);
@@ -371,6 +412,8 @@ bool COmbrelDialog::loadConstructionFile(CitySession::Reload reload) {
     }
     if (result == CitySession::LoadResult::missing) {
         showMissingFile();
+    } else {
+        updateWatchedFiles();
     }
     return result == CitySession::LoadResult::loaded;
 }
@@ -390,17 +433,75 @@ void COmbrelDialog::OnGenerate() {
         BusyCursor busy;
         session_->generate();
     }
+    showCity(true);
+}
+
+void COmbrelDialog::showCity(bool placeCamera) {
     cityMin = session_->minCorner();
     cityMax = session_->maxCorner();
     if (preview_) {
         // Building the preview's vertex buffers takes a while for a big city.
         BusyCursor busy;
         preview_->setCity(session_->city());
-        preview_->setCameraHome(cameraFacingCity(cityMin, cityMax));
+        const CameraState home = cameraFacingCity(cityMin, cityMax);
+        if (placeCamera) {
+            preview_->setCameraHome(home);
+        } else {
+            preview_->camera().homePosition = home.position;
+        }
     }
     if (preview_ && preview_->isVisible()) {
         preview_->update();
     }
+}
+
+void COmbrelDialog::updateWatchedFiles() {
+    QStringList files;
+    if (watchFile != 0) {
+        for (const std::string& file : session_->watchedFiles()) {
+            files.append(QString::fromStdString(file));
+        }
+    }
+    watcher_->watch(files);
+}
+
+void COmbrelDialog::regenerateFromWatchedFile() {
+    // A box or chooser of a command is open: the command is not over yet.
+    if (QApplication::activeModalWidget() != nullptr) {
+        watcher_->retryLater();
+        return;
+    }
+    // The file as it was named, so that the exports' headers keep naming it that way.
+    const std::string file = session_->constructionFile();
+    if (file.empty() || watchFile == 0) {
+        return;
+    }
+    const bool hadCity = session_->city() != nullptr;
+    CitySession::LoadResult result;
+    {
+        BusyCursor busy;
+        result = session_->regenerate(file, TextureCache::largestSize());
+    }
+    if (result == CitySession::LoadResult::loaded) {
+        showCity(!hadCity);
+    }
+    updateWatchedFiles();
+}
+
+void COmbrelDialog::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void COmbrelDialog::dropEvent(QDropEvent* event) {
+    const QString file = droppedFile(event->mimeData());
+    if (file.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    cfgEdit->setText(file);
+    OnGenerate();
 }
 
 void COmbrelDialog::SaveVrml() {
@@ -439,6 +540,64 @@ void COmbrelDialog::OnClose() {
 
 void COmbrelDialog::showAbout() {
     CAboutBox box(this);
+    box.exec();
+}
+
+QString COmbrelDialog::referencePath() {
+    const QString name = QStringLiteral("construction-files.md");
+    const QDir program(QCoreApplication::applicationDirPath());
+    QStringList candidates = {
+        program.filePath(name),
+        program.filePath(QStringLiteral("../share/doc/ombrel/") + name),
+        program.filePath(QStringLiteral("../docs/") + name),
+        program.filePath(QStringLiteral("../../docs/") + name),
+    };
+#ifdef OMBREL_SOURCE_DOCS
+    candidates.append(QStringLiteral(OMBREL_SOURCE_DOCS "/") + name);
+#endif
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isFile()) {
+            return QFileInfo(candidate).canonicalFilePath();
+        }
+    }
+    return QString();
+}
+
+void COmbrelDialog::showReference() {
+    const QString path = referencePath();
+    if (!path.isEmpty() && openDocument(path)) {
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                    path.isEmpty() ? QStringLiteral("The construction file reference "
+                                                    "(construction-files.md) is not installed")
+                                   : QStringLiteral("No viewer could open ") + path,
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+void COmbrelDialog::showKeysAndMouse() {
+    const QString table = QStringLiteral(
+        "<table cellspacing='0' cellpadding='3'>"
+        "<tr><th align='left'>key</th><th align='left'>without Shift</th>"
+        "<th align='left'>with left Shift</th></tr>"
+        "<tr><td>arrow up / down</td><td>forward / back</td><td>pitch</td></tr>"
+        "<tr><td>arrow right / left</td><td>right / left</td><td>yaw</td></tr>"
+        "<tr><td>Home / End</td><td>up / down</td><td>roll</td></tr>"
+        "<tr><td>keypad + / -</td><td>speed +10 / -10 (at least 5)</td>"
+        "<td>turning step +5 / -5 degrees (at least 1)</td></tr>"
+        "<tr><td>R</td><td>back to the start, facing the city</td><td></td></tr>"
+        "<tr><td>0 to 9</td><td>display toggles (1: sky backdrop on / off)</td><td></td></tr>"
+        "<tr><th align='left'>mouse</th><th align='left' colspan='2'></th></tr>"
+        "<tr><td>left drag</td><td colspan='2'>turns the camera</td></tr>"
+        "<tr><td>right or middle drag</td><td colspan='2'>pans</td></tr>"
+        "<tr><td>wheel</td><td colspan='2'>moves forward / back</td></tr>"
+        "<tr><td>F</td><td colspan='2'>frames the city</td></tr>"
+        "</table>"
+        "<p>Click into the \"City Preview\" window first so that it gets the keys.</p>");
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Keys and mouse"), table, QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::RichText);
     box.exec();
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
@@ -21,6 +22,7 @@ class QRadioButton;
 namespace ombrel {
 
 class CCityWindow;
+class FileWatcher;
 class Texture;
 
 // The program's main window: the construction file, "Reload Cfg", "Generate", the export
@@ -38,6 +40,7 @@ public:
     int collapseMode = 0;
     int saveRoads = 1;
     QString lastSavedPath;
+    int watchFile = 1; // the "Regenerate when the file changes" menu item: 0 off, 1 on
 
     Settings values() const;
     void setValues(const Settings& settings);
@@ -63,6 +66,21 @@ public:
     void SaveVrml();
     void OnClose();
     void showAbout();
+    // Help menu: opens the construction-file reference with the desktop's viewer (a box says so
+    // when it cannot be found), and shows the preview's keys and mouse controls.
+    void showReference();
+    void showKeysAndMouse();
+
+    // The watched construction file or one of its images changed: reloads it and generates from
+    // its seed as a fresh start would, leaving the preview's camera where it is. A reload that
+    // fails keeps the last city for the preview and "Save VRML". Waits while a box or chooser
+    // is open.
+    void regenerateFromWatchedFile();
+    FileWatcher* fileWatcher() const { return watcher_; }
+
+    // Where the construction-file reference is: beside the program, in the installed
+    // <prefix>/share/doc/ombrel/ or in the source tree. Empty when none is there.
+    static QString referencePath();
 
     // Appends text to the generator log at once and scrolls to its end; the user's edits in the
     // other controls are kept. Text of errors is shown red, of warnings amber.
@@ -106,19 +124,32 @@ public:
     QPushButton* closeButton;
     QPlainTextEdit* logEdit;
     QCheckBox* saveRoadsCheck;
+    QAction* watchAction;
+    QAction* referenceAction;
+    QAction* keysAction;
 
 protected:
     // Seams for the platform's choosers and key state, replaced in tests.
     virtual QString chooseConstructionFile(const QString& initial);
     virtual QString chooseExportFile();
     virtual bool ctrlHeld() const;
+    // Hands a document to the desktop's viewer; false when none took it.
+    virtual bool openDocument(const QString& path);
 
     void keyPressEvent(QKeyEvent* event) override;
+    // A construction file dropped onto the dialog is named in the field and generated.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Loads the named file as `reload` says, showing the missing-file box when it is not there.
     bool loadConstructionFile(CitySession::Reload reload);
     void showMissingFile();
+    // Hands the session's last city to the preview; `placeCamera` puts the camera in front of
+    // it, otherwise only the home position (the R key) moves.
+    void showCity(bool placeCamera);
+    // Follows the files of the last load when the menu item is on, nothing otherwise.
+    void updateWatchedFiles();
     // Frees the OpenGL objects of textures the session no longer uses.
     void releaseTextures(const std::vector<std::shared_ptr<Texture>>& gone);
     // The preview's context is going (Qt replaces it): texture objects go with it and upload
@@ -128,6 +159,7 @@ private:
     std::unique_ptr<CitySession> session_;
     CCityWindow* preview_ = nullptr;
     QButtonGroup* collapseGroup_;
+    FileWatcher* watcher_;
     bool pendingCarriageReturn_ = false;
     bool controlsReady_ = false;
 };

@@ -28,6 +28,7 @@ Settings readSettings(QSettings& store) {
     s.triangulateEverything = readInt(store, QStringLiteral("triangulateEverything"), 1);
     s.collapseMode = readInt(store, QStringLiteral("collapseMode"), 0);
     s.saveRoads = readInt(store, QStringLiteral("saveRoads"), 1);
+    s.watchFile = readInt(store, QStringLiteral("watchFile"), 1);
     store.endGroup();
     return s;
 }
@@ -39,6 +40,7 @@ void writeSettings(QSettings& store, const Settings& s) {
     store.setValue(QStringLiteral("triangulateEverything"), s.triangulateEverything);
     store.setValue(QStringLiteral("collapseMode"), s.collapseMode);
     store.setValue(QStringLiteral("saveRoads"), s.saveRoads);
+    store.setValue(QStringLiteral("watchFile"), s.watchFile);
     store.endGroup();
     store.sync();
 }

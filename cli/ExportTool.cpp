@@ -5,6 +5,8 @@
 #include "cli/PngWriter.h"
 #include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
+#include "cli/WatchLoop.h"
+#include "config/Attributes.h"
 #include "config/CitySession.h"
 #include "export/CityExport.h"
 #include "preview/gl/Camera.h"
@@ -43,6 +45,10 @@ constexpr const char* kUsage =
     "      --no-roads           leave the roads out            (default: roads saved)\n"
     "  -n, --generations N      generate N cities in a row without reloading, export the last\n"
     "                           (default 1)\n"
+    "      --seed HEX           generate from this seed instead of the file's randomSeed\n"
+    "                           (hexadecimal, read as randomSeed is)\n"
+    "      --watch              export, then export again each time the construction file or\n"
+    "                           one of its images changes, until interrupted\n"
     "      --png PATH           also draw the city to a picture, seen from the preview's home\n"
     "                           camera: JPEG for .jpg or .jpeg, PNG for .png or a name\n"
     "                           without an ending; - writes a PNG to standard output\n"
@@ -74,6 +80,8 @@ struct Options {
     std::string constructionFile;
     ExportOptions exportOptions;
     long generations = 1;
+    std::optional<std::uint32_t> seed;
+    bool watch = false;
     int width = 1024;
     int height = 768;
     bool overview = false;
@@ -167,6 +175,14 @@ Options parse(int argc, char** argv) {
             if (!count)
                 throw UsageError{"bad number of generations '" + n + "' (1 to 1000000)"};
             o.generations = *count;
+        } else if (arg == "--seed") {
+            const std::string text = value();
+            o.seed = readSeed(std::u16string(text.begin(), text.end()));
+            if (!o.seed)
+                throw UsageError{"bad seed '" + text + "' (a hexadecimal number such as 1A2B)"};
+        } else if (arg == "--watch") {
+            flag();
+            o.watch = true;
         } else if (arg == "--png") {
             o.png = value();
             if (o.png.empty())
@@ -240,6 +256,8 @@ Options parse(int argc, char** argv) {
     }
     if (o.output == "-" && o.png == "-")
         throw UsageError{"the VRML file and the picture cannot both go to standard output"};
+    if (o.watch && (o.output == "-" || o.png == "-"))
+        throw UsageError{"--watch writes files again and again, not to standard output"};
     return o;
 }
 
@@ -346,23 +364,57 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         stderrSink.finish();
         return kExitLoadFailed;
     }
-    // Images are stretched to what the headless context, when there is one, can hold.
-    if (session->load(o.constructionFile, TextureCache::largestSize()) !=
-        CitySession::LoadResult::loaded) {
-        stderrSink.finish();
-        return kExitLoadFailed;
-    }
-    for (long i = 0; i < o.generations; ++i)
-        session->generate(&progress);
+    // One round: load, generate, export. A later round (--watch) reloads as a fresh start would.
+    const auto round = [&](bool first) {
+        // Images are stretched to what the headless context, when there is one, can hold.
+        const int largest = TextureCache::largestSize();
+        long generated = 0;
+        if (first) {
+            if (session->load(o.constructionFile, largest) != CitySession::LoadResult::loaded)
+                return int(kExitLoadFailed);
+            if (o.seed)
+                session->startFresh(*o.seed);
+        } else {
+            if (session->regenerate(o.constructionFile, largest, o.seed, &progress) !=
+                CitySession::LoadResult::loaded)
+                return int(kExitLoadFailed);
+            generated = 1;
+        }
+        for (long i = generated; i < o.generations; ++i)
+            session->generate(&progress);
 
-    int status = kExitExported;
-    if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress))
-        status = kExitWriteFailed;
-    progress.clear();
-    if (!o.png.empty() && !drawPicture(*session, o, gl, err))
-        status = kExitWriteFailed;
-    stderrSink.finish();
-    return status;
+        int status = kExitExported;
+        if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress))
+            status = kExitWriteFailed;
+        progress.clear();
+        if (!o.png.empty() && !drawPicture(*session, o, gl, err))
+            status = kExitWriteFailed;
+        stderrSink.finish();
+        return status;
+    };
+    if (!o.watch) {
+        const int status = round(true);
+        stderrSink.finish();
+        return status;
+    }
+    // Stamps taken before a round's load, so that an edit made while the round runs still
+    // counts as a change after it.
+    std::error_code ec;
+    const std::string file = std::filesystem::absolute(o.constructionFile, ec).string();
+    FileStamps before = stampFiles({file});
+    round(true);
+    for (;;) {
+        std::vector<std::string> files = session->watchedFiles();
+        if (files.empty())
+            files = {file};
+        FileStamps seen = stampFiles(files);
+        for (auto& [path, stamp] : seen)
+            if (const auto it = before.find(path); it != before.end())
+                stamp = it->second;
+        waitForChange(std::move(seen));
+        before = stampFiles(files);
+        round(false);
+    }
 }
 
 } // namespace ombrel

@@ -48,6 +48,9 @@ public:
     std::string fileName;
     // True exactly while the definitions of a successful load are present.
     bool loaded = false;
+    // True when the last successful load read randomSeed from the file, false when the seed
+    // came from the clock.
+    bool seedFromFile = false;
 
 private:
     XmlLibrary xml_;

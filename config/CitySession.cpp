@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "export/CityExport.h"
+#include "grammar/GenerationContext.h"
 #include "grammar/Texture.h"
 
 #include <algorithm>
@@ -39,8 +40,10 @@ CitySession::LoadResult CitySession::load(const std::string& path, int largestTe
         errorLog.line(kMissingFile, ": ", path);
         return LoadResult::missing;
     }
+    constructionFile_ = path;
     std::vector<std::shared_ptr<Texture>> before = heldTextures();
     const bool ok = factory_.load(path, largestTexture);
+    loadedBefore_ = loadedBefore_ || ok;
     definitionTextures_.clear();
     if (ok) {
         for (const auto& [name, group] : factory_.textureGroups) {
@@ -71,6 +74,59 @@ bool CitySession::generate(Progress* progress) {
     cityTextures_ = definitionTextures_;
     releaseUnused(std::move(before));
     return true;
+}
+
+void CitySession::startFresh(std::uint32_t seed) {
+    GenerationContext& context = generationContext();
+    context.randomState = seed;
+    context.stateStack.clear();
+    context.buildingColours = BuildingColourSource();
+    context.lastTexture.reset();
+}
+
+CitySession::LoadResult CitySession::regenerate(const std::string& path, int largestTexture,
+                                                std::optional<std::uint32_t> seed,
+                                                Progress* progress) {
+    const bool hadSeed = loadedBefore_;
+    const std::uint32_t previousSeed = factory_.randomSeed;
+    const LoadResult result = load(path, largestTexture, Reload::always);
+    if (result != LoadResult::loaded) {
+        if (city_) {
+            infoLog.line(kKeptCity);
+        }
+        return result;
+    }
+    if (seed) {
+        factory_.randomSeed = *seed;
+    } else if (!factory_.seedFromFile && hadSeed) {
+        factory_.randomSeed = previousSeed;
+    }
+    startFresh(factory_.randomSeed);
+    generate(progress);
+    return result;
+}
+
+std::vector<std::string> CitySession::watchedFiles() const {
+    std::vector<std::string> files;
+    const auto add = [&files](const std::string& path) {
+        std::error_code ec;
+        std::string absolute = std::filesystem::absolute(path, ec).lexically_normal().string();
+        if (ec) {
+            absolute = path;
+        }
+        if (std::find(files.begin(), files.end(), absolute) == files.end()) {
+            files.push_back(std::move(absolute));
+        }
+    };
+    if (!constructionFile_.empty()) {
+        add(constructionFile_);
+    }
+    for (const auto& texture : heldTextures()) {
+        if (texture && !texture->image.empty()) {
+            add(texture->path);
+        }
+    }
+    return files;
 }
 
 bool CitySession::save(const std::string& path, const ExportOptions& options,

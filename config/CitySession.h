@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,32 @@ public:
     // with nothing changed, when nothing is loaded. Reports to `progress` when given.
     bool generate(Progress* progress = nullptr);
 
+    // The text logged after a failed regenerate() when a city from before stays.
+    static constexpr std::string_view kKeptCity = "Kept the previous city";
+
+    // Puts generation where a fresh start of the program is right after loading a file whose
+    // randomSeed is `seed`: the random state is `seed`, the state stack is empty, the building
+    // colours start their sequence again and no texture was picked yet.
+    void startFresh(std::uint32_t seed);
+
+    // What a watcher does when the construction file or one of its images changed: loads `path`
+    // again and generates from the file's seed as a fresh start would (see startFresh), so an
+    // edit shows the same city changed by the edit. `seed`, when given, replaces the file's;
+    // a file without randomSeed keeps the seed of the load before it (a first load takes the
+    // clock's). When the load does not succeed, nothing else changes: the last city stays (for
+    // the preview and save()) and "Kept the previous city" is logged after the loader's lines
+    // when there is one.
+    LoadResult regenerate(const std::string& path, int largestTexture,
+                          std::optional<std::uint32_t> seed = std::nullopt,
+                          Progress* progress = nullptr);
+
+    // The files a watcher follows, absolute and each named once: the construction file of the
+    // last load that found one, then every texture image that the loaded definitions or the last
+    // city use and that loaded. Empty before any load.
+    std::vector<std::string> watchedFiles() const;
+    // The construction file of the last load that found one, as it was named; empty before.
+    const std::string& constructionFile() const { return constructionFile_; }
+
     // Writes the last city to `path` in options.format (see saveCity) with its construction
     // file's name, its seed and its bounding box. False when there is no city or the export failed
     // (reported on the error log; an existing file at path is then untouched).
@@ -76,6 +103,8 @@ private:
     void releaseUnused(std::vector<std::shared_ptr<Texture>> before);
 
     CityFactory factory_;
+    std::string constructionFile_;
+    bool loadedBefore_ = false;
     std::unique_ptr<CityDrawable> city_;
     std::uint32_t seed_ = 0;
     Vec3 minCorner_;

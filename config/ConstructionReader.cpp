@@ -356,6 +356,7 @@ bool ConstructionReader::checkLimits(const DOMElement& root) {
 }
 
 void ConstructionReader::readSeed(const DOMElement& root) {
+    factory_.seedFromFile = false;
     if (!root.hasAttribute(vocab::randomSeed)) {
         factory_.randomSeed = millisecondClock();
         return;
@@ -369,6 +370,7 @@ void ConstructionReader::readSeed(const DOMElement& root) {
             std::snprintf(seedText, sizeof seedText, "0x%08X", *seed);
             warningLog.at(place).line("randomSeed '", text, "' read as ", seedText);
         }
+        factory_.seedFromFile = true;
     } else {
         factory_.randomSeed = millisecondClock();
         warningLog.at(place).line(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
@@ -28,12 +29,24 @@ struct SeenBox {
 };
 
 // Watches for the next application-modal message box, records it and presses its first button,
-// so commands that ask the user can run unattended. Stops after timeoutMs.
+// so commands that ask the user can run unattended. Stops after timeoutMs of wall-clock time,
+// before looking again: a watcher left over from a test that saw no box must never touch the
+// next test's box (its SeenBox is gone by then), however slowly the timer ticks on a busy
+// machine.
 inline void dismissNextMessageBox(SeenBox* seen, int timeoutMs = 10000) {
     auto* timer = new QTimer;
-    auto* elapsed = new int(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, elapsed, seen, timeoutMs] {
-        *elapsed += 20;
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, seen, timeoutMs] {
+        const auto stop = [timer, clock] {
+            timer->stop();
+            timer->deleteLater();
+            delete clock;
+        };
+        if (clock->elapsed() > timeoutMs) {
+            stop();
+            return;
+        }
         for (QWidget* w : QApplication::topLevelWidgets()) {
             auto* box = qobject_cast<QMessageBox*>(w);
             if (box && box->isVisible()) {
@@ -41,16 +54,9 @@ inline void dismissNextMessageBox(SeenBox* seen, int timeoutMs = 10000) {
                 seen->text = box->text();
                 seen->seen = true;
                 box->done(QMessageBox::Ok);
-                timer->stop();
-                timer->deleteLater();
-                delete elapsed;
+                stop();
                 return;
             }
-        }
-        if (*elapsed > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            delete elapsed;
         }
     });
     timer->start(20);

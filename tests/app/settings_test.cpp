@@ -28,19 +28,20 @@ private slots:
         QCOMPARE(s.triangulateEverything, 1);
         QCOMPARE(s.collapseMode, 0);
         QCOMPARE(s.saveRoads, 1);
+        QCOMPARE(s.watchFile, 1);
     }
 
     void roundTrip() {
-        const Settings written{QStringLiteral("/tmp/a b/city.xml"), QStringLiteral("/tmp/out.wrl"),
-                               0, 2, 0};
+        const Settings written{
+            QStringLiteral("/tmp/a b/city.xml"), QStringLiteral("/tmp/out.wrl"), 0, 2, 0, 0};
         {
             QSettings store(path(), QSettings::IniFormat);
             writeSettings(store, written);
         }
         QSettings store(path(), QSettings::IniFormat);
         QCOMPARE(readSettings(store), written);
-        for (const char* key :
-             {"cfgFile", "lastSavedPath", "triangulateEverything", "collapseMode", "saveRoads"}) {
+        for (const char* key : {"cfgFile", "lastSavedPath", "triangulateEverything", "collapseMode",
+                                "saveRoads", "watchFile"}) {
             QVERIFY2(store.contains(QStringLiteral("Settings/") + QLatin1String(key)), key);
         }
     }
