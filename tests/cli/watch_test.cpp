@@ -1,4 +1,6 @@
 // ombrel-export --seed and --watch, run as a user would.
+#include "tests/support/Files.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,12 +26,7 @@ namespace fs = std::filesystem;
 const std::string kTool = std::string(OMBREL_BIN_DIR) + "/ombrel-export";
 const std::string kSource = OMBREL_SOURCE_DIR;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using ombrel::testsupport::readFile;
 
 void writeFile(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

@@ -2,6 +2,7 @@
 #include "export/CityExport.h"
 
 #include "tests/export/FakeCity.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::FakeCity;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using ombrel::testsupport::readFile;
 
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;

@@ -2,6 +2,7 @@
 #include "export/CityExport.h"
 
 #include "tests/export/FakeCity.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using ombrel::testsupport::readFile;
 
 class Obj : public testing::Test {
 protected:
