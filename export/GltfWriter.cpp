@@ -837,7 +837,7 @@ private:
 };
 
 void reportFailure(const std::string& path, const std::string& reason) {
-    errorLog.line("Could not save glTF to ", path, ": ", reason);
+    logSaveFailure("glTF", path, reason);
 }
 
 // The .glb header and JSON chunk fill whole 4 KiB blocks (the JSON padded with spaces), so the
@@ -1016,8 +1016,7 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
                     reportFailure(path, direct->reason());
                     return false;
                 }
-                infoLog.line("Saved as glTF to ", path);
-                infoLog.line(describeExport(options));
+                logSaved("glTF", path, options);
                 return true;
             case Insert::failed: {
                 const int error = errno ? errno : EIO;
@@ -1088,8 +1087,7 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             return false;
         }
     }
-    infoLog.line("Saved as glTF to ", path);
-    infoLog.line(describeExport(options));
+    logSaved("glTF", path, options);
     return true;
 }
 

@@ -235,7 +235,7 @@ private:
 };
 
 void reportFailure(const std::string& path, const std::string& reason) {
-    errorLog.line("Could not save OBJ to ", path, ": ", reason);
+    logSaveFailure("OBJ", path, reason);
 }
 
 } // namespace
@@ -300,8 +300,7 @@ bool exportCityObj(const VRSceneSource& city, const std::string& path, const Cit
         reportFailure(path, obj.reason());
         return false;
     }
-    infoLog.line("Saved as OBJ to ", path);
-    infoLog.line(describeExport(options));
+    logSaved("OBJ", path, options);
     return true;
 }
 

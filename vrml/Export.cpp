@@ -160,10 +160,19 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
 namespace {
 
 void reportFailure(const std::string& path, const std::string& reason) {
-    errorLog.line("Could not save VRML to ", path, ": ", reason);
+    logSaveFailure("VRML", path, reason);
 }
 
 } // namespace
+
+void logSaved(std::string_view format, const std::string& path, const ExportOptions& options) {
+    infoLog.line("Saved as ", format, " to ", path);
+    infoLog.line(describeExport(options));
+}
+
+void logSaveFailure(std::string_view format, const std::string& path, const std::string& reason) {
+    errorLog.line("Could not save ", format, " to ", path, ": ", reason);
+}
 
 CollapseMode collapseModeFromSetting(int value) {
     if (value >= 0 && value <= 2)
@@ -241,8 +250,7 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
         reportFailure(path, file.reason());
         return false;
     }
-    infoLog.line("Saved as VRML to ", path);
-    infoLog.line(describeExport(checked));
+    logSaved("VRML", path, checked);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace ombrel {
 
@@ -47,6 +48,12 @@ struct ExportOptions {
 // such as "(normal, textured, triangulated, with roads)" or "(collapse model, not triangulated,
 // without roads)".
 std::string describeExport(const ExportOptions& options);
+
+// What every format's export logs when it is done: "Saved as <format> to PATH", then the
+// describeExport line.
+void logSaved(std::string_view format, const std::string& path, const ExportOptions& options);
+// What every format's export logs when it fails: "Could not save <format> to PATH: REASON".
+void logSaveFailure(std::string_view format, const std::string& path, const std::string& reason);
 
 // The comment lines that follow the first line of an exported file (CR LF line ends): the
 // program, its web page, the construction file and the seed. Line breaks inside the path are

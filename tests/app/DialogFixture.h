@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <QTest>
+
+#include <memory>
 
 namespace ombrel::test {
 
@@ -32,6 +35,27 @@ protected:
     }
     bool ctrlHeld() const override { return ctrl; }
 };
+
+// Makes the dialog as the program does (the log's sink, and the preview when asked for), shows
+// it and waits until it is on screen. False when the preview or the window did not come up.
+inline bool openDialog(std::unique_ptr<ScriptedDialog>& dialog, bool withPreview) {
+    dialog = std::make_unique<ScriptedDialog>();
+    setLogSink(dialog.get());
+    if (withPreview) {
+        dialog->createPreview();
+        if (!dialog->preview()) {
+            return false;
+        }
+    }
+    dialog->initDialog();
+    dialog->show();
+    return QTest::qWaitForWindowExposed(dialog.get());
+}
+
+inline void closeDialog(std::unique_ptr<ScriptedDialog>& dialog) {
+    setLogSink(nullptr);
+    dialog.reset();
+}
 
 // A bundled example city, by absolute path.
 inline QString examplePath(const char* name) {

@@ -33,19 +33,8 @@ class DialogTest : public QObject {
     }
 
 private slots:
-    void init() {
-        dialog_ = std::make_unique<ScriptedDialog>();
-        setLogSink(dialog_.get());
-        dialog_->createPreview();
-        QVERIFY(dialog_->preview() != nullptr);
-        dialog_->initDialog();
-        dialog_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
-    }
-    void cleanup() {
-        setLogSink(nullptr);
-        dialog_.reset();
-    }
+    void init() { QVERIFY(openDialog(dialog_, true)); }
+    void cleanup() { closeDialog(dialog_); }
 
     void controlsAndTexts() {
         QCOMPARE(dialog_->windowTitle(), QStringLiteral("Ombrel Procedural City Generator"));

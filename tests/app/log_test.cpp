@@ -18,17 +18,8 @@ class LogTest : public QObject {
     std::unique_ptr<ScriptedDialog> dialog_;
 
 private slots:
-    void init() {
-        dialog_ = std::make_unique<ScriptedDialog>();
-        setLogSink(dialog_.get());
-        dialog_->initDialog();
-        dialog_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
-    }
-    void cleanup() {
-        setLogSink(nullptr);
-        dialog_.reset();
-    }
+    void init() { QVERIFY(openDialog(dialog_, false)); }
+    void cleanup() { closeDialog(dialog_); }
 
     void piecesFormLines_data() {
         QTest::addColumn<QStringList>("pieces");

@@ -74,17 +74,10 @@ private slots:
         tmp_ = std::make_unique<QTemporaryDir>();
         file_ = tmp_->filePath(QStringLiteral("town.xml"));
         QVERIFY(writeFile(file_, cityFile(10)));
-        dialog_ = std::make_unique<ScriptedDialog>();
-        setLogSink(dialog_.get());
-        dialog_->createPreview();
-        QVERIFY(dialog_->preview() != nullptr);
-        dialog_->initDialog();
-        dialog_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+        QVERIFY(openDialog(dialog_, true));
     }
     void cleanup() {
-        setLogSink(nullptr);
-        dialog_.reset();
+        closeDialog(dialog_);
         tmp_.reset();
     }
 

@@ -5,6 +5,7 @@
 
 #include "tests/support/Files.h"
 #include "tests/support/PipeReader.h"
+#include "tests/support/ToolProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -777,26 +778,9 @@ TEST_P(CliInterrupt, LeavesThePreviousFileAndNothingElse) {
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     const std::string err = path("stderr.txt");
 
-    const pid_t pid = ::fork();
+    const pid_t pid =
+        testsupport::startTool(kTool, {"-q", "-o", target.string(), city.string()}, err, kSource);
     ASSERT_GE(pid, 0) << std::strerror(errno);
-    if (pid == 0) {
-        // The signals reach the tool as they would from a terminal, whatever the test runner
-        // left ignored or blocked.
-        sigset_t all;
-        sigemptyset(&all);
-        for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-            std::signal(s, SIG_DFL);
-            sigaddset(&all, s);
-        }
-        sigprocmask(SIG_UNBLOCK, &all, nullptr);
-        const int null = ::open("/dev/null", O_WRONLY);
-        const int log = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (null < 0 || log < 0 || ::dup2(null, 1) < 0 || ::dup2(log, 2) < 0 ||
-            ::chdir(kSource.c_str()) != 0)
-            ::_exit(126);
-        ::execl(kTool.c_str(), kTool.c_str(), "-q", "-o", target.c_str(), city.c_str(), nullptr);
-        ::_exit(127);
-    }
     // Once the output is open the export has begun; a moment later it is well under way and,
     // even on a fast machine, seconds from its end.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -1,5 +1,6 @@
 // ombrel-export --seed and --watch, run as a user would.
 #include "tests/support/Files.h"
+#include "tests/support/ToolProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -48,30 +49,7 @@ std::string cityFile(const std::string& seed, int height) {
 // Runs the tool from the source folder (where the schema is) with `args`; standard error goes to
 // `err`. Returns the child's id.
 pid_t start(const std::vector<std::string>& args, const fs::path& err) {
-    const pid_t pid = ::fork();
-    if (pid != 0) {
-        return pid;
-    }
-    sigset_t all;
-    sigemptyset(&all);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-        std::signal(s, SIG_DFL);
-        sigaddset(&all, s);
-    }
-    sigprocmask(SIG_UNBLOCK, &all, nullptr);
-    const int null = ::open("/dev/null", O_WRONLY);
-    const int log = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (null < 0 || log < 0 || ::dup2(null, 1) < 0 || ::dup2(log, 2) < 0 ||
-        ::chdir(kSource.c_str()) != 0) {
-        ::_exit(126);
-    }
-    std::vector<char*> argv{const_cast<char*>(kTool.c_str())};
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    ::execv(kTool.c_str(), argv.data());
-    ::_exit(127);
+    return ombrel::testsupport::startTool(kTool, args, err, kSource);
 }
 
 int finish(pid_t pid) {
