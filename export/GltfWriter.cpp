@@ -109,7 +109,9 @@ std::string binEnding(std::size_t i) {
 class BinaryStore {
 public:
     BinaryStore(const std::string& output, bool separateFiles)
-        : output_(output), separate_(separateFiles) {}
+        : output_(output), separate_(separateFiles) {
+        pending_.reserve(kPending);
+    }
 
     // Makes room for a block of `size` bytes that the next write() calls fill; sets the buffer
     // and offset it starts at. False when the store failed or passed `limit`.
@@ -137,12 +139,31 @@ public:
         return true;
     }
 
+    // Appends to the open block. The bytes are gathered here and reach the stream in large
+    // writes (at flush() or when the next file begins), because a chunk is written in many
+    // small pieces.
     void write(const void* data, std::size_t n) {
         if (failed() || n == 0)
             return;
-        if (std::fwrite(data, 1, n, stream()) != n)
-            error_ = errno ? errno : EIO;
+        if (pending_.size() + n > kPending) {
+            flush();
+            if (failed())
+                return;
+        }
+        if (n >= kPending)
+            put(data, n);
+        else
+            pending_.insert(pending_.end(), static_cast<const char*>(data),
+                            static_cast<const char*>(data) + n);
         sizes_.back() += n;
+    }
+
+    // Hands what is gathered to the stream; false when the store failed.
+    bool flush() {
+        if (!pending_.empty() && !failed())
+            put(pending_.data(), pending_.size());
+        pending_.clear();
+        return !failed();
     }
 
     void pad() {
@@ -173,7 +194,13 @@ private:
         return separate_ ? files_.back()->stream() : outside_ ? outside_ : scratch_;
     }
 
+    void put(const void* data, std::size_t n) {
+        if (std::fwrite(data, 1, n, stream()) != n)
+            error_ = errno ? errno : EIO;
+    }
+
     void openFile() {
+        flush();
         const std::string path = besidePath(output_, binEnding(files_.size()));
         files_.push_back(std::make_unique<ReplacingFile>(path));
         names_.push_back(fileNameOf(path));
@@ -184,8 +211,11 @@ private:
         }
     }
 
+    static constexpr std::size_t kPending = std::size_t(1) << 20;
+
     std::string output_;
     bool separate_;
+    std::vector<char> pending_;
     std::vector<std::uint64_t> sizes_;
     std::vector<std::unique_ptr<ReplacingFile>> files_;
     std::vector<std::string> names_;
@@ -214,18 +244,62 @@ public:
     std::uint32_t add(const std::string& element) {
         if (!file_)
             return count_++;
-        if (count_ > 0)
+        if (count_ > 0) {
             std::fputc(',', file_);
+            ++bytes_;
+        }
         std::fwrite(element.data(), 1, element.size(), file_);
+        bytes_ += element.size();
         return count_++;
     }
     std::uint32_t count() const { return count_; }
+    // The length of the array's text, without its brackets.
+    std::uint64_t bytes() const { return bytes_; }
     bool ok() const { return file_ && !std::ferror(file_); }
     std::FILE* file() const { return file_; }
 
 private:
     std::FILE* file_;
     std::uint32_t count_ = 0;
+    std::uint64_t bytes_ = 0;
+};
+
+// The JSON document as text pieces and the arrays that go between them: put together once, so
+// that its length is known before it is written and writing it twice gives the same bytes.
+class JsonDocument {
+public:
+    void text(std::string piece) {
+        size_ += piece.size();
+        if (!parts_.empty() && !parts_.back().array)
+            parts_.back().text += piece;
+        else
+            parts_.push_back({std::move(piece), nullptr});
+    }
+    void array(const JsonArray& array) {
+        size_ += array.bytes();
+        parts_.push_back({{}, &array});
+    }
+    std::uint64_t size() const { return size_; }
+
+    // False when reading an array's scratch file or writing failed.
+    bool write(std::FILE* out) const {
+        for (const Part& part : parts_) {
+            const bool ok = part.array ? appendScratch(part.array->file(), out)
+                                       : std::fwrite(part.text.data(), 1, part.text.size(), out) ==
+                                             part.text.size();
+            if (!ok)
+                return false;
+        }
+        return true;
+    }
+
+private:
+    struct Part {
+        std::string text;
+        const JsonArray* array;
+    };
+    std::vector<Part> parts_;
+    std::uint64_t size_ = 0;
 };
 
 // Collects the city piece by piece and writes its binary data as it goes.
@@ -233,7 +307,7 @@ class GltfSink : public VRSceneSink, public FaceSink {
 public:
     GltfSink(const std::string& path, const ExportOptions& options, BinaryStore& store)
         : path_(path), options_(options), store_(store), urls_(path), nodes_(path), meshes_(path),
-          accessors_(path), bufferViews_(path) {}
+          accessors_(path), bufferViews_(path), materials_(path) {}
 
     void openGroup(VRRef<VRGroup>) override {}
     void closeGroup() override {}
@@ -293,7 +367,7 @@ public:
             lastIndex_ = materialIndex(material);
         }
         const std::uint32_t m = lastIndex_;
-        const bool textured = uv && materials_[m].texture >= 0;
+        const bool textured = uv && textures_[m] >= 0;
         Batch* batch = nullptr;
         for (std::size_t i = 0; i < usedBatches_; ++i)
             if (pieceBatches_[i].material == m) {
@@ -338,10 +412,8 @@ public:
             modelMesh_ = addMesh(modelPrimitives_);
     }
 
-    // Writes the whole JSON document to out, the same text every time; `bufferUris` empty for
-    // a .glb.
-    bool writeJson(std::FILE* out, const CityRecord& record,
-                   const std::vector<std::string>& bufferUris) {
+    // The whole JSON document; `bufferUris` empty for a .glb. Call after finish().
+    JsonDocument json(const CityRecord& record, const std::vector<std::string>& bufferUris) {
         // The nodes that hold the city follow the buildings: roads, buildings, city, cameras.
         std::string tail;
         std::optional<std::uint32_t> roadsNode, buildingsNode;
@@ -411,35 +483,21 @@ public:
         head += ',';
         appendUint(head, cityNode);
         head += "]}],\"nodes\":[";
-        bool ok = put(out, head) && appendScratch(nodes_.file(), out) && put(out, tail + "]");
-
-        std::string middle;
+        JsonDocument doc;
+        doc.text(std::move(head));
+        doc.array(nodes_);
+        doc.text(tail + "]");
         if (meshes_.count() > 0) {
-            ok = ok && put(out, ",\"meshes\":[") && appendScratch(meshes_.file(), out) &&
-                 put(out, "]");
+            doc.text(",\"meshes\":[");
+            doc.array(meshes_);
+            doc.text("]");
         }
-        middle += ",\"materials\":[";
-        for (std::size_t i = 0; i < materials_.size(); ++i) {
-            const Material& m = materials_[i];
-            if (i > 0)
-                middle += ',';
-            middle += "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
-            appendShortFloat(middle, m.key.colour.x);
-            middle += ',';
-            appendShortFloat(middle, m.key.colour.y);
-            middle += ',';
-            appendShortFloat(middle, m.key.colour.z);
-            middle += ",1]";
-            if (m.texture >= 0) {
-                middle += ",\"baseColorTexture\":{\"index\":";
-                appendUint(middle, std::uint64_t(m.texture));
-                middle += '}';
-            }
-            middle += ",\"metallicFactor\":0,\"roughnessFactor\":1}}";
+        if (materials_.count() > 0) {
+            doc.text(",\"materials\":[");
+            doc.array(materials_);
+            doc.text("]");
         }
-        middle += ']';
-        if (materials_.empty())
-            middle.clear();
+        std::string middle;
         if (!images_.empty()) {
             middle += ",\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":10497,"
                       "\"wrapT\":10497}],\"textures\":[";
@@ -462,13 +520,17 @@ public:
                   "{\"yfov\":0.7853982,\"znear\":5,\"zfar\":7000}},{\"name\":\"Origin\",\"type\":"
                   "\"perspective\",\"perspective\":{\"yfov\":1.0471976,\"znear\":5,\"zfar\":"
                   "7000}}]";
-        ok = ok && put(out, middle);
-        if (accessors_.count() > 0)
-            ok = ok && put(out, ",\"accessors\":[") && appendScratch(accessors_.file(), out) &&
-                 put(out, "]");
-        if (bufferViews_.count() > 0)
-            ok = ok && put(out, ",\"bufferViews\":[") && appendScratch(bufferViews_.file(), out) &&
-                 put(out, "]");
+        doc.text(std::move(middle));
+        if (accessors_.count() > 0) {
+            doc.text(",\"accessors\":[");
+            doc.array(accessors_);
+            doc.text("]");
+        }
+        if (bufferViews_.count() > 0) {
+            doc.text(",\"bufferViews\":[");
+            doc.array(bufferViews_);
+            doc.text("]");
+        }
         std::string buffers;
         const std::vector<std::uint64_t>& sizes = store_.sizes();
         for (std::size_t i = 0; i < sizes.size(); ++i) {
@@ -485,18 +547,16 @@ public:
         }
         if (!sizes.empty())
             buffers += ']';
-        return ok && put(out, buffers + "}");
+        doc.text(buffers + "}");
+        return doc;
     }
 
     bool scratchOk() const {
-        return nodes_.ok() && meshes_.ok() && accessors_.ok() && bufferViews_.ok();
+        return nodes_.ok() && meshes_.ok() && materials_.ok() && accessors_.ok() &&
+               bufferViews_.ok();
     }
 
 private:
-    struct Material {
-        FaceMaterial key;
-        std::int32_t texture = -1; // the glTF texture (and image) index; -1 for none
-    };
     enum class Target { building, roads, model };
     // A primitive inside the chunk: its indices' place in the chunk's index list.
     struct PrimitiveRef {
@@ -513,10 +573,6 @@ private:
         bool textured = false;
         std::vector<std::uint32_t> indices;
     };
-
-    static bool put(std::FILE* out, const std::string& text) {
-        return std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    }
 
     std::uint32_t addMesh(const std::vector<std::string>& primitives) {
         std::string json = "{\"primitives\":[";
@@ -552,14 +608,23 @@ private:
         const auto [it, added] = materialLookup_.try_emplace(std::move(text), 0);
         if (!added)
             return it->second;
-        Material m;
-        m.key = key;
-        if (key.noColor)
-            m.key.colour = {1, 1, 1};
-        if (!key.image.empty())
-            m.texture = imageIndex(key.image);
-        it->second = std::uint32_t(materials_.size());
-        materials_.push_back(m);
+        const Vec3 colour = key.noColor ? Vec3{1, 1, 1} : key.colour;
+        const std::int32_t texture = key.image.empty() ? -1 : imageIndex(key.image);
+        std::string json = "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
+        appendShortFloat(json, colour.x);
+        json += ',';
+        appendShortFloat(json, colour.y);
+        json += ',';
+        appendShortFloat(json, colour.z);
+        json += ",1]";
+        if (texture >= 0) {
+            json += ",\"baseColorTexture\":{\"index\":";
+            appendUint(json, std::uint64_t(texture));
+            json += '}';
+        }
+        json += ",\"metallicFactor\":0,\"roughnessFactor\":1}}";
+        it->second = materials_.add(json);
+        textures_.push_back(texture);
         return it->second;
     }
 
@@ -823,7 +888,9 @@ private:
     std::optional<std::uint32_t> roadsMesh_, modelMesh_;
     bool hadRoads_ = false;
     std::uint32_t buildings_ = 0;
-    std::vector<Material> materials_;
+    // The materials' JSON, and each material's texture index (-1 for none).
+    JsonArray materials_;
+    std::vector<std::int32_t> textures_;
     std::unordered_map<std::string, std::uint32_t> materialLookup_;
     std::optional<FaceMaterial> lastMaterial_;
     std::uint32_t lastIndex_ = 0;
@@ -872,8 +939,8 @@ enum class Insert { done, failed, unsupported };
 // Puts the .glb header and the JSON chunk in front of the BIN chunk already in `file` (its
 // 8-byte header, then binSize bytes): the file system inserts whole blocks at the start, and the
 // JSON is padded with spaces to fill them. Unsupported where the file system cannot insert.
-Insert insertJsonChunk(ReplacingFile& file, GltfSink& sink, const CityRecord& record,
-                       std::uint64_t jsonSize, std::uint64_t binSize) {
+Insert insertJsonChunk(ReplacingFile& file, const JsonDocument& json, std::uint64_t binSize) {
+    const std::uint64_t jsonSize = json.size();
     std::FILE* out = file.stream();
     if (std::fflush(out) != 0)
         return Insert::failed;
@@ -892,8 +959,7 @@ Insert insertJsonChunk(ReplacingFile& file, GltfSink& sink, const CityRecord& re
         0x46546C67, 2, std::uint32_t(total), std::uint32_t(front - 20), 0x4E4F534A, 0, 0};
     const std::uint32_t bin[2] = {std::uint32_t(binSize), 0x004E4942};
     if (::pwrite(fd, bin, sizeof bin, off_t(front)) != ssize_t(sizeof bin) ||
-        std::fseek(out, 0, SEEK_SET) != 0 || !putBytes(out, words, 20) ||
-        !sink.writeJson(out, record, {}))
+        std::fseek(out, 0, SEEK_SET) != 0 || !putBytes(out, words, 20) || !json.write(out))
         return Insert::failed;
     if (!putSpaces(out, front - 20 - jsonSize))
         return Insert::failed;
@@ -963,6 +1029,7 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
     city.toVrmlScene(options.collapseMode == CollapseMode::building, options.saveRoads, sink,
                      progress);
     sink.finish();
+    store.flush();
     auto discardAll = [&] {
         for (auto& file : store.files())
             file->discard();
@@ -989,17 +1056,9 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
 
     errno = 0;
     if (glb) {
-        // The JSON chunk comes first: its length is measured before the file is opened, so the
-        // size is known before anything is written.
-        std::uint64_t jsonSize = 0;
-        std::FILE* counter = openCounter(&jsonSize);
-        const bool measured = counter && sink.writeJson(counter, record, {});
-        if (counter)
-            std::fclose(counter);
-        if (!measured) {
-            reportFailure(path, std::strerror(errno ? errno : EIO));
-            return false;
-        }
+        // The JSON chunk comes first: its length is known before anything of it is written.
+        const JsonDocument json = sink.json(record, {});
+        const std::uint64_t jsonSize = json.size();
         const std::uint64_t jsonPadded = glbFront(jsonSize) - 20;
         const std::uint64_t binSize = store.sizes().empty() ? 0 : store.sizes().front();
         const std::uint64_t total = 12 + 8 + jsonPadded + (binSize ? 8 + binSize : 0);
@@ -1010,7 +1069,7 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             return false;
         }
         if (direct && binSize > 0) {
-            switch (insertJsonChunk(*direct, sink, record, jsonSize, binSize)) {
+            switch (insertJsonChunk(*direct, json, binSize)) {
             case Insert::done:
                 if (!direct->commit()) {
                     reportFailure(path, direct->reason());
@@ -1036,7 +1095,7 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
         std::FILE* out = file.stream();
         bool ok = putWord(out, 0x46546C67) && putWord(out, 2) &&
                   putWord(out, std::uint32_t(total)) && putWord(out, std::uint32_t(jsonPadded)) &&
-                  putWord(out, 0x4E4F534A) && sink.writeJson(out, record, {}) &&
+                  putWord(out, 0x4E4F534A) && json.write(out) &&
                   putSpaces(out, jsonPadded - jsonSize);
         if (binSize && direct) {
             // The file system cannot insert the JSON in front: the data moves into this file.
@@ -1064,7 +1123,7 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             reportFailure(path, file.reason());
             return false;
         }
-        if (!sink.writeJson(file.stream(), record, store.names())) {
+        if (!sink.json(record, store.names()).write(file.stream())) {
             const int error = errno ? errno : EIO;
             file.discard();
             discardAll();

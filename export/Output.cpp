@@ -22,7 +22,7 @@ namespace {
 // A scratch file's bytes: in memory while they are few, in an unnamed file once they pass
 // kInMemory, so a small export never touches the disk twice and a large one never fills the
 // memory.
-constexpr std::size_t kInMemory = std::size_t(1) << 20;
+constexpr std::size_t kInMemory = std::size_t(16) << 20;
 
 constexpr std::size_t kBlock = std::size_t(1) << 20;
 
@@ -165,17 +165,7 @@ std::vector<std::pair<std::FILE*, Scratch*>>& openScratches() {
     return open;
 }
 
-ssize_t countWrite(void* cookie, const char*, std::size_t n) {
-    *static_cast<std::uint64_t*>(cookie) += n;
-    return ssize_t(n);
-}
-
 } // namespace
-
-std::FILE* openCounter(std::uint64_t* count) {
-    *count = 0;
-    return ::fopencookie(count, "w", {nullptr, countWrite, nullptr, nullptr});
-}
 
 bool appendScratch(std::FILE* from, std::FILE* to) {
     if (std::fflush(from) != 0 || std::fseek(from, 0, SEEK_SET) != 0)

@@ -15,9 +15,6 @@ namespace ombrel {
 // the system's temporary folder). Null with errno set on failure.
 std::FILE* openScratch(const std::string& near);
 
-// A stream that only counts the bytes written to it into *count. Null on failure.
-std::FILE* openCounter(std::uint64_t* count);
-
 // Appends everything from the start of `from` (a scratch file) to `to`, inside the kernel when
 // both are files. False when reading or writing failed.
 bool appendScratch(std::FILE* from, std::FILE* to);
