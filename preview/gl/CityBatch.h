@@ -23,12 +23,12 @@ bool geometryBounds(const Drawable& drawable, Vec3& minCorner, Vec3& maxCorner);
 // its own. Within a block the faces are grouped by what render sets for them (texture,
 // quadrilaterals or triangles, colour or white) and keep the city's order inside each group.
 // Grouping must not change which of two faces at the same depth shows (the first drawn wins the
-// depth test), so a face that lies in the plane of an earlier face of the same piece with
-// another texture, and overlaps it, goes into a later layer: all groups of one layer are drawn
-// before any of the next. Pieces are assumed not to overlap each other in a plane. Faces of
-// different groups that only touch along an edge are not ordered: a pixel exactly on such an
-// edge, where both faces have the same depth, may show the other face than in immediate mode
-// (3 pixels of 250,000 in a view over the bundled million-cell city).
+// depth test), so a face of a piece that may cover a pixel at the same depth as an earlier face
+// of the same piece in another group goes into a later layer: all groups of one layer are drawn
+// before any of the next. Such faces lie in one plane and overlap, or meet where one stands in
+// front of the other's plane and the other goes on behind it (a plant room's wall on a roof
+// that goes on under the room: on the line where they meet both have the same depth). Pieces
+// are assumed not to overlap each other.
 //
 // A frame binds each group's texture once and draws its blocks that lie in the view, nearest
 // first. Faces that the back-face culling would drop anyway are left out where a whole class
