@@ -267,6 +267,39 @@ TEST_F(BatchTest, PictureIsTheImmediatePicture) {
     }
 }
 
+// The overview of a city deeper than the far plane is drawn whole with depthRangeFor's planes,
+// which a city within the far plane keeps at 5 and 7000.
+TEST_F(BatchTest, OverviewOfADeepCityShowsEveryBlock) {
+    const std::string wide = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Ombrel numCellsX="48" numCellsY="48" cellSizeX="200" cellSizeY="200" randomSeed="9">
+  <Building probability="1" vrmlTag="B_%X_%Y">
+    <ScaleTo scalex="0.5" scaley="0.5"/>
+    <DrawBox height="[20,200]" closed="onlyTop"/>
+  </Building>
+</Ombrel>
+)";
+    load(writeCity("wide.xml", wide));
+    const CityFactory::Generated city = factory_.generate();
+    const CameraState camera =
+        overviewCamera(city.minCorner, city.maxCorner, double(kWidth) / kHeight);
+    const DepthRange range = depthRangeFor(camera, city.minCorner, city.maxCorner);
+    EXPECT_GT(range.farPlane, kFarPlane);
+    EXPECT_GE(range.nearPlane, kNearPlane);
+
+    frame(batched_, city.city.get(), camera);
+    ASSERT_GT(batched_.batch().blockCount(), 1u);
+    EXPECT_LT(batched_.batch().blocksDrawn(), batched_.batch().blockCount())
+        << "the usual far plane cuts the city";
+    batched_.setDepthRange(range);
+    frame(batched_, city.city.get(), camera);
+    EXPECT_EQ(batched_.batch().blockCount(), batched_.batch().blocksDrawn());
+
+    const CameraState home = cameraFacingCity(city.minCorner, city.maxCorner);
+    const DepthRange near = depthRangeFor(home, {0, 0, 0}, {2000, 2000, 100});
+    EXPECT_EQ(kNearPlane, near.nearPlane);
+    EXPECT_EQ(kFarPlane, near.farPlane);
+}
+
 // Leaving out the blocks outside the view and the faces turned away never drops a face that
 // shows.
 TEST_F(BatchTest, CullingDropsNothingVisible) {
