@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -359,7 +360,13 @@ void CityBatch::clear() {
     lastTexture_ = nullptr;
     lastTexCoordSet_ = false;
     blocksDrawn_ = 0;
+    blocksPending_ = 0;
     drawCalls_ = 0;
+}
+
+void CityBatch::setLimits(std::size_t budgetBytes, double buildSeconds) {
+    budgetLimit_ = budgetBytes;
+    buildSeconds_ = buildSeconds;
 }
 
 void CityBatch::release() {
@@ -454,7 +461,8 @@ CityBatch::Built CityBatch::build(const Drawable& city) {
     lastTexCoord_[0] = whole.texCoord[0];
     lastTexCoord_[1] = whole.texCoord[1];
     cityBytes_ = whole.bytes;
-    budget_ = std::max(kLeastBudget, kBudgetPerCell * pieces.size());
+    budget_ =
+        budgetLimit_ > 0 ? budgetLimit_ : std::max(kLeastBudget, kBudgetPerCell * pieces.size());
 
     // Blocks of about kBlockCells x kBlockCells pieces' cells, by the pieces' centres.
     const double width = double(whole.max[0]) - whole.min[0];
@@ -652,6 +660,7 @@ bool CityBatch::buildBlock(Block& block) {
 
 bool CityBatch::draw(bool cull) {
     blocksDrawn_ = 0;
+    blocksPending_ = 0;
     drawCalls_ = 0;
     if (blocks_.empty()) {
         return true;
@@ -754,13 +763,30 @@ bool CityBatch::draw(bool cull) {
         return a.column != c.column ? a.column < c.column : a.row < c.row;
     });
     blocksDrawn_ = visible_.size();
+    // Nearest first, as long as the time for building lasts; blocks not built have no ranges
+    // and draw nothing.
+    using Clock = std::chrono::steady_clock;
+    const bool timed = buildSeconds_ >= 0.0;
+    const Clock::time_point stop =
+        timed ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(buildSeconds_))
+              : Clock::time_point::max();
+    bool built = false;
     for (const auto& [distance, b] : visible_) {
         Block& block = blocks_[b];
         block.lastDrawn = frame_;
-        if (block.buffer == 0 && !buildBlock(block)) {
+        if (block.buffer != 0) {
+            continue;
+        }
+        if (built && timed && Clock::now() >= stop) {
+            ++blocksPending_;
+            continue;
+        }
+        if (!buildBlock(block)) {
             release();
             return false;
         }
+        built = true;
     }
     // Over budget: let go of the blocks out of view longest.
     if (builtBytes_ > budget_) {

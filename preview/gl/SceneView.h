@@ -77,6 +77,13 @@ public:
     CityRenderer renderer() const { return renderer_; }
     // Off draws every block of the batch, in view or not (for checking the culling).
     void setCulling(bool on) { culling_ = on; }
+    // See CityBatch::setLimits; the window gives its frames a time for building blocks so that
+    // it never freezes, batch pictures build all that is in view.
+    void setBatchLimits(std::size_t budgetBytes, double buildSeconds) {
+        batch_.setLimits(budgetBytes, buildSeconds);
+    }
+    // Whether the last frame left blocks in view to build: the next frames build them.
+    bool cityPending() const { return batched_ && batch_.blocksPending() > 0; }
 
     int viewWidth() const { return viewWidth_; }
     int viewHeight() const { return viewHeight_; }

@@ -300,6 +300,31 @@ TEST_F(BatchTest, OverviewOfADeepCityShowsEveryBlock) {
     EXPECT_EQ(kFarPlane, near.farPlane);
 }
 
+// Given no time for building, the frames build one block each until every block in view is
+// built, and the last of them is the frame of the city built whole.
+TEST_F(BatchTest, BuildingBlockByBlockEndsInTheWholeFrame) {
+    load(kSource + "/examples/metropolis/metropolis.xml");
+    const CityFactory::Generated city = factory_.generate();
+    const CameraState home = cameraFacingCity(city.minCorner, city.maxCorner);
+    const std::vector<std::uint8_t> whole = frame(batched_, city.city.get(), home);
+    EXPECT_FALSE(batched_.cityPending());
+
+    SceneView lazy;
+    lazy.initGL();
+    lazy.resizeGL(kWidth, kHeight);
+    lazy.setBatchLimits(1, 0.0);
+    std::vector<std::uint8_t> last;
+    int frames = 0;
+    do {
+        last = frame(lazy, city.city.get(), home);
+        ++frames;
+    } while (lazy.cityPending() && frames < 1000);
+    EXPECT_EQ(0, compare(whole, last).pixels);
+    EXPECT_EQ(batched_.batch().blocksDrawn(), static_cast<std::size_t>(frames));
+    EXPECT_EQ(batched_.batch().blocksDrawn(), lazy.batch().blocksBuilt());
+    lazy.releaseGL();
+}
+
 // Leaving out the blocks outside the view and the faces turned away never drops a face that
 // shows.
 TEST_F(BatchTest, CullingDropsNothingVisible) {
