@@ -115,8 +115,8 @@ DepthRange depthRangeFor(const CameraState& camera, Vec3 boxMin, Vec3 boxMax) {
     }
     DepthRange range;
     range.farPlane = farthest * 1.01 + 1.0;
-    range.nearPlane =
-        std::max(kNearPlane, std::min(range.farPlane * (kNearPlane / kFarPlane), nearest * 0.5));
+    // As far out as the box allows: the depth buffer's steps grow with far / near.
+    range.nearPlane = std::max(kNearPlane, nearest * 0.5);
     return range;
 }
 

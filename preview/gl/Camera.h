@@ -57,9 +57,8 @@ struct DepthRange {
 
 // The planes that keep all of the box within a picture seen by `camera`: the usual ones when
 // the box lies nearer than the far plane, else a far plane just beyond its farthest corner and
-// a near plane as many times nearer as usual (for depth precision), but no farther than half
-// the box's nearest corner, nor nearer than usual. For batch pictures; the preview keeps 5 and
-// 7000.
+// a near plane at half the depth of its nearest corner (no nearer than usual), which keeps the
+// depth buffer's steps small. For batch pictures; the preview keeps 5 and 7000.
 DepthRange depthRangeFor(const CameraState& camera, Vec3 boxMin, Vec3 boxMax);
 
 // The camera turned as `view` is, moved so that the box's centre lies straight ahead and backed
