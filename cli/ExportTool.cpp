@@ -279,6 +279,10 @@ bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<H
                                    ? overviewCamera(session.minCorner(), session.maxCorner(),
                                                     double(o.width) / double(o.height))
                                    : cameraFacingCity(session.minCorner(), session.maxCorner());
+    if (o.overview) {
+        // The whole city, however deep: the overview of a big city lies beyond the far plane.
+        view.setDepthRange(depthRangeFor(camera, session.minCorner(), session.maxCorner()));
+    }
     SceneToggles toggles;
     toggles.axes = o.axes;
     // Timed frames follow one that uploads the textures and builds the buffers in view: they

@@ -1,17 +1,37 @@
 #include "preview/CityWindow.h"
 
+#include <QGuiApplication>
+#include <QTimer>
+
 namespace ombrel {
 
 CCityWindow::CCityWindow(std::uint8_t colorBits_) : COpenGLTraversableWindow(colorBits_, 24, 0) {
     camera().toggles[1] = 1;
+    view_.setBatchLimits(0, kBuildSeconds);
 }
 
 CCityWindow::~CCityWindow() {
+    showBuilding(false);
     releaseGLNow();
+}
+
+void CCityWindow::showBuilding(bool on) {
+    if (on == busy_) {
+        return;
+    }
+    busy_ = on;
+    if (on) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QGuiApplication::restoreOverrideCursor();
+    }
 }
 
 void CCityWindow::setCity(const Drawable* newCity) {
     city = newCity;
+    if (!city) {
+        showBuilding(false);
+    }
     view_.forgetCity();
     if (MakeCurrent()) {
         view_.prepareCity(city);
@@ -43,9 +63,21 @@ void CCityWindow::DrawGL() {
     SceneToggles toggles;
     toggles.skyBackdrop = camera().toggles[1] != 0;
     view_.drawGL(city, camera().state(), toggles);
+    const bool pending = view_.cityPending();
+    showBuilding(pending);
+    if (pending) {
+        // Not from within the paint: the next frame comes after the events waiting now.
+        QTimer::singleShot(0, this, [this] { update(); });
+    }
+}
+
+void CCityWindow::hideEvent(QHideEvent* event) {
+    showBuilding(false);
+    COpenGLTraversableWindow::hideEvent(event);
 }
 
 void CCityWindow::ReleaseGL() {
+    showBuilding(false);
     view_.releaseGL();
 }
 

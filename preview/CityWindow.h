@@ -9,6 +9,10 @@ class Drawable;
 
 // The "City Preview" window: sky backdrop (toggle 1), axes and the generated city, seen
 // through the keyboard camera.
+//
+// A frame of a city built block by block as it comes into view spends at most
+// kBuildSeconds building blocks; when some in view are left, it draws the ones built, asks for
+// another frame and shows the busy cursor until a frame has built them all.
 class CCityWindow : public COpenGLTraversableWindow {
     Q_OBJECT
 public:
@@ -33,6 +37,15 @@ public:
     void setCameraHome(const CameraState& home) { camera().setHome(home); }
 
     const SceneView& sceneView() const { return view_; }
+    // For tests: the limits of the city's buffers (see SceneView::setBatchLimits), by default
+    // the city's own budget and kBuildSeconds.
+    void setBatchLimits(std::size_t budgetBytes, double buildSeconds) {
+        view_.setBatchLimits(budgetBytes, buildSeconds);
+    }
+    // Whether the busy cursor is shown for blocks left to build.
+    bool building() const { return busy_; }
+
+    static constexpr double kBuildSeconds = 0.05;
 
 protected:
     void InitGL() override;
@@ -40,9 +53,14 @@ protected:
     void DrawGL() override;
     void ReleaseGL() override;
     bool sceneBounds(Vec3& minCorner, Vec3& maxCorner) override;
+    // A hidden window paints nothing: the blocks left wait for it to show again.
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void showBuilding(bool on);
+
     SceneView view_;
+    bool busy_ = false;
 };
 
 } // namespace ombrel

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ombrel {
 
@@ -90,6 +91,33 @@ CameraState framedCamera(const CameraState& view, Vec3 boxMin, Vec3 boxMax, doub
                        static_cast<float>(centre[1] - fy * back),
                        static_cast<float>(centre[2] - fz * back)};
     return framed;
+}
+
+DepthRange depthRangeFor(const CameraState& camera, Vec3 boxMin, Vec3 boxMax) {
+    const Mat3& r = camera.orientation;
+    const double length =
+        std::sqrt(double(r[3]) * r[3] + double(r[4]) * r[4] + double(r[5]) * r[5]);
+    if (!(length > 0.0)) {
+        return DepthRange{};
+    }
+    double nearest = std::numeric_limits<double>::max();
+    double farthest = std::numeric_limits<double>::lowest();
+    for (int k = 0; k < 8; ++k) {
+        const double q[3] = {(k & 1 ? double(boxMax.x) : boxMin.x) - camera.position.x,
+                             (k & 2 ? double(boxMax.y) : boxMin.y) - camera.position.y,
+                             (k & 4 ? double(boxMax.z) : boxMin.z) - camera.position.z};
+        const double depth = (r[3] * q[0] + r[4] * q[1] + r[5] * q[2]) / length;
+        nearest = std::min(nearest, depth);
+        farthest = std::max(farthest, depth);
+    }
+    if (!(farthest > kFarPlane)) {
+        return DepthRange{};
+    }
+    DepthRange range;
+    range.farPlane = farthest * 1.01 + 1.0;
+    // As far out as the box allows: the depth buffer's steps grow with far / near.
+    range.nearPlane = std::max(kNearPlane, nearest * 0.5);
+    return range;
 }
 
 CameraState overviewCamera(Vec3 boxMin, Vec3 boxMax, double aspect) {

@@ -49,10 +49,22 @@ constexpr double kFieldOfViewDegrees = 45.0;
 constexpr double kNearPlane = 5.0;
 constexpr double kFarPlane = 7000.0;
 
+// The near and far planes of a perspective.
+struct DepthRange {
+    double nearPlane = kNearPlane;
+    double farPlane = kFarPlane;
+};
+
+// The planes that keep all of the box within a picture seen by `camera`: the usual ones when
+// the box lies nearer than the far plane, else a far plane just beyond its farthest corner and
+// a near plane at half the depth of its nearest corner (no nearer than usual), which keeps the
+// depth buffer's steps small. For batch pictures; the preview keeps 5 and 7000.
+DepthRange depthRangeFor(const CameraState& camera, Vec3 boxMin, Vec3 boxMax);
+
 // The camera turned as `view` is, moved so that the box's centre lies straight ahead and backed
 // off along the view just far enough that all of the box lies in a 45-degree view of the given
 // aspect ratio (width over height) and beyond the near plane. A box larger than the far plane
-// allows is framed all the same, and shows cut off.
+// allows is framed all the same, and shows cut off unless drawn with depthRangeFor's planes.
 CameraState framedCamera(const CameraState& view, Vec3 boxMin, Vec3 boxMax, double aspect);
 
 // The whole box seen from above at 45 degrees, looking along +y and down, framed.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -158,24 +159,60 @@ FacePlane planeOf(const Face& f) {
     return p;
 }
 
-// Planes this close count as one: 24 depth bits cannot tell them apart a few hundred units
-// away, so their order decides there too.
-double planeSlack(double d) {
-    return 0.05 + 1e-5 * std::fabs(d);
+// Lengths this short count as none: 24 depth bits cannot tell faces this close apart a few
+// hundred units away, so their order decides there too. `size` is the largest coordinate.
+double slackFor(double size) {
+    return 0.05 + 2e-5 * size;
 }
 
 // Whether two faces of one plane share area: their boxes overlap, by more than a touch along
 // at least two axes (a face's box is flat along the third).
-bool shareArea(const FacePlane& a, const FacePlane& b, double slack) {
+bool shareArea(const FacePlane& a, const FacePlane& b) {
     int overlapping = 0;
     for (int i = 0; i < 3; ++i) {
         const double o = double(std::min(a.hi[i], b.hi[i])) - std::max(a.lo[i], b.lo[i]);
-        if (o < -slack) {
-            return false;
-        }
         overlapping += o > 0.01;
     }
     return overlapping >= 2;
+}
+
+// How far the face's corners reach in front of the plane and behind it (0 when they do not).
+void reach(const Face& f, const FacePlane& p, double& front, double& behind) {
+    front = 0.0;
+    behind = 0.0;
+    for (int i = 0; i < f.cornerCount(); ++i) {
+        const FaceVertex& v = f.corners[static_cast<std::size_t>(i)];
+        const double h = p.n[0] * v.x + p.n[1] * v.y + p.n[2] * v.z - p.d;
+        front = std::max(front, h);
+        behind = std::max(behind, -h);
+    }
+}
+
+// Whether two faces may both cover a pixel at the same depth, so that which is drawn first
+// decides what it shows. Their boxes must meet. Then either they lie in one plane, facing the
+// same way, and share area; or, not parallel, one reaches in front of the other's plane while
+// the other goes on behind the first (a wall standing on a roof that goes on under it): next
+// to where they meet, a view through the wall hits the roof just behind it. Faces that meet as
+// the sides of a convex edge, or of a hollow one, are never seen one through the other.
+bool mustKeepOrder(const Face& fa, const FacePlane& a, const Face& fb, const FacePlane& b,
+                   double slack) {
+    for (int i = 0; i < 3; ++i) {
+        if (double(std::min(a.hi[i], b.hi[i])) - std::max(a.lo[i], b.lo[i]) < -slack) {
+            return false;
+        }
+    }
+    const double facing = a.n[0] * b.n[0] + a.n[1] * b.n[1] + a.n[2] * b.n[2];
+    if (std::fabs(facing) >= 0.9999) {
+        // Turned apart, at most one of them shows; facing the same way, only one plane counts.
+        return facing > 0.0 && std::fabs(a.d - b.d) <= slack && shareArea(a, b);
+    }
+    double aFront = 0.0;
+    double aBehind = 0.0;
+    double bFront = 0.0;
+    double bBehind = 0.0;
+    reach(fa, b, aFront, aBehind);
+    reach(fb, a, bFront, bBehind);
+    return (aFront > slack && bBehind > slack) || (bFront > slack && aBehind > slack);
 }
 
 struct LayerScratch {
@@ -184,8 +221,8 @@ struct LayerScratch {
     std::vector<std::pair<int, int>> pairs;
 };
 
-// Layers for one piece's faces, in their order: a face that shares area with an earlier face
-// in the same plane is drawn after it, in a later layer when their groups differ.
+// Layers for one piece's faces, in their order: a face that may show at the same depth as an
+// earlier face (see mustKeepOrder) is drawn after it, in a later layer when their groups differ.
 void assignLayers(const Face* faces, const int* keys, int n, int* layers, LayerScratch& s) {
     std::fill(layers, layers + n, 0);
     bool oneKey = true;
@@ -197,32 +234,36 @@ void assignLayers(const Face* faces, const int* keys, int n, int* layers, LayerS
     }
     s.planes.resize(static_cast<std::size_t>(n));
     s.sorted.clear();
+    double size = 0.0;
     for (int i = 0; i < n; ++i) {
-        s.planes[static_cast<std::size_t>(i)] = planeOf(faces[i]);
-        if (s.planes[static_cast<std::size_t>(i)].valid) {
+        const FacePlane& p = s.planes[static_cast<std::size_t>(i)] = planeOf(faces[i]);
+        if (p.valid) {
             s.sorted.push_back(i);
+            for (int a = 0; a < 3; ++a) {
+                size = std::max({size, std::fabs(double(p.lo[a])), std::fabs(double(p.hi[a]))});
+            }
         }
     }
+    const double slack = slackFor(size);
+    // Sweeping upwards finds the boxes that meet (a building's storeys meet only their
+    // neighbours).
     std::sort(s.sorted.begin(), s.sorted.end(), [&](int a, int b) {
-        return s.planes[static_cast<std::size_t>(a)].d < s.planes[static_cast<std::size_t>(b)].d;
+        return s.planes[static_cast<std::size_t>(a)].lo[2] <
+               s.planes[static_cast<std::size_t>(b)].lo[2];
     });
     s.pairs.clear();
     for (std::size_t a = 0; a < s.sorted.size(); ++a) {
         const int i = s.sorted[a];
         const FacePlane& p = s.planes[static_cast<std::size_t>(i)];
-        const double slack = planeSlack(p.d);
         for (std::size_t b = a + 1; b < s.sorted.size(); ++b) {
             const int j = s.sorted[b];
             const FacePlane& q = s.planes[static_cast<std::size_t>(j)];
-            if (q.d - p.d > slack) {
+            if (double(q.lo[2]) - p.hi[2] > slack) {
                 break;
             }
-            const double facing = p.n[0] * q.n[0] + p.n[1] * q.n[1] + p.n[2] * q.n[2];
-            // Faces turned apart never both show: one of them is culled as a back face.
-            if (facing < 0.9999 || !shareArea(p, q, slack)) {
-                continue;
+            if (mustKeepOrder(faces[i], p, faces[j], q, slack)) {
+                s.pairs.emplace_back(std::min(i, j), std::max(i, j));
             }
-            s.pairs.emplace_back(std::min(i, j), std::max(i, j));
         }
     }
     std::sort(s.pairs.begin(), s.pairs.end(),
@@ -319,7 +360,13 @@ void CityBatch::clear() {
     lastTexture_ = nullptr;
     lastTexCoordSet_ = false;
     blocksDrawn_ = 0;
+    blocksPending_ = 0;
     drawCalls_ = 0;
+}
+
+void CityBatch::setLimits(std::size_t budgetBytes, double buildSeconds) {
+    budgetLimit_ = budgetBytes;
+    buildSeconds_ = buildSeconds;
 }
 
 void CityBatch::release() {
@@ -414,7 +461,8 @@ CityBatch::Built CityBatch::build(const Drawable& city) {
     lastTexCoord_[0] = whole.texCoord[0];
     lastTexCoord_[1] = whole.texCoord[1];
     cityBytes_ = whole.bytes;
-    budget_ = std::max(kLeastBudget, kBudgetPerCell * pieces.size());
+    budget_ =
+        budgetLimit_ > 0 ? budgetLimit_ : std::max(kLeastBudget, kBudgetPerCell * pieces.size());
 
     // Blocks of about kBlockCells x kBlockCells pieces' cells, by the pieces' centres.
     const double width = double(whole.max[0]) - whole.min[0];
@@ -612,6 +660,7 @@ bool CityBatch::buildBlock(Block& block) {
 
 bool CityBatch::draw(bool cull) {
     blocksDrawn_ = 0;
+    blocksPending_ = 0;
     drawCalls_ = 0;
     if (blocks_.empty()) {
         return true;
@@ -714,13 +763,30 @@ bool CityBatch::draw(bool cull) {
         return a.column != c.column ? a.column < c.column : a.row < c.row;
     });
     blocksDrawn_ = visible_.size();
+    // Nearest first, as long as the time for building lasts; blocks not built have no ranges
+    // and draw nothing.
+    using Clock = std::chrono::steady_clock;
+    const bool timed = buildSeconds_ >= 0.0;
+    const Clock::time_point stop =
+        timed ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(buildSeconds_))
+              : Clock::time_point::max();
+    bool built = false;
     for (const auto& [distance, b] : visible_) {
         Block& block = blocks_[b];
         block.lastDrawn = frame_;
-        if (block.buffer == 0 && !buildBlock(block)) {
+        if (block.buffer != 0) {
+            continue;
+        }
+        if (built && timed && Clock::now() >= stop) {
+            ++blocksPending_;
+            continue;
+        }
+        if (!buildBlock(block)) {
             release();
             return false;
         }
+        built = true;
     }
     // Over budget: let go of the blocks out of view longest.
     if (builtBytes_ > budget_) {

@@ -23,12 +23,12 @@ bool geometryBounds(const Drawable& drawable, Vec3& minCorner, Vec3& maxCorner);
 // its own. Within a block the faces are grouped by what render sets for them (texture,
 // quadrilaterals or triangles, colour or white) and keep the city's order inside each group.
 // Grouping must not change which of two faces at the same depth shows (the first drawn wins the
-// depth test), so a face that lies in the plane of an earlier face of the same piece with
-// another texture, and overlaps it, goes into a later layer: all groups of one layer are drawn
-// before any of the next. Pieces are assumed not to overlap each other in a plane. Faces of
-// different groups that only touch along an edge are not ordered: a pixel exactly on such an
-// edge, where both faces have the same depth, may show the other face than in immediate mode
-// (3 pixels of 250,000 in a view over the bundled million-cell city).
+// depth test), so a face of a piece that may cover a pixel at the same depth as an earlier face
+// of the same piece in another group goes into a later layer: all groups of one layer are drawn
+// before any of the next. Such faces lie in one plane and overlap, or meet where one stands in
+// front of the other's plane and the other goes on behind it (a plant room's wall on a roof
+// that goes on under the room: on the line where they meet both have the same depth). Pieces
+// are assumed not to overlap each other.
 //
 // A frame binds each group's texture once and draws its blocks that lie in the view, nearest
 // first. Faces that the back-face culling would drop anyway are left out where a whole class
@@ -37,7 +37,10 @@ bool geometryBounds(const Drawable& drawable, Vec3& minCorner, Vec3& maxCorner);
 //
 // Buffers are kept within a budget of kBudgetPerCell bytes per piece (at least kLeastBudget):
 // a city whose buffers fit is built whole at once; a bigger one builds each block the first
-// time it comes into view and lets go of the blocks longest out of view when over budget.
+// time it comes into view and lets go of the blocks longest out of view when over budget. A
+// draw builds every block in view unless given a time for building: it then stops building
+// once that time is spent (having built one block at least), draws the blocks built, and
+// leaves the others pending for the next draws.
 // Every call needs the context the batch was built in current.
 class CityBatch {
 public:
@@ -65,6 +68,11 @@ public:
     // came into view (the batch is then empty and the caller draws the city otherwise).
     bool draw(bool cull);
 
+    // Limits for the builds from now on: the bytes of buffers (0: by the city's size, as
+    // above) and the seconds a draw may spend building blocks (negative: no limit). Kept
+    // across builds and releases.
+    void setLimits(std::size_t budgetBytes, double buildSeconds);
+
     // Deletes the buffers; the batch's context must be current.
     void release();
     // Drops the buffer names without deleting them, for when their context is already gone.
@@ -84,8 +92,9 @@ public:
     std::size_t blocksBuilt() const { return blocksBuilt_; }
     std::size_t groupCount() const { return groups_.size(); }
     std::size_t layerCount() const { return layers_; }
-    // Of the last draw: blocks in the view and draw calls made.
+    // Of the last draw: blocks in the view, those of them left to build, and draw calls made.
     std::size_t blocksDrawn() const { return blocksDrawn_; }
+    std::size_t blocksPending() const { return blocksPending_; }
     std::size_t drawCalls() const { return drawCalls_; }
 
     // The side of a block in cells.
@@ -154,7 +163,10 @@ private:
     float lastTexCoord_[2] = {0.0f, 0.0f};
 
     std::size_t blocksDrawn_ = 0;
+    std::size_t blocksPending_ = 0;
     std::size_t drawCalls_ = 0;
+    std::size_t budgetLimit_ = 0;
+    double buildSeconds_ = -1.0;
     // Scratch of draw and buildBlock.
     std::vector<std::pair<float, std::uint32_t>> visible_;
     std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> perGroup_;

@@ -61,9 +61,14 @@ void SceneView::resizeGL(int w, int h) {
     glLoadIdentity();
     const double aspect =
         static_cast<double>(viewWidth_) / static_cast<double>(std::max(viewHeight_, 1));
-    gluPerspective(45.0, aspect, 5.0, 7000.0);
+    gluPerspective(kFieldOfViewDegrees, aspect, depthRange_.nearPlane, depthRange_.farPlane);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+}
+
+void SceneView::setDepthRange(const DepthRange& range) {
+    depthRange_ = range;
+    resizeGL(viewWidth_, viewHeight_);
 }
 
 std::vector<std::uint8_t> SceneView::backdropImage(int w, int h) {

@@ -47,10 +47,13 @@ public:
     // the viewport and projection of the last size are set again.
     void initGL();
 
-    // Viewport and a 45-degree perspective (near 5, far 7000) for a client area of w x h pixels.
-    // A zero height (a minimised window) is taken as one pixel for the aspect ratio; negative
-    // sizes count as 0.
+    // Viewport and a 45-degree perspective (near 5, far 7000 unless setDepthRange said
+    // otherwise) for a client area of w x h pixels. A zero height (a minimised window) is taken
+    // as one pixel for the aspect ratio; negative sizes count as 0.
     void resizeGL(int w, int h);
+    // The perspective's near and far planes from now on (for batch pictures of cities deeper
+    // than the far plane); sets the projection again. The culling follows the same planes.
+    void setDepthRange(const DepthRange& range);
 
     // One frame: clear, sky backdrop, the look-at that puts +y into the screen and +z up, the
     // camera, the three axes and the city (when not null). The city must stay alive, unchanged,
@@ -74,6 +77,13 @@ public:
     CityRenderer renderer() const { return renderer_; }
     // Off draws every block of the batch, in view or not (for checking the culling).
     void setCulling(bool on) { culling_ = on; }
+    // See CityBatch::setLimits; the window gives its frames a time for building blocks so that
+    // it never freezes, batch pictures build all that is in view.
+    void setBatchLimits(std::size_t budgetBytes, double buildSeconds) {
+        batch_.setLimits(budgetBytes, buildSeconds);
+    }
+    // Whether the last frame left blocks in view to build: the next frames build them.
+    bool cityPending() const { return batched_ && batch_.blocksPending() > 0; }
 
     int viewWidth() const { return viewWidth_; }
     int viewHeight() const { return viewHeight_; }
@@ -96,6 +106,7 @@ private:
     void drawCity(const Drawable& city);
     void buildCity(const Drawable& city);
 
+    DepthRange depthRange_;
     int viewWidth_ = 0;
     int viewHeight_ = 0;
 

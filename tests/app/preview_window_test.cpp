@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "city/CityDrawable.h"
 #include "grammar/DrawFactory.h"
 #include "grammar/Drawables.h"
 #include "preview/CityWindow.h"
@@ -42,6 +43,24 @@ std::unique_ptr<DrawFloor> groundFloor() {
     floor->corners = {Vec2{-50, -50}, Vec2{-50, 50}, Vec2{50, 50}, Vec2{50, -50}};
     floor->colour = 0x7F007F;
     return floor;
+}
+
+// 40 x 40 cells of ground squares of 10 units: 9 blocks of buffers.
+std::unique_ptr<CityDrawable> groundCells() {
+    auto city = std::make_unique<CityDrawable>();
+    for (int x = 0; x < 40; ++x) {
+        for (int y = 0; y < 40; ++y) {
+            auto floor = std::make_unique<DrawFloor>();
+            const float x0 = -200.0f + 10.0f * x;
+            const float y0 = -200.0f + 10.0f * y;
+            floor->corners = {Vec2{x0, y0}, Vec2{x0, y0 + 9}, Vec2{x0 + 9, y0 + 9},
+                              Vec2{x0 + 9, y0}};
+            floor->colour = 0x7F007F;
+            city->buildingDrawables.push_back(std::move(floor));
+            city->buildingColours.push_back(0x7F007F);
+        }
+    }
+    return city;
 }
 
 QKeyEvent nativeKey(QEvent::Type type, int key, quint32 scanCode,
@@ -150,6 +169,29 @@ private slots:
                      qPrintable(QStringLiteral("frame %1 in the new context").arg(i)));
         }
         QCOMPARE(window_->sceneView().cityBuilds(), std::uint64_t(2));
+    }
+
+    // Frames that run out of time for building show the blocks built, the busy cursor, and
+    // come again by themselves until every block in view is built: then the frame is the
+    // one of the city built whole, and the cursor is back.
+    void blocksLeftToBuildComeInLaterFrames() {
+        const std::unique_ptr<CityDrawable> city = groundCells();
+        window_->setCameraHome(cameraFacingCity({-200, -200, 0}, {200, 200, 100}));
+        window_->setCity(city.get());
+        const QImage whole = frame();
+        QVERIFY(!window_->building());
+
+        window_->setBatchLimits(1, 0.0);
+        window_->setCity(city.get());
+        frame();
+        QVERIFY(window_->building());
+        QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->building(), 5000);
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QVERIFY(window_->sceneView().batch().blocksBuilt() > 1);
+        QVERIFY(frame() == whole);
+        window_->setCity(nullptr);
     }
 
     // A left drag turns about the world's up axis and the camera's right axis, a right or

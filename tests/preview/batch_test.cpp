@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -47,6 +48,35 @@ std::string roofsOnBoxes() {
     <DrawFloor useTextureGroup="roofs"/>
     <ScaleTo scalex="0.5" scaley="0.5"/>
     <DrawFloor noColor="true"/>
+  </Building>
+</Ombrel>
+)";
+}
+
+// Plant rooms standing on the gravel roofs of a row of towers, flush with their fronts: the
+// roof goes on under a plant room, so where the room's front wall meets it both have the same
+// depth. The white pads come first, so that grouping by colour and texture alone would draw the
+// plant rooms before the roofs, where immediate mode draws them after.
+std::string plantRoomsOnRoofs() {
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<Ombrel numCellsX="8" numCellsY="1" cellSizeX="100" cellSizeY="100" randomSeed="3">
+  <TextureGroup name="walls">
+    <Texture imageURL=")" +
+           kSource + R"(/examples/textures/facade1.png" scalex="3" scaley="3"/>
+    <Texture imageURL=")" +
+           kSource + R"(/examples/textures/bands.png" scalex="2" scaley="3"/>
+  </TextureGroup>
+  <TextureGroup name="gravel">
+    <Texture imageURL=")" +
+           kSource + R"(/examples/textures/roof_gravel.png" scalex="4" scaley="4"/>
+  </TextureGroup>
+  <Building probability="1" vrmlTag="T_%X_%Y">
+    <DrawFloor noColor="true"/>
+    <ScaleTo scalex="0.8" scaley="0.8"/>
+    <DrawBox height="100" closed="no" useTextureGroup="walls"/>
+    <DrawFloor useTextureGroup="gravel"/>
+    <ScaleTo where="v0" scalex="[15,45]" scaley="[15,45]" scaleType="exact"/>
+    <DrawBox height="15" closed="onlyTop" noColor="true"/>
   </Building>
 </Ombrel>
 )";
@@ -191,6 +221,7 @@ TEST_F(BatchTest, PictureIsTheImmediatePicture) {
     struct Case {
         const char* name;
         std::string file;
+        bool onRoofEdges = false; // also seen from onEdges
     };
     const Case cases[] = {
         {"town", kSource + "/examples/town/town.xml"},
@@ -198,12 +229,29 @@ TEST_F(BatchTest, PictureIsTheImmediatePicture) {
         {"metropolis", kSource + "/examples/metropolis/metropolis.xml"},
         {"roofs on boxes", writeCity("roofs.xml", roofsOnBoxes())},
         {"marked streets", writeCity("streets.xml", markedStreets())},
+        {"plant rooms on roofs", writeCity("plant-rooms.xml", plantRoomsOnRoofs()), true},
     };
+    // Looking down at 45 degrees from 1000 units away onto the plant rooms' roofs' front edges
+    // (y = 10, z = 100), which lie half a pixel below the middle: on a row of pixel centres,
+    // which both the roof and the plant room's wall cover.
+    CameraState onEdges;
+    {
+        const double pi = 3.14159265358979323846;
+        const double down = pi / 4 + std::atan(0.5 * std::tan(pi / 8) / (kHeight / 2.0));
+        onEdges.position = {400.0f, float(10.0 - 1000.0 * std::cos(down)),
+                            float(100.0 + 1000.0 * std::sin(down))};
+        const float c = float(std::sqrt(0.5));
+        onEdges.orientation = {1, 0, 0, 0, c, -c, 0, c, c};
+    }
     const int allowed = kWidth * kHeight * 5 / 10000;
     for (const Case& c : cases) {
         load(c.file);
         const CityFactory::Generated city = factory_.generate();
-        for (const auto& [view, camera] : cameras(city)) {
+        std::vector<std::pair<const char*, CameraState>> views = cameras(city);
+        if (c.onRoofEdges) {
+            views.emplace_back("on the roofs' edges", onEdges);
+        }
+        for (const auto& [view, camera] : views) {
             const std::vector<std::uint8_t> expected = frame(immediate_, city.city.get(), camera);
             const std::vector<std::uint8_t> got = frame(batched_, city.city.get(), camera);
             EXPECT_TRUE(batched_.drewBatched()) << c.name << ", " << view;
@@ -217,6 +265,64 @@ TEST_F(BatchTest, PictureIsTheImmediatePicture) {
         }
         batched_.forgetCity();
     }
+}
+
+// The overview of a city deeper than the far plane is drawn whole with depthRangeFor's planes,
+// which a city within the far plane keeps at 5 and 7000.
+TEST_F(BatchTest, OverviewOfADeepCityShowsEveryBlock) {
+    const std::string wide = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Ombrel numCellsX="48" numCellsY="48" cellSizeX="200" cellSizeY="200" randomSeed="9">
+  <Building probability="1" vrmlTag="B_%X_%Y">
+    <ScaleTo scalex="0.5" scaley="0.5"/>
+    <DrawBox height="[20,200]" closed="onlyTop"/>
+  </Building>
+</Ombrel>
+)";
+    load(writeCity("wide.xml", wide));
+    const CityFactory::Generated city = factory_.generate();
+    const CameraState camera =
+        overviewCamera(city.minCorner, city.maxCorner, double(kWidth) / kHeight);
+    const DepthRange range = depthRangeFor(camera, city.minCorner, city.maxCorner);
+    EXPECT_GT(range.farPlane, kFarPlane);
+    EXPECT_GE(range.nearPlane, kNearPlane);
+
+    frame(batched_, city.city.get(), camera);
+    ASSERT_GT(batched_.batch().blockCount(), 1u);
+    EXPECT_LT(batched_.batch().blocksDrawn(), batched_.batch().blockCount())
+        << "the usual far plane cuts the city";
+    batched_.setDepthRange(range);
+    frame(batched_, city.city.get(), camera);
+    EXPECT_EQ(batched_.batch().blockCount(), batched_.batch().blocksDrawn());
+
+    const CameraState home = cameraFacingCity(city.minCorner, city.maxCorner);
+    const DepthRange near = depthRangeFor(home, {0, 0, 0}, {2000, 2000, 100});
+    EXPECT_EQ(kNearPlane, near.nearPlane);
+    EXPECT_EQ(kFarPlane, near.farPlane);
+}
+
+// Given no time for building, the frames build one block each until every block in view is
+// built, and the last of them is the frame of the city built whole.
+TEST_F(BatchTest, BuildingBlockByBlockEndsInTheWholeFrame) {
+    load(kSource + "/examples/metropolis/metropolis.xml");
+    const CityFactory::Generated city = factory_.generate();
+    const CameraState home = cameraFacingCity(city.minCorner, city.maxCorner);
+    const std::vector<std::uint8_t> whole = frame(batched_, city.city.get(), home);
+    EXPECT_FALSE(batched_.cityPending());
+
+    SceneView lazy;
+    lazy.initGL();
+    lazy.resizeGL(kWidth, kHeight);
+    lazy.setBatchLimits(1, 0.0);
+    std::vector<std::uint8_t> last;
+    int frames = 0;
+    do {
+        last = frame(lazy, city.city.get(), home);
+        ++frames;
+    } while (lazy.cityPending() && frames < 1000);
+    EXPECT_EQ(0, compare(whole, last).pixels);
+    EXPECT_EQ(batched_.batch().blocksDrawn(), static_cast<std::size_t>(frames));
+    EXPECT_EQ(batched_.batch().blocksDrawn(), lazy.batch().blocksBuilt());
+    lazy.releaseGL();
 }
 
 // Leaving out the blocks outside the view and the faces turned away never drops a face that
