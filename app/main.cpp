@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/OmbrelApp.h"
+#include "base/Memory.h"
 #include "base/Version.h"
 
 #include <QApplication>
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
         early.action == ombrel::CommandLine::Action::Version) {
         return answer(early);
     }
+    ombrel::keepFreedMemory();
     QApplication app(argc, argv);
     const ombrel::CommandLine line = ombrel::parseCommandLine(arguments(argc, argv));
     if (const int status = answer(line); status >= 0) {

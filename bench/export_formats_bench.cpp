@@ -4,6 +4,7 @@
 // Counters: cells per second and the bytes written (every file of the export).
 
 #include "base/Log.h"
+#include "base/Memory.h"
 #include "config/CityFactory.h"
 #include "export/CityExport.h"
 
@@ -13,6 +14,9 @@
 #include <unistd.h>
 
 namespace {
+
+// As the programs do when they start.
+[[maybe_unused]] const bool kFreedMemoryKept = (ombrel::keepFreedMemory(), true);
 
 using namespace ombrel;
 namespace fs = std::filesystem;

@@ -6,6 +6,7 @@
 // software renderer).
 #include "app/AppSetup.h"
 #include "base/Log.h"
+#include "base/Memory.h"
 #include "config/CityFactory.h"
 #include "grammar/Texture.h"
 #include "preview/CityWindow.h"
@@ -25,6 +26,9 @@
 #include <string>
 
 namespace {
+
+// As the programs do when they start.
+[[maybe_unused]] const bool kFreedMemoryKept = (ombrel::keepFreedMemory(), true);
 
 QApplication& application() {
     static int argc = 1;
