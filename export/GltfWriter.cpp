@@ -279,6 +279,14 @@ public:
         size_ += array.bytes();
         parts_.push_back({{}, &array});
     }
+    // A top-level property `,"name":[...]` holding the array; nothing when it is empty.
+    void property(const char* name, const JsonArray& array) {
+        if (array.count() == 0)
+            return;
+        text(std::string(",\"") + name + "\":[");
+        this->array(array);
+        text("]");
+    }
     std::uint64_t size() const { return size_; }
 
     // False when reading an array's scratch file or writing failed.
@@ -487,16 +495,8 @@ public:
         doc.text(std::move(head));
         doc.array(nodes_);
         doc.text(tail + "]");
-        if (meshes_.count() > 0) {
-            doc.text(",\"meshes\":[");
-            doc.array(meshes_);
-            doc.text("]");
-        }
-        if (materials_.count() > 0) {
-            doc.text(",\"materials\":[");
-            doc.array(materials_);
-            doc.text("]");
-        }
+        doc.property("meshes", meshes_);
+        doc.property("materials", materials_);
         std::string middle;
         if (!images_.empty()) {
             middle += ",\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":10497,"
@@ -521,16 +521,8 @@ public:
                   "\"perspective\",\"perspective\":{\"yfov\":1.0471976,\"znear\":5,\"zfar\":"
                   "7000}}]";
         doc.text(std::move(middle));
-        if (accessors_.count() > 0) {
-            doc.text(",\"accessors\":[");
-            doc.array(accessors_);
-            doc.text("]");
-        }
-        if (bufferViews_.count() > 0) {
-            doc.text(",\"bufferViews\":[");
-            doc.array(bufferViews_);
-            doc.text("]");
-        }
+        doc.property("accessors", accessors_);
+        doc.property("bufferViews", bufferViews_);
         std::string buffers;
         const std::vector<std::uint64_t>& sizes = store_.sizes();
         for (std::size_t i = 0; i < sizes.size(); ++i) {
