@@ -62,30 +62,31 @@ struct Batch {
     bool textured = false;
     std::vector<Vertex> vertices;
     std::vector<std::uint32_t> indices;
-    // The last vertices by hash, to share the corners of neighbouring triangles; a miss only
-    // costs a repeated vertex, and the result depends on nothing but the faces.
-    std::array<std::int32_t, 256> recent;
-    Batch() { recent.fill(-1); }
+    // The last vertices by hash, to share the corners of neighbouring triangles. A slot may
+    // still name a vertex of an earlier batch; it is only taken when it holds the same vertex,
+    // so a stale or lost slot only costs a repeated vertex, and the result depends on nothing
+    // but the faces.
+    std::array<std::uint32_t, 256> recent{};
     void reset(std::uint32_t m, bool t) {
         material = m;
         textured = t;
         vertices.clear();
         indices.clear();
-        recent.fill(-1);
     }
 
     std::uint32_t add(const Vertex& v) {
-        std::uint32_t words[8];
+        std::uint64_t words[4];
         std::memcpy(words, &v, sizeof words);
-        std::uint64_t h = 0;
-        for (std::uint32_t w : words)
-            h = (h ^ w) * 0x9E3779B97F4A7C15ull;
-        std::int32_t& slot = recent[(h >> 56) & 255];
-        if (slot >= 0 && vertices[std::size_t(slot)] == v)
-            return std::uint32_t(slot);
-        slot = std::int32_t(vertices.size());
+        // Four independent products, so the hash does not wait on a chain of them.
+        const std::uint64_t h = words[0] * 0x9E3779B97F4A7C15ull ^
+                                words[1] * 0xC2B2AE3D27D4EB4Full ^
+                                words[2] * 0x165667B19E3779F9ull ^ words[3] * 0xD6E8FEB86659FD93ull;
+        std::uint32_t& slot = recent[h >> 56];
+        if (slot < vertices.size() && vertices[slot] == v)
+            return slot;
+        slot = std::uint32_t(vertices.size());
         vertices.push_back(v);
-        return std::uint32_t(slot);
+        return slot;
     }
 };
 
@@ -315,7 +316,7 @@ class GltfSink : public VRSceneSink, public FaceSink {
 public:
     GltfSink(const std::string& path, const ExportOptions& options, BinaryStore& store)
         : path_(path), options_(options), store_(store), urls_(path), nodes_(path), meshes_(path),
-          accessors_(path), bufferViews_(path), materials_(path) {}
+          accessors_(path), bufferViews_(path), materialsJson_(path) {}
 
     void openGroup(VRRef<VRGroup>) override {}
     void closeGroup() override {}
@@ -496,7 +497,7 @@ public:
         doc.array(nodes_);
         doc.text(tail + "]");
         doc.property("meshes", meshes_);
-        doc.property("materials", materials_);
+        doc.property("materials", materialsJson_);
         std::string middle;
         if (!images_.empty()) {
             middle += ",\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":10497,"
@@ -544,7 +545,7 @@ public:
     }
 
     bool scratchOk() const {
-        return nodes_.ok() && meshes_.ok() && materials_.ok() && accessors_.ok() &&
+        return nodes_.ok() && meshes_.ok() && materialsJson_.ok() && accessors_.ok() &&
                bufferViews_.ok();
     }
 
@@ -576,30 +577,15 @@ private:
         return meshes_.add(json + "]}");
     }
 
+    // The material's number; its JSON is written when it is first met.
     std::uint32_t materialIndex(const FaceMaterial& key) {
-        // Most lookups hit a small cache in front of the table.
-        std::uint32_t bits[3];
-        std::memcpy(bits, &key.colour, sizeof bits);
-        std::uint64_t h = std::hash<std::string_view>()(key.image) ^ (key.noColor ? 1 : 0);
-        for (std::uint32_t b : bits)
-            h = (h ^ b) * 0x9E3779B97F4A7C15ull;
-        CachedMaterial& cached = materialCache_[(h >> 54) & 1023];
-        if (cached.index >= 0 && cached.key == key)
-            return std::uint32_t(cached.index);
-        const std::uint32_t index = lookupMaterial(key);
-        cached.key = key;
-        cached.index = std::int32_t(index);
+        const auto [index, added] = materials_.add(key);
+        if (added)
+            addMaterialJson(key);
         return index;
     }
 
-    std::uint32_t lookupMaterial(const FaceMaterial& key) {
-        std::string text = key.image;
-        text.push_back('\0');
-        text.append(reinterpret_cast<const char*>(&key.colour), sizeof key.colour);
-        text.push_back(key.noColor ? 1 : 0);
-        const auto [it, added] = materialLookup_.try_emplace(std::move(text), 0);
-        if (!added)
-            return it->second;
+    void addMaterialJson(const FaceMaterial& key) {
         const Vec3 colour = key.noColor ? Vec3{1, 1, 1} : key.colour;
         const std::int32_t texture = key.image.empty() ? -1 : imageIndex(key.image);
         std::string json = "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
@@ -615,9 +601,8 @@ private:
             json += '}';
         }
         json += ",\"metallicFactor\":0,\"roughnessFactor\":1}}";
-        it->second = materials_.add(json);
+        materialsJson_.add(json);
         textures_.push_back(texture);
-        return it->second;
     }
 
     // The image (and texture) index of an image file, placing it on first use; -1 when it
@@ -880,17 +865,12 @@ private:
     std::optional<std::uint32_t> roadsMesh_, modelMesh_;
     bool hadRoads_ = false;
     std::uint32_t buildings_ = 0;
-    // The materials' JSON, and each material's texture index (-1 for none).
-    JsonArray materials_;
+    // The materials, their JSON, and each one's texture index (-1 for none).
+    MaterialTable materials_;
+    JsonArray materialsJson_;
     std::vector<std::int32_t> textures_;
-    std::unordered_map<std::string, std::uint32_t> materialLookup_;
     std::optional<FaceMaterial> lastMaterial_;
     std::uint32_t lastIndex_ = 0;
-    struct CachedMaterial {
-        FaceMaterial key;
-        std::int32_t index = -1;
-    };
-    std::vector<CachedMaterial> materialCache_ = std::vector<CachedMaterial>(1024);
     std::unordered_map<std::string, std::int32_t> imageLookup_;
     std::vector<std::string> images_;
 };

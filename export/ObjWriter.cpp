@@ -200,18 +200,7 @@ private:
         pieceFaces_.clear();
     }
 
-    std::uint32_t materialIndex(const FaceMaterial& key) {
-        std::string text = key.image;
-        text.push_back('\0');
-        text += bitsOf(key.colour);
-        text.push_back(key.noColor ? 1 : 0);
-        const auto [it, added] = materialLookup_.try_emplace(std::move(text), 0);
-        if (added) {
-            it->second = std::uint32_t(materials_.size());
-            materials_.push_back(key);
-        }
-        return it->second;
-    }
+    std::uint32_t materialIndex(const FaceMaterial& key) { return materials_.add(key).first; }
 
     void put(const std::string& text) {
         if (std::fwrite(text.data(), 1, text.size(), out_) != text.size())
@@ -230,8 +219,7 @@ private:
     std::unordered_map<std::string, std::uint32_t> positions_, uvs_, normals_;
     std::string positionText_, uvText_, normalText_;
     std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> pieceFaces_;
-    std::vector<FaceMaterial> materials_;
-    std::unordered_map<std::string, std::uint32_t> materialLookup_;
+    MaterialTable materials_;
 };
 
 void reportFailure(const std::string& path, const std::string& reason) {

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 namespace ombrel {
@@ -31,23 +34,55 @@ FaceMaterial materialOf(const VRShape& shape) {
     return m;
 }
 
+std::uint64_t hashOf(const FaceMaterial& m) {
+    std::uint32_t bits[3];
+    std::memcpy(bits, &m.colour, sizeof bits);
+    std::uint64_t h = std::hash<std::string_view>()(m.image) ^ (m.noColor ? 1 : 0);
+    for (std::uint32_t b : bits)
+        h = (h ^ b) * 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
+}
+
+bool sameMaterial(const FaceMaterial& a, const FaceMaterial& b) {
+    return a.noColor == b.noColor && std::memcmp(&a.colour, &b.colour, sizeof a.colour) == 0 &&
+           a.image == b.image;
+}
+
 } // namespace
+
+std::pair<std::uint32_t, bool> MaterialTable::add(const FaceMaterial& material) {
+    const std::uint64_t hash = hashOf(material);
+    if (slots_.empty())
+        slots_.assign(256, -1);
+    std::size_t mask = slots_.size() - 1;
+    std::size_t at = std::size_t(hash) & mask;
+    for (; slots_[at] >= 0; at = (at + 1) & mask) {
+        const auto index = std::size_t(slots_[at]);
+        if (hashes_[index] == hash && sameMaterial(materials_[index], material))
+            return {std::uint32_t(index), false};
+    }
+    const auto index = std::uint32_t(materials_.size());
+    materials_.push_back(material);
+    hashes_.push_back(hash);
+    slots_[at] = std::int32_t(index);
+    // Kept at most half full: when it passes, twice as many slots and every material placed anew.
+    if (materials_.size() * 2 > slots_.size()) {
+        slots_.assign(slots_.size() * 2, -1);
+        mask = slots_.size() - 1;
+        for (std::size_t i = 0; i < materials_.size(); ++i) {
+            std::size_t free = std::size_t(hashes_[i]) & mask;
+            while (slots_[free] >= 0)
+                free = (free + 1) & mask;
+            slots_[free] = std::int32_t(i);
+        }
+    }
+    return {index, true};
+}
 
 FaceMaterial greyMaterial() {
     FaceMaterial m;
     m.colour = {0.5f, 0.5f, 0.5f};
     return m;
-}
-
-bool triangleNormal(Vec3 a, Vec3 b, Vec3 c, Vec3& normal) {
-    const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
-    const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
-    const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
-    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    if (!(length > 0.0) || !std::isfinite(length))
-        return false;
-    normal = {float(nx / length), float(ny / length), float(nz / length)};
-    return true;
 }
 
 void forEachFace(VRRef<VRNode> piece, Triangulator* triangulator, FaceSink& sink,

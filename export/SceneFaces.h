@@ -6,8 +6,12 @@
 #include "base/Vec.h"
 #include "vrml/VRNode.h"
 
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace ombrel {
 
@@ -21,6 +25,22 @@ struct FaceMaterial {
     friend bool operator==(const FaceMaterial&, const FaceMaterial&) = default;
 };
 
+// The distinct materials of an export, numbered in the order they are first met. Two materials
+// are the same when their image names, colour bits and noColor are.
+class MaterialTable {
+public:
+    // The number of `material`, and whether it was met for the first time.
+    std::pair<std::uint32_t, bool> add(const FaceMaterial& material);
+    const FaceMaterial& operator[](std::uint32_t index) const { return materials_[index]; }
+    std::size_t size() const { return materials_.size(); }
+
+private:
+    // Open addressing over the materials' numbers (-1: free), a power of two long.
+    std::vector<std::int32_t> slots_;
+    std::vector<FaceMaterial> materials_;
+    std::vector<std::uint64_t> hashes_;
+};
+
 // The grey of the collapsed model, as the VRML export paints it.
 FaceMaterial greyMaterial();
 
@@ -31,7 +51,31 @@ inline Vec3 toYUp(Vec3 p) {
 }
 
 // The unit normal of a triangle in its winding (right-handed), or none when it has no area.
-bool triangleNormal(Vec3 a, Vec3 b, Vec3 c, Vec3& normal);
+// Inline: it is called for every triangle of an export.
+inline bool triangleNormal(Vec3 a, Vec3 b, Vec3 c, Vec3& normal) {
+    const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+    const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
+    const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+    // Most faces of a city lie in an axis plane: the normal is the axis, and the other two
+    // components keep the sign of their zeros as the division below would.
+    if (ny == 0.0 && nz == 0.0 && nx != 0.0 && std::isfinite(nx)) {
+        normal = {nx > 0.0 ? 1.0f : -1.0f, float(ny), float(nz)};
+        return true;
+    }
+    if (nx == 0.0 && nz == 0.0 && ny != 0.0 && std::isfinite(ny)) {
+        normal = {float(nx), ny > 0.0 ? 1.0f : -1.0f, float(nz)};
+        return true;
+    }
+    if (nx == 0.0 && ny == 0.0 && nz != 0.0 && std::isfinite(nz)) {
+        normal = {float(nx), float(ny), nz > 0.0 ? 1.0f : -1.0f};
+        return true;
+    }
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    if (!(length > 0.0) || !std::isfinite(length))
+        return false;
+    normal = {float(nx / length), float(ny / length), float(nz / length)};
+    return true;
+}
 
 class FaceSink {
 public:
