@@ -242,7 +242,7 @@ public:
     JsonArray& operator=(const JsonArray&) = delete;
 
     // Appends one element; returns its index.
-    std::uint32_t add(const std::string& element) {
+    std::uint32_t add(std::string_view element) {
         if (!file_)
             return count_++;
         if (count_ > 0) {
@@ -346,7 +346,8 @@ public:
             name = *node->name;
         forEachFace(std::move(node), &triangulator_, *this);
         const bool hasMesh = place(Target::building);
-        std::string json = "{";
+        std::string& json = nodeText_;
+        json = "{";
         if (named) {
             json += "\"name\":";
             appendJsonString(json, name);
@@ -789,8 +790,11 @@ private:
                     const std::uint32_t view = bufferViews_.add(
                         viewJson(buffer, offset + texturedBytes, plainBytes, 24, kArrayBuffer));
                     plainAttributes = vertexAccessors(plain_, view, false);
-                    for (const Vertex& v : plain_)
-                        store_.write(&v, 24);
+                    // Without texture coordinates: the first 24 bytes of each vertex.
+                    packed_.resize(plainBytes);
+                    for (std::size_t i = 0; i < plain_.size(); ++i)
+                        std::memcpy(packed_.data() + i * 24, &plain_[i], 24);
+                    store_.write(packed_.data(), packed_.size());
                 }
                 const std::uint32_t indexView =
                     bufferViews_.add(viewJson(buffer, offset + texturedBytes + plainBytes,
@@ -802,8 +806,9 @@ private:
                     store_.write(indices_.data(), indices_.size() * 4);
                 }
                 store_.pad();
-                std::string json;
-                auto primitive = [&](const PrimitiveRef& ref) {
+                std::string& json = accessorText_;
+                // Appends the primitive's JSON to `out`.
+                auto primitive = [&](const PrimitiveRef& ref, std::string& out) {
                     json = "{\"bufferView\":";
                     appendUint(json, indexView);
                     if (ref.first) {
@@ -814,26 +819,33 @@ private:
                                   : ",\"componentType\":5125,\"count\":";
                     appendUint(json, ref.count);
                     json += ",\"type\":\"SCALAR\"}";
-                    std::string p = "{\"attributes\":";
-                    p += ref.textured ? texturedAttributes : plainAttributes;
-                    p += ",\"indices\":";
-                    appendUint(p, accessors_.add(json));
-                    p += ",\"material\":";
-                    appendUint(p, ref.material);
-                    return p + "}";
+                    out += "{\"attributes\":";
+                    out += ref.textured ? texturedAttributes : plainAttributes;
+                    out += ",\"indices\":";
+                    appendUint(out, accessors_.add(json));
+                    out += ",\"material\":";
+                    appendUint(out, ref.material);
+                    out += '}';
                 };
                 std::size_t first = 0;
-                std::vector<std::string> primitives;
+                std::string& mesh = meshText_;
                 for (const std::size_t end : pendingMeshes_) {
-                    primitives.clear();
-                    for (std::size_t i = first; i < end; ++i)
-                        primitives.push_back(primitive(pendingPrimitives_[i]));
-                    addMesh(primitives);
+                    mesh = "{\"primitives\":[";
+                    for (std::size_t i = first; i < end; ++i) {
+                        if (i > first)
+                            mesh += ',';
+                        primitive(pendingPrimitives_[i], mesh);
+                    }
+                    mesh += "]}";
+                    meshes_.add(mesh);
                     first = end;
                 }
-                for (const auto& [target, ref] : shared)
+                for (const auto& [target, ref] : shared) {
+                    std::string one;
+                    primitive(ref, one);
                     (target == Target::model ? modelPrimitives_ : roadPrimitives_)
-                        .push_back(primitive(ref));
+                        .push_back(std::move(one));
+                }
             }
         }
         textured_.clear();
@@ -849,6 +861,9 @@ private:
     TextureUrls urls_;
     Triangulator triangulator_;
     std::optional<VRPiece> piece_;
+    // Text buffers used again for every element, so that writing one allocates nothing.
+    std::string nodeText_, accessorText_, meshText_;
+    std::vector<char> packed_;
     JsonArray nodes_, meshes_, accessors_, bufferViews_;
     // The piece being placed, one batch per material.
     std::vector<Batch> pieceBatches_;

@@ -17,8 +17,11 @@ float clampUnit(float v) {
     return std::clamp(v, 0.0f, 1.0f);
 }
 
-FaceMaterial materialOf(const VRShape& shape) {
-    FaceMaterial m;
+// Sets m to the material of the shape; m's storage is used again.
+void materialOf(const VRShape& shape, FaceMaterial& m) {
+    m.colour = {1.0f, 1.0f, 1.0f};
+    m.noColor = false;
+    m.image.clear();
     const VRAppearance* appearance = shape.appearance.get();
     if (!appearance || !appearance->material) {
         m.noColor = true;
@@ -31,7 +34,6 @@ FaceMaterial materialOf(const VRShape& shape) {
         if (!urls.empty())
             m.image = urls.front();
     }
-    return m;
 }
 
 std::uint64_t hashOf(const FaceMaterial& m) {
@@ -40,7 +42,11 @@ std::uint64_t hashOf(const FaceMaterial& m) {
     std::uint64_t h = std::hash<std::string_view>()(m.image) ^ (m.noColor ? 1 : 0);
     for (std::uint32_t b : bits)
         h = (h ^ b) * 0x9E3779B97F4A7C15ull;
-    return h ^ (h >> 29);
+    // Colours such as 0.5 have no low bits: the high bits are mixed down, as the slots are
+    // chosen by the low ones.
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    return h ^ (h >> 33);
 }
 
 bool sameMaterial(const FaceMaterial& a, const FaceMaterial& b) {
@@ -96,13 +102,17 @@ void forEachFace(VRRef<VRNode> piece, Triangulator* triangulator, FaceSink& sink
     holder->addChild(std::move(piece));
     std::vector<Vec3> points;
     std::vector<Vec2> uvs;
+    FaceMaterial material;
     for (const VRRef<VRShape>& shape : collectWorldShapes(holder.get(), false)) {
         if (!shape->geometry || shape->geometry->type != VR_INDEXED_FACE_SET)
             continue;
         const auto& faces = static_cast<const VRIndexedFaceSet&>(*shape->geometry);
         if (!faces.coord)
             continue;
-        const FaceMaterial material = only ? *only : materialOf(*shape);
+        if (only)
+            material = *only;
+        else
+            materialOf(*shape, material);
         const MFVec3f& coords = faces.coord->point;
         const bool textured = !material.image.empty();
         const MFVec2f* tex = textured && faces.texCoord ? &faces.texCoord->point : nullptr;
