@@ -229,11 +229,14 @@ public:
     std::string failedPath_;
 };
 
-// A JSON array written element by element into a scratch file, so that the city's nodes,
-// meshes, accessors and buffer views are never held whole.
+// A JSON array written element by element: gathered in memory and moved to a scratch file a
+// megabyte at a time, so that the city's nodes, meshes, accessors and buffer views are never
+// held whole.
 class JsonArray {
 public:
-    explicit JsonArray(const std::string& near) : file_(openScratch(near)) {}
+    explicit JsonArray(const std::string& near) : file_(openScratch(near)) {
+        text_.reserve(kGathered + 4096);
+    }
     ~JsonArray() {
         if (file_)
             std::fclose(file_);
@@ -243,24 +246,41 @@ public:
 
     // Appends one element; returns its index.
     std::uint32_t add(std::string_view element) {
-        if (!file_)
-            return count_++;
-        if (count_ > 0) {
-            std::fputc(',', file_);
-            ++bytes_;
-        }
-        std::fwrite(element.data(), 1, element.size(), file_);
-        bytes_ += element.size();
+        if (count_ > 0)
+            text_ += ',';
+        text_ += element;
+        bytes_ += element.size() + (count_ > 0 ? 1 : 0);
+        if (text_.size() >= kGathered)
+            spill();
         return count_++;
     }
     std::uint32_t count() const { return count_; }
     // The length of the array's text, without its brackets.
     std::uint64_t bytes() const { return bytes_; }
-    bool ok() const { return file_ && !std::ferror(file_); }
-    std::FILE* file() const { return file_; }
+    bool ok() const { return file_ && !failed_ && !std::ferror(file_); }
+
+    // Writes the array's text (what went to the scratch file, then what is still gathered);
+    // false when reading the scratch file or writing failed.
+    bool writeTo(std::FILE* out) const {
+        if (failed_ || (spilled_ && !appendScratch(file_, out)))
+            return false;
+        return std::fwrite(text_.data(), 1, text_.size(), out) == text_.size();
+    }
 
 private:
+    static constexpr std::size_t kGathered = std::size_t(1) << 20;
+
+    void spill() {
+        if (!file_ || std::fwrite(text_.data(), 1, text_.size(), file_) != text_.size())
+            failed_ = true;
+        spilled_ = true;
+        text_.clear();
+    }
+
     std::FILE* file_;
+    std::string text_;
+    bool spilled_ = false;
+    bool failed_ = false;
     std::uint32_t count_ = 0;
     std::uint64_t bytes_ = 0;
 };
@@ -293,7 +313,7 @@ public:
     // False when reading an array's scratch file or writing failed.
     bool write(std::FILE* out) const {
         for (const Part& part : parts_) {
-            const bool ok = part.array ? appendScratch(part.array->file(), out)
+            const bool ok = part.array ? part.array->writeTo(out)
                                        : std::fwrite(part.text.data(), 1, part.text.size(), out) ==
                                              part.text.size();
             if (!ok)

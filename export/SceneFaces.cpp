@@ -120,6 +120,10 @@ void forEachFace(VRRef<VRNode> piece, Triangulator* triangulator, FaceSink& sink
         const MFInt32& texIndex =
             faces.texCoordIndex.empty() ? faces.coordIndex : faces.texCoordIndex;
         const MFInt32& index = faces.coordIndex;
+        // Points are checked one by one only when some point of the set is not finite.
+        const bool allFinite = std::all_of(coords.begin(), coords.end(), [](const Vec3& p) {
+            return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+        });
         std::size_t start = 0;
         for (std::size_t i = 0; i <= index.size(); ++i) {
             if (i < index.size() && index[i] >= 0)
@@ -135,7 +139,8 @@ void forEachFace(VRRef<VRNode> piece, Triangulator* triangulator, FaceSink& sink
                     break;
                 }
                 const Vec3 point = coords[std::size_t(p)];
-                if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) {
+                if (!allFinite && (!std::isfinite(point.x) || !std::isfinite(point.y) ||
+                                   !std::isfinite(point.z))) {
                     ok = false;
                     break;
                 }
