@@ -234,9 +234,7 @@ public:
 // held whole.
 class JsonArray {
 public:
-    explicit JsonArray(const std::string& near) : file_(openScratch(near)) {
-        text_.reserve(kGathered + 4096);
-    }
+    explicit JsonArray(const std::string& near) : file_(openScratch(near)) {}
     ~JsonArray() {
         if (file_)
             std::fclose(file_);
@@ -588,14 +586,10 @@ private:
         std::vector<std::uint32_t> indices;
     };
 
-    std::uint32_t addMesh(const std::vector<std::string>& primitives) {
-        std::string json = "{\"primitives\":[";
-        for (std::size_t i = 0; i < primitives.size(); ++i) {
-            if (i > 0)
-                json += ',';
-            json += primitives[i];
-        }
-        return meshes_.add(json + "]}");
+    // Adds a mesh of the primitives' JSON, separated by commas; returns its index.
+    std::uint32_t addMesh(std::string_view primitives) {
+        meshText_.assign("{\"primitives\":[").append(primitives).append("]}");
+        return meshes_.add(meshText_);
     }
 
     // The material's number; its JSON is written when it is first met.
@@ -827,8 +821,10 @@ private:
                 }
                 store_.pad();
                 std::string& json = accessorText_;
-                // Appends the primitive's JSON to `out`.
+                // Appends the primitive's JSON to the list `out`.
                 auto primitive = [&](const PrimitiveRef& ref, std::string& out) {
+                    if (!out.empty())
+                        out += ',';
                     json = "{\"bufferView\":";
                     appendUint(json, indexView);
                     if (ref.first) {
@@ -848,24 +844,15 @@ private:
                     out += '}';
                 };
                 std::size_t first = 0;
-                std::string& mesh = meshText_;
                 for (const std::size_t end : pendingMeshes_) {
-                    mesh = "{\"primitives\":[";
-                    for (std::size_t i = first; i < end; ++i) {
-                        if (i > first)
-                            mesh += ',';
-                        primitive(pendingPrimitives_[i], mesh);
-                    }
-                    mesh += "]}";
-                    meshes_.add(mesh);
+                    primitivesText_.clear();
+                    for (std::size_t i = first; i < end; ++i)
+                        primitive(pendingPrimitives_[i], primitivesText_);
+                    addMesh(primitivesText_);
                     first = end;
                 }
-                for (const auto& [target, ref] : shared) {
-                    std::string one;
-                    primitive(ref, one);
-                    (target == Target::model ? modelPrimitives_ : roadPrimitives_)
-                        .push_back(std::move(one));
-                }
+                for (const auto& [target, ref] : shared)
+                    primitive(ref, target == Target::model ? modelPrimitives_ : roadPrimitives_);
             }
         }
         textured_.clear();
@@ -882,7 +869,7 @@ private:
     Triangulator triangulator_;
     std::optional<VRPiece> piece_;
     // Text buffers used again for every element, so that writing one allocates nothing.
-    std::string nodeText_, accessorText_, meshText_;
+    std::string nodeText_, accessorText_, primitivesText_, meshText_;
     std::vector<char> packed_;
     JsonArray nodes_, meshes_, accessors_, bufferViews_;
     // The piece being placed, one batch per material.
@@ -896,7 +883,8 @@ private:
     std::vector<std::size_t> pendingMeshes_; // where each mesh's primitives end
     std::vector<OpenPrimitive> open_;
     std::uint32_t meshesAssigned_ = 0;
-    std::vector<std::string> roadPrimitives_, modelPrimitives_;
+    // The JSON of the roads' and the model's primitives, separated by commas.
+    std::string roadPrimitives_, modelPrimitives_;
     std::optional<std::uint32_t> roadsMesh_, modelMesh_;
     bool hadRoads_ = false;
     std::uint32_t buildings_ = 0;

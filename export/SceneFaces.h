@@ -56,18 +56,11 @@ inline bool triangleNormal(Vec3 a, Vec3 b, Vec3 c, Vec3& normal) {
     const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
     const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
     const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
-    // Most faces of a city lie in an axis plane: the normal is the axis, and the other two
-    // components keep the sign of their zeros as the division below would.
-    if (ny == 0.0 && nz == 0.0 && nx != 0.0 && std::isfinite(nx)) {
-        normal = {nx > 0.0 ? 1.0f : -1.0f, float(ny), float(nz)};
-        return true;
-    }
-    if (nx == 0.0 && nz == 0.0 && ny != 0.0 && std::isfinite(ny)) {
-        normal = {float(nx), ny > 0.0 ? 1.0f : -1.0f, float(nz)};
-        return true;
-    }
-    if (nx == 0.0 && ny == 0.0 && nz != 0.0 && std::isfinite(nz)) {
-        normal = {float(nx), float(ny), nz > 0.0 ? 1.0f : -1.0f};
+    // Most faces of a city lie in an axis plane: two components are zero and the normal is the
+    // axis, its zeros keeping their signs as the division below would leave them.
+    if ((nx == 0.0) + (ny == 0.0) + (nz == 0.0) == 2 && std::isfinite(nx + ny + nz)) {
+        auto unit = [](double v) { return v > 0.0 ? 1.0f : v < 0.0 ? -1.0f : float(v); };
+        normal = {unit(nx), unit(ny), unit(nz)};
         return true;
     }
     const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
