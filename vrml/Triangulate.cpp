@@ -204,6 +204,49 @@ bool Triangulator::attempt(const std::vector<P2>& polygon) {
     return true;
 }
 
+const std::vector<FaceTriangle>& Triangulator::triangulateFace(const Vec3* corners, std::size_t n) {
+    // The face's plane.
+    const Vec3 v0 = corners[0];
+    Vec3 normal{0, 0, 0};
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const Vec3 c = cross(sub(corners[i], v0), sub(corners[i + 1], corners[i]));
+        normal = {normal.x + c.x, normal.y + c.y, normal.z + c.z};
+    }
+    const float length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+    if (length > 0)
+        normal = {normal.x / length, normal.y / length, normal.z / length};
+
+    // Project into the plane and keep the two coordinates that vary most.
+    const float ax = std::fabs(normal.x), ay = std::fabs(normal.y), az = std::fabs(normal.z);
+    given_.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Vec3 v = corners[k];
+        const float d = normal.x * v.x + normal.y * v.y + normal.z * v.z;
+        const Vec3 q{v.x - d * normal.x, v.y - d * normal.y, v.z - d * normal.z};
+        if (ax <= ay && ay > az)
+            given_[k] = {q.z, q.x};
+        else if (ax > ay && ax > az)
+            given_[k] = {q.y, q.z};
+        else
+            given_[k] = {q.x, q.y};
+    }
+    reversed_.assign(given_.rbegin(), given_.rend());
+
+    const bool reversedOrder = attempt(reversed_);
+    if (!reversedOrder && !attempt(given_))
+        triangles_.clear();
+    face_.clear();
+    for (const Tri& t : triangles_) {
+        std::int32_t p[3] = {t.a, t.b, t.c};
+        if (reversedOrder)
+            for (std::int32_t& q : p)
+                q = std::int32_t(n) - 1 - q;
+        std::sort(p, p + 3);
+        face_.push_back({p[0], p[1], p[2]});
+    }
+    return face_;
+}
+
 int Triangulator::triangulate(VRIndexedFaceSet& faces) {
     const MFInt32& in = faces.coordIndex;
     if (in.empty())
@@ -272,45 +315,11 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
                 continue;
             }
 
-            // The face's plane.
-            auto vertex = [&](std::size_t k) { return (*points)[std::size_t(in[s + k])]; };
-            const Vec3 v0 = vertex(0);
-            Vec3 normal{0, 0, 0};
-            for (std::size_t i = 1; i + 1 < n; ++i) {
-                const Vec3 c = cross(sub(vertex(i), v0), sub(vertex(i + 1), vertex(i)));
-                normal = {normal.x + c.x, normal.y + c.y, normal.z + c.z};
-            }
-            const float length =
-                std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
-            if (length > 0)
-                normal = {normal.x / length, normal.y / length, normal.z / length};
-
-            // Project into the plane and keep the two coordinates that vary most.
-            const float ax = std::fabs(normal.x), ay = std::fabs(normal.y),
-                        az = std::fabs(normal.z);
-            given_.resize(n);
-            for (std::size_t k = 0; k < n; ++k) {
-                const Vec3 v = vertex(k);
-                const float d = normal.x * v.x + normal.y * v.y + normal.z * v.z;
-                const Vec3 q{v.x - d * normal.x, v.y - d * normal.y, v.z - d * normal.z};
-                if (ax <= ay && ay > az)
-                    given_[k] = {q.z, q.x};
-                else if (ax > ay && ax > az)
-                    given_[k] = {q.y, q.z};
-                else
-                    given_[k] = {q.x, q.y};
-            }
-            reversed_.assign(given_.rbegin(), given_.rend());
-
-            bool reversedOrder = attempt(reversed_);
-            if (!reversedOrder && !attempt(given_))
-                triangles_.clear();
-            for (Tri t : triangles_) {
-                std::int32_t p[3] = {t.a, t.b, t.c};
-                if (reversedOrder)
-                    for (std::int32_t& q : p)
-                        q = std::int32_t(n) - 1 - q;
-                std::sort(p, p + 3);
+            corners_.resize(n);
+            for (std::size_t k = 0; k < n; ++k)
+                corners_[k] = (*points)[std::size_t(in[s + k])];
+            for (const Tri& t : triangulateFace(corners_.data(), n)) {
+                const std::int32_t p[3] = {t.a, t.b, t.c};
                 for (std::int32_t q : p)
                     coordIndex_.push_back(in[s + std::size_t(q)]);
                 coordIndex_.push_back(-1);
@@ -383,6 +392,8 @@ void Triangulator::release() {
     std::vector<P2>().swap(work_);
     std::vector<std::int32_t>().swap(map_);
     std::vector<Tri>().swap(triangles_);
+    std::vector<Vec3>().swap(corners_);
+    std::vector<Tri>().swap(face_);
 }
 
 int triangulate(VRIndexedFaceSet& faces) {

@@ -14,12 +14,23 @@
 
 namespace ombrel {
 
+// A triangle of one face: three positions in the face's list of corners, ascending (which keeps
+// the face's winding).
+struct FaceTriangle {
+    std::int32_t a, b, c;
+};
+
 // Work storage kept between calls, so that a whole model is triangulated with few
 // allocations. Drop the object (or call release()) to give the storage back.
 class Triangulator {
 public:
     // Faces larger than this are left as they are.
     static constexpr std::size_t kMaxFaceVertices = 100000;
+
+    // The triangles of one face of n >= 4 corners (at most kMaxFaceVertices), in the order and
+    // with the corners that triangulate() gives the face: valid until the next call. Empty when
+    // the face cannot be triangulated. Throws std::bad_alloc when work storage cannot be had.
+    const std::vector<FaceTriangle>& triangulateFace(const Vec3* corners, std::size_t n);
 
     // Triangulates every face of four or more vertices. Returns 0, or 1 when work storage could
     // not be obtained, in which case the node is left exactly as it was. A face that cannot be
@@ -34,9 +45,7 @@ private:
     struct P2 {
         float x, y;
     };
-    struct Tri {
-        std::int32_t a, b, c;
-    };
+    using Tri = FaceTriangle;
 
     bool attempt(const std::vector<P2>& polygon);
     void clean();
@@ -53,6 +62,9 @@ private:
     std::vector<P2> work_;
     std::vector<std::int32_t> map_;
     std::vector<Tri> triangles_;
+    // The corners of the face being triangulated, and its triangles as triangulateFace gives them.
+    std::vector<Vec3> corners_;
+    std::vector<Tri> face_;
 };
 
 // Triangulates one face set with fresh work storage; see Triangulator::triangulate.

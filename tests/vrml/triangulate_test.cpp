@@ -37,6 +37,36 @@ TEST_P(Triangulation, GivesTheExpectedTriangles) {
     EXPECT_EQ(f->coordIndex, c.expected) << c.name;
 }
 
+// Face by face, triangulateFace gives the triangles that triangulate() writes into the lists.
+TEST_P(Triangulation, FaceByFaceGivesTheSameTriangles) {
+    const Case& c = GetParam();
+    Triangulator triangulator;
+    MFInt32 rebuilt;
+    for (std::size_t s = 0; s <= c.coordIndex.size();) {
+        std::size_t e = s;
+        while (e < c.coordIndex.size() && c.coordIndex[e] >= 0)
+            ++e;
+        if (e == c.coordIndex.size() && s == e)
+            break;
+        std::vector<Vec3> corners;
+        for (std::size_t k = s; k < e; ++k)
+            if (std::size_t(c.coordIndex[k]) < c.points.size())
+                corners.push_back(c.points[std::size_t(c.coordIndex[k])]);
+        if (e - s < 4 || corners.size() != e - s) {
+            rebuilt.insert(rebuilt.end(), c.coordIndex.begin() + std::ptrdiff_t(s),
+                           c.coordIndex.begin() + std::ptrdiff_t(e));
+            if (e < c.coordIndex.size() || e - s >= 4)
+                rebuilt.push_back(-1);
+        } else {
+            for (const FaceTriangle& t : triangulator.triangulateFace(corners.data(), e - s))
+                for (std::int32_t q : {t.a, t.b, t.c, -1})
+                    rebuilt.push_back(q < 0 ? -1 : c.coordIndex[s + std::size_t(q)]);
+        }
+        s = e + 1;
+    }
+    EXPECT_EQ(rebuilt, c.expected) << c.name;
+}
+
 const std::vector<Vec3> kSquare{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
 
 INSTANTIATE_TEST_SUITE_P(
