@@ -39,6 +39,7 @@ public:
     ObjSink(std::FILE* out, const ExportOptions& options) : out_(out), options_(options) {
         if (options.triangulateEverything)
             triangulator_.emplace();
+        faces_.emplace(triangulator_ ? &*triangulator_ : nullptr);
     }
 
     void openGroup(VRRef<VRGroup>) override {}
@@ -48,17 +49,16 @@ public:
     void node(VRRef<VRNode> node) override {
         const std::optional<VRPiece> piece = piece_;
         piece_.reset();
-        Triangulator* triangulator = triangulator_ ? &*triangulator_ : nullptr;
         if (options_.collapseMode == CollapseMode::model) {
             if (!started_)
                 object("City_Model");
             const FaceMaterial grey = greyMaterial();
-            forEachFace(std::move(node), triangulator, *this, &grey);
+            faces_->read(std::move(node), *this, &grey);
         } else if (piece && piece->kind == VRPiece::Kind::road) {
             if (!inRoads_)
                 object("Roads");
             inRoads_ = true;
-            forEachFace(std::move(node), triangulator, *this);
+            faces_->read(std::move(node), *this);
         } else {
             std::string name;
             if (node && node->name)
@@ -67,13 +67,54 @@ public:
                 name = "building_" + std::to_string(piece ? piece->column : 0) + "_" +
                        std::to_string(piece ? piece->row : 0);
             object(name);
-            forEachFace(std::move(node), triangulator, *this);
+            faces_->read(std::move(node), *this);
         }
         flushPiece();
     }
 
-    void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
-              std::size_t n) override {
+    void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv, std::size_t n,
+              std::span<const FaceTriangle> triangles) override {
+        if (triangles.empty()) {
+            polygon(material, points, uv, n);
+            return;
+        }
+        for (const FaceTriangle& t : triangles) {
+            const std::int32_t c[3] = {t.a, t.b, t.c};
+            Vec3 corners[3];
+            Vec2 uvs[3];
+            for (int k = 0; k < 3; ++k) {
+                corners[k] = points[c[k]];
+                if (uv)
+                    uvs[k] = uv[c[k]];
+            }
+            polygon(material, corners, uv ? uvs : nullptr, 3);
+        }
+    }
+
+    bool ok() const { return !failed_ && !std::ferror(out_); }
+    std::uint64_t triangles() const { return triangles_; }
+
+    // The .mtl text: each material's colour and image, named relative to the .mtl.
+    std::string materialLibrary(TextureUrls& urls) const {
+        std::string text = "# Ombrel " + std::string(kVersion) + "\n";
+        for (std::size_t i = 0; i < materials_.size(); ++i) {
+            const FaceMaterial& m = materials_[i];
+            text += "newmtl m" + std::to_string(i) + "\nKd ";
+            appendNumber(text, m.noColor ? 1.0f : m.colour.x);
+            text += ' ';
+            appendNumber(text, m.noColor ? 1.0f : m.colour.y);
+            text += ' ';
+            appendNumber(text, m.noColor ? 1.0f : m.colour.z);
+            text += "\n";
+            if (!m.image.empty())
+                text += "map_Kd " + urls.url(m.image) + "\n";
+        }
+        return text;
+    }
+
+private:
+    // Adds one face of n corners to the piece.
+    void polygon(const FaceMaterial& material, const Vec3* points, const Vec2* uv, std::size_t n) {
         const std::uint32_t m = materialIndex(material);
         std::vector<std::uint32_t>* faces = nullptr;
         for (auto& [index, list] : pieceFaces_)
@@ -108,28 +149,6 @@ public:
             ++triangles_;
     }
 
-    bool ok() const { return !failed_ && !std::ferror(out_); }
-    std::uint64_t triangles() const { return triangles_; }
-
-    // The .mtl text: each material's colour and image, named relative to the .mtl.
-    std::string materialLibrary(TextureUrls& urls) const {
-        std::string text = "# Ombrel " + std::string(kVersion) + "\n";
-        for (std::size_t i = 0; i < materials_.size(); ++i) {
-            const FaceMaterial& m = materials_[i];
-            text += "newmtl m" + std::to_string(i) + "\nKd ";
-            appendNumber(text, m.noColor ? 1.0f : m.colour.x);
-            text += ' ';
-            appendNumber(text, m.noColor ? 1.0f : m.colour.y);
-            text += ' ';
-            appendNumber(text, m.noColor ? 1.0f : m.colour.z);
-            text += "\n";
-            if (!m.image.empty())
-                text += "map_Kd " + urls.url(m.image) + "\n";
-        }
-        return text;
-    }
-
-private:
     void object(const std::string& name) {
         started_ = true;
         inRoads_ = false;
@@ -210,6 +229,7 @@ private:
     std::FILE* out_;
     ExportOptions options_;
     std::optional<Triangulator> triangulator_;
+    std::optional<FaceReader> faces_;
     std::optional<VRPiece> piece_;
     bool started_ = false;
     bool inRoads_ = false;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -91,71 +92,119 @@ FaceMaterial greyMaterial() {
     return m;
 }
 
-void forEachFace(VRRef<VRNode> piece, Triangulator* triangulator, FaceSink& sink,
-                 const FaceMaterial* only) {
+namespace {
+
+bool finite(Vec3 p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+} // namespace
+
+void FaceReader::read(VRRef<VRNode> piece, FaceSink& sink, const FaceMaterial* only) {
     if (!piece)
         return;
-    if (triangulator)
-        triangulateTree(piece.get(), *triangulator);
-    // Held by a plain group, the piece is visited with its own transformation applied.
-    auto holder = makeNode<VRGroup>();
-    holder->addChild(std::move(piece));
-    std::vector<Vec3> points;
-    std::vector<Vec2> uvs;
-    FaceMaterial material;
-    for (const VRRef<VRShape>& shape : collectWorldShapes(holder.get(), false)) {
-        if (!shape->geometry || shape->geometry->type != VR_INDEXED_FACE_SET)
+    sink_ = &sink;
+    only_ = only;
+    // The piece's own transformation is applied, as to a child of the scene's root.
+    node(*piece, VRMatrix::identity());
+}
+
+void FaceReader::node(const VRNode& node, const VRMatrix& m) {
+    if (node.type == VR_GROUP || node.type == VR_TRANSFORM || node.type == VR_LOD) {
+        const VRMatrix inner =
+            node.type == VR_TRANSFORM ? localMatrix(static_cast<const VRTransform&>(node)) * m : m;
+        for (const VRRef<VRNode>& child : static_cast<const VRGroup&>(node).children) {
+            if (!child)
+                break;
+            this->node(*child, inner);
+        }
+    } else if (node.type == VR_SHAPE) {
+        shape(static_cast<const VRShape&>(node), m);
+    }
+}
+
+void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
+    if (!shape.geometry || shape.geometry->type != VR_INDEXED_FACE_SET)
+        return;
+    const auto& faces = static_cast<const VRIndexedFaceSet&>(*shape.geometry);
+    if (!faces.coord)
+        return;
+    if (only_)
+        material_ = *only_;
+    else
+        materialOf(shape, material_);
+    const MFVec3f& coords = faces.coord->point;
+    const bool textured = !material_.image.empty();
+    const MFVec2f* tex = textured && faces.texCoord ? &faces.texCoord->point : nullptr;
+    // Without its own index list the texture coordinates follow coordIndex.
+    const MFInt32& texIndex = faces.texCoordIndex.empty() ? faces.coordIndex : faces.texCoordIndex;
+    const MFInt32& index = faces.coordIndex;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= index.size(); ++i) {
+        if (i < index.size() && index[i] >= 0)
             continue;
-        const auto& faces = static_cast<const VRIndexedFaceSet&>(*shape->geometry);
-        if (!faces.coord)
+        const std::size_t s = start;
+        start = i + 1;
+        const std::size_t n = i - s;
+        if (n < 3)
             continue;
-        if (only)
-            material = *only;
-        else
-            materialOf(*shape, material);
-        const MFVec3f& coords = faces.coord->point;
-        const bool textured = !material.image.empty();
-        const MFVec2f* tex = textured && faces.texCoord ? &faces.texCoord->point : nullptr;
-        // Without its own index list the texture coordinates follow coordIndex.
-        const MFInt32& texIndex =
-            faces.texCoordIndex.empty() ? faces.coordIndex : faces.texCoordIndex;
-        const MFInt32& index = faces.coordIndex;
-        // Points are checked one by one only when some point of the set is not finite.
-        const bool allFinite = std::all_of(coords.begin(), coords.end(), [](const Vec3& p) {
-            return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-        });
-        std::size_t start = 0;
-        for (std::size_t i = 0; i <= index.size(); ++i) {
-            if (i < index.size() && index[i] >= 0)
-                continue;
-            const std::size_t n = i - start;
-            bool ok = n >= 3;
-            points.clear();
-            uvs.clear();
-            for (std::size_t k = start; ok && k < i; ++k) {
-                const std::int32_t p = index[k];
-                if (std::size_t(p) >= coords.size()) {
-                    ok = false;
-                    break;
-                }
-                const Vec3 point = coords[std::size_t(p)];
-                if (!allFinite && (!std::isfinite(point.x) || !std::isfinite(point.y) ||
-                                   !std::isfinite(point.z))) {
-                    ok = false;
-                    break;
-                }
-                points.push_back(point);
-                if (textured) {
-                    Vec2 uv{0, 0};
-                    if (tex && k < texIndex.size() && texIndex[k] >= 0 &&
-                        std::size_t(texIndex[k]) < tex->size())
-                        uv = (*tex)[std::size_t(texIndex[k])];
-                    uvs.push_back(uv);
-                }
+        local_.resize(n);
+        world_.resize(n);
+        if (textured)
+            uvs_.resize(n);
+        // Stays zero while every point is finite (infinity or NaN times zero is NaN).
+        float nonFinite = 0.0f;
+        bool named = true;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t p = std::size_t(index[s + k]);
+            named = p < coords.size();
+            if (!named)
+                break;
+            local_[k] = coords[p];
+            const Vec3 w = m.transformPoint(local_[k]);
+            world_[k] = w;
+            nonFinite += w.x * 0.0f + w.y * 0.0f + w.z * 0.0f;
+            if (textured) {
+                Vec2 uv{0, 0};
+                const std::size_t t = s + k;
+                if (tex && t < texIndex.size() && texIndex[t] >= 0 &&
+                    std::size_t(texIndex[t]) < tex->size())
+                    uv = (*tex)[std::size_t(texIndex[t])];
+                uvs_[k] = uv;
             }
-            if (ok)
-                sink.face(material, points.data(), textured ? uvs.data() : nullptr, n);
-            start = i + 1;
+        }
+        if (!named)
+            continue;
+        std::span<const FaceTriangle> triangles;
+        if (triangulator_ && n >= 4 && n <= Triangulator::kMaxFaceVertices) {
+            try {
+                triangles = triangulator_->triangulateFace(local_.data(), n);
+                if (triangles.empty())
+                    continue;
+            } catch (const std::bad_alloc&) {
+                // Without work storage the face stays as it is, as the VRML export keeps it.
+                triangles = {};
+            }
+        }
+        const Vec2* uv = textured ? uvs_.data() : nullptr;
+        if (nonFinite == 0.0f) {
+            sink_->face(material_, world_.data(), uv, n, triangles);
+        } else if (!triangles.empty()) {
+            // Only the triangles whose points are all finite, one by one.
+            for (const FaceTriangle& t : triangles) {
+                const std::int32_t c[3] = {t.a, t.b, t.c};
+                Vec3 points[3];
+                Vec2 uvs[3];
+                bool ok = true;
+                for (int k = 0; k < 3; ++k) {
+                    points[k] = world_[std::size_t(c[k])];
+                    ok = ok && finite(points[k]);
+                    if (uv)
+                        uvs[k] = uv[c[k]];
+                }
+                if (ok)
+                    sink_->face(material_, points, uv ? uvs : nullptr, 3, {});
+            }
         }
     }
 }

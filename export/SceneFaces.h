@@ -4,18 +4,18 @@
 // the material it is drawn in, in the city's coordinates (z up).
 
 #include "base/Vec.h"
+#include "vrml/Triangulate.h"
 #include "vrml/VRNode.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace ombrel {
-
-class Triangulator;
 
 // A material as the new formats share it: one per distinct image, colour and noColor.
 struct FaceMaterial {
@@ -74,18 +74,36 @@ class FaceSink {
 public:
     virtual ~FaceSink() = default;
     // One face of n >= 3 corners. uv is null when the material has no image; otherwise n VRML
-    // texture coordinates (origin at the image's bottom left).
+    // texture coordinates (origin at the image's bottom left). `triangles` are the face's
+    // triangles from the triangulation, over its corners (a corner no triangle names may be
+    // left out); empty when the face is to be taken as it is.
     virtual void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
-                      std::size_t n) = 0;
+                      std::size_t n, std::span<const FaceTriangle> triangles) = 0;
 };
 
-// Hands every face of a piece of the scene to sink, in the piece's order: the piece's Shapes
-// moved into world coordinates (the piece is changed), each face set triangulated first when a
-// triangulator is given (so the faces are those of the triangulated VRML export). Faces of fewer
-// than three corners, naming points that are not there or with a point that is not finite are
-// left out; a texture coordinate that is not there is (0, 0). With `only` set every face gets
-// that material and no texture coordinates.
-void forEachFace(VRRef<VRNode> piece, Triangulator* triangulator, FaceSink& sink,
-                 const FaceMaterial* only = nullptr);
+// Hands every face of a piece of the scene to a sink, in the piece's order, in world coordinates
+// (the piece itself is left as it is). With a triangulator, faces of four or more corners come
+// with the triangles the triangulated VRML export gives them, found in the coordinates of their
+// own Shape; a face that cannot be triangulated is left out. Faces of fewer than three corners
+// or naming points that are not there are left out, and so are the triangles (the faces, when
+// not triangulated) with a point that is not finite; a texture coordinate that is not there is
+// (0, 0). Holds its work storage from piece to piece.
+class FaceReader {
+public:
+    explicit FaceReader(Triangulator* triangulator) : triangulator_(triangulator) {}
+    // With `only` set every face gets that material and no texture coordinates.
+    void read(VRRef<VRNode> piece, FaceSink& sink, const FaceMaterial* only = nullptr);
+
+private:
+    void node(const VRNode& node, const VRMatrix& m);
+    void shape(const VRShape& shape, const VRMatrix& m);
+
+    Triangulator* triangulator_;
+    FaceSink* sink_ = nullptr;
+    const FaceMaterial* only_ = nullptr;
+    FaceMaterial material_;
+    std::vector<Vec3> local_, world_;
+    std::vector<Vec2> uvs_;
+};
 
 } // namespace ombrel

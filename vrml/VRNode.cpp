@@ -361,12 +361,6 @@ VRMatrix operator*(const VRMatrix& a, const VRMatrix& b) {
     return r;
 }
 
-Vec3 VRMatrix::transformPoint(Vec3 p) const {
-    return {p.x * m[0][0] + p.y * m[1][0] + p.z * m[2][0] + m[3][0],
-            p.x * m[0][1] + p.y * m[1][1] + p.z * m[2][1] + m[3][1],
-            p.x * m[0][2] + p.y * m[1][2] + p.z * m[2][2] + m[3][2]};
-}
-
 Vec3 VRMatrix::transformVector(Vec3 v) const {
     return {v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0],
             v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1],

@@ -451,7 +451,12 @@ struct VRMatrix {
     float m[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
     static VRMatrix identity() { return {}; }
     friend VRMatrix operator*(const VRMatrix& a, const VRMatrix& b);
-    Vec3 transformPoint(Vec3 p) const;
+    // Inline: an export moves every corner of a city through it.
+    Vec3 transformPoint(Vec3 p) const {
+        return {p.x * m[0][0] + p.y * m[1][0] + p.z * m[2][0] + m[3][0],
+                p.x * m[0][1] + p.y * m[1][1] + p.z * m[2][1] + m[3][1],
+                p.x * m[0][2] + p.y * m[1][2] + p.z * m[2][2] + m[3][2]};
+    }
     // Multiplies by the upper-left 3x3 part only.
     Vec3 transformVector(Vec3 v) const;
 };

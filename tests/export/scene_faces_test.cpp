@@ -1,4 +1,5 @@
-// The pieces the glTF and OBJ writers share: the material table and the triangle normal.
+// The pieces the glTF and OBJ writers share: the material table, the triangle normal and the
+// face reader.
 
 #include "export/SceneFaces.h"
 
@@ -6,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,104 @@ TEST(TriangleNormal, AxisPlanesGiveTheBitsOfTheGeneralFormula) {
     }
     Vec3 none;
     EXPECT_FALSE(triangleNormal({1, 1, 1}, {2, 2, 2}, {3, 3, 3}, none)) << "no area";
+}
+
+// What a sink was handed: each face's corners and its triangles (empty: the face as it is).
+struct Seen {
+    std::vector<Vec3> points;
+    std::vector<FaceTriangle> triangles;
+};
+
+class RecordingSink : public FaceSink {
+public:
+    void face(const FaceMaterial&, const Vec3* points, const Vec2*, std::size_t n,
+              std::span<const FaceTriangle> triangles) override {
+        faces.push_back({{points, points + n}, {triangles.begin(), triangles.end()}});
+    }
+    std::vector<Seen> faces;
+};
+
+// A Shape of the given faces under a Transform that moves it 10 along x.
+VRRef<VRTransform> movedShape(std::vector<Vec3> points, MFInt32 coordIndex) {
+    auto faces = makeNode<VRIndexedFaceSet>();
+    auto coord = makeNode<VRCoordinate>();
+    coord->point = std::move(points);
+    faces->setCoord(std::move(coord));
+    faces->coordIndex = std::move(coordIndex);
+    auto shape = makeNode<VRShape>();
+    shape->setGeometry(std::move(faces));
+    auto transform = makeNode<VRTransform>();
+    transform->translation = {10, 0, 0};
+    transform->addChild(std::move(shape));
+    return transform;
+}
+
+TEST(FaceReader, HandsOverWorldFacesWithTheirTrianglesAndLeavesThePieceAlone) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<Vec3> points{{0, 0, 0},   {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
+                                   {nan, 0, 0}, {2, 0, 0}, {3, 0, 0}};
+    const struct {
+        const char* name;
+        MFInt32 coordIndex;
+        std::vector<Seen> expected;
+    } cases[] = {
+        {"square",
+         {0, 1, 2, 3, -1},
+         {{{{10, 0, 0}, {11, 0, 0}, {11, 1, 0}, {10, 1, 0}}, {{0, 1, 2}, {0, 2, 3}}}}},
+        {"triangle as it is", {0, 1, 2}, {{{{10, 0, 0}, {11, 0, 0}, {11, 1, 0}}, {}}}},
+        {"too few corners", {0, 1, -1}, {}},
+        {"a point that is not there", {0, 1, 2, 9, -1}, {}},
+        {"all on a line", {0, 1, 5, 6, -1}, {}},
+        {"a point that is not finite", {0, 1, 4, -1}, {}},
+    };
+    Triangulator triangulator;
+    FaceReader reader(&triangulator);
+    for (const auto& c : cases) {
+        RecordingSink sink;
+        const VRRef<VRTransform> piece = movedShape(points, c.coordIndex);
+        reader.read(piece, sink);
+        ASSERT_EQ(sink.faces.size(), c.expected.size()) << c.name;
+        for (std::size_t i = 0; i < c.expected.size(); ++i) {
+            const Seen& seen = sink.faces[i];
+            const Seen& expected = c.expected[i];
+            ASSERT_EQ(seen.points.size(), expected.points.size()) << c.name;
+            for (std::size_t k = 0; k < seen.points.size(); ++k)
+                EXPECT_TRUE(seen.points[k].x == expected.points[k].x &&
+                            seen.points[k].y == expected.points[k].y &&
+                            seen.points[k].z == expected.points[k].z)
+                    << c.name << ", corner " << k;
+            ASSERT_EQ(seen.triangles.size(), expected.triangles.size()) << c.name;
+            for (std::size_t t = 0; t < seen.triangles.size(); ++t)
+                EXPECT_TRUE(seen.triangles[t].a == expected.triangles[t].a &&
+                            seen.triangles[t].b == expected.triangles[t].b &&
+                            seen.triangles[t].c == expected.triangles[t].c)
+                    << c.name << ", triangle " << t;
+        }
+        EXPECT_EQ(piece->translation.x, 10.0f) << c.name << ": the piece was changed";
+    }
+}
+
+// Of a face with a point that is not finite, the triangles without it come one by one.
+TEST(FaceReader, KeepsTheFiniteTrianglesOfAFaceWithAPointThatIsNot) {
+    // A pentagon with a spike that is finite in its own coordinates and not in the world's.
+    auto piece = movedShape({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0.5f, 1e38f, 0}, {0, 1, 0}},
+                            {0, 1, 2, 3, 4, -1});
+    Triangulator triangulator;
+    RecordingSink local;
+    FaceReader(&triangulator).read(piece, local);
+    ASSERT_EQ(local.faces.size(), 1u);
+    const std::size_t triangles = local.faces.front().triangles.size();
+    piece->scale = {1, 10, 1};
+    RecordingSink world;
+    FaceReader(&triangulator).read(piece, world);
+    ASSERT_FALSE(world.faces.empty());
+    EXPECT_LT(world.faces.size(), triangles);
+    for (const Seen& seen : world.faces) {
+        EXPECT_EQ(seen.points.size(), 3u);
+        EXPECT_TRUE(seen.triangles.empty());
+        for (const Vec3& p : seen.points)
+            EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+    }
 }
 
 } // namespace
