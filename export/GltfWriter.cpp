@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -48,31 +49,28 @@ constexpr int kElementArrayBuffer = 34963;
 constexpr int kUnsignedShort = 5123;
 constexpr int kUnsignedInt = 5125;
 
-struct Vertex {
+// The vertices as the binary data holds them, interleaved.
+struct TexturedVertex {
     float position[3];
     float normal[3];
     float uv[2];
 };
+struct PlainVertex {
+    float position[3];
+    float normal[3];
+};
+static_assert(sizeof(TexturedVertex) == 32 && sizeof(PlainVertex) == 24);
 
-// One primitive being gathered: its material's faces as triangles.
+// One primitive of the piece being gathered: its material's triangles, as indices into the
+// chunk's textured or plain vertices.
 struct Batch {
     std::uint32_t material = 0;
     bool textured = false;
-    std::vector<Vertex> vertices;
     std::vector<std::uint32_t> indices;
     void reset(std::uint32_t m, bool t) {
         material = m;
         textured = t;
-        vertices.clear();
         indices.clear();
-    }
-
-    // A vertex is shared by the triangles of its face only: neighbouring faces have other
-    // normals or texture coordinates almost always (sharing across faces saved under 1 % of
-    // the bytes of the bundled cities, for a lookup at every corner).
-    std::uint32_t add(const Vertex& v) {
-        vertices.push_back(v);
-        return std::uint32_t(vertices.size() - 1);
     }
 };
 
@@ -91,12 +89,16 @@ std::string binEnding(std::size_t i) {
     return ending + ".bin";
 }
 
-// Where the binary data goes: a scratch file that becomes the .glb's BIN chunk, or a row of .bin
-// files beside the .gltf, a new one every kBinFileSize bytes. Every block starts 4-aligned.
+// Where the binary data goes: the .glb's BIN chunk, or a row of .bin files beside the .gltf, a
+// new one every kBinFileSize bytes. Every block starts 4-aligned. A .glb's data is held in memory
+// (in pieces of a megabyte, which the allocator hands out again without touching fresh pages)
+// while it is at most kHeld bytes, so that the file can be written front to back at the end;
+// past that it goes to the file given to writeInto(), behind 8 bytes for the chunk header, or
+// to a scratch file.
 class BinaryStore {
 public:
     BinaryStore(const std::string& output, bool separateFiles)
-        : output_(output), separate_(separateFiles) {
+        : output_(output), separate_(separateFiles), held_(!separateFiles) {
         pending_.reserve(kPending);
     }
 
@@ -110,11 +112,6 @@ public:
                 openFile();
         } else if (sizes_.empty()) {
             sizes_.push_back(0);
-            if (!outside_) {
-                scratch_ = openScratch(output_);
-                if (!scratch_)
-                    error_ = errno ? errno : EIO;
-            }
         } else if (sizes_.back() + size > kGlbLimit) {
             tooLarge_ = true;
             return false;
@@ -137,20 +134,48 @@ public:
             if (failed())
                 return;
         }
-        if (n >= kPending)
-            put(data, n);
-        else
+        if (n >= kPending) {
+            if (held_ && heldBytes_ + n <= kHeld) {
+                heldPieces_.emplace_back(static_cast<const char*>(data),
+                                         static_cast<const char*>(data) + n);
+                heldBytes_ += n;
+            } else {
+                release();
+                put(data, n);
+            }
+        } else
             pending_.insert(pending_.end(), static_cast<const char*>(data),
                             static_cast<const char*>(data) + n);
         sizes_.back() += n;
     }
 
-    // Hands what is gathered to the stream; false when the store failed.
+    // Hands what is gathered on, to memory or to the stream; false when the store failed.
     bool flush() {
-        if (!pending_.empty() && !failed())
+        if (pending_.empty() || failed()) {
+            pending_.clear();
+            return !failed();
+        }
+        if (held_ && heldBytes_ + pending_.size() <= kHeld) {
+            heldBytes_ += pending_.size();
+            heldPieces_.push_back(std::move(pending_));
+            pending_ = {};
+            pending_.reserve(kPending);
+            return true;
+        }
+        release();
+        if (!failed())
             put(pending_.data(), pending_.size());
         pending_.clear();
         return !failed();
+    }
+
+    // The whole .glb data is in memory (after flush()): writeHeld() writes it.
+    bool held() const { return held_; }
+    bool writeHeld(std::FILE* out) const {
+        for (const std::vector<char>& piece : heldPieces_)
+            if (std::fwrite(piece.data(), 1, piece.size(), out) != piece.size())
+                return false;
+        return true;
     }
 
     void pad() {
@@ -163,7 +188,8 @@ public:
     int error() const { return error_; }
     const std::vector<std::uint64_t>& sizes() const { return sizes_; }
     std::FILE* scratch() const { return scratch_; }
-    // Writes the .glb's binary data into `out` (which it does not own) instead of a scratch file.
+    // Writes the .glb's binary data that is not held into `out` (which it does not own) instead
+    // of a scratch file.
     void writeInto(std::FILE* out) { outside_ = out; }
     // The .bin files' names relative to the .gltf.
     const std::vector<std::string>& names() const { return names_; }
@@ -186,6 +212,27 @@ private:
             error_ = errno ? errno : EIO;
     }
 
+    // Moves what is held to the file or a scratch file; from here on the data is written as it
+    // comes.
+    void release() {
+        if (!held_)
+            return;
+        held_ = false;
+        if (outside_) {
+            static constexpr char kChunkHeader[8] = {};
+            put(kChunkHeader, sizeof kChunkHeader);
+        } else {
+            scratch_ = openScratch(output_);
+            if (!scratch_)
+                error_ = errno ? errno : EIO;
+        }
+        for (const std::vector<char>& piece : heldPieces_)
+            if (!failed())
+                put(piece.data(), piece.size());
+        heldPieces_.clear();
+        heldBytes_ = 0;
+    }
+
     void openFile() {
         flush();
         const std::string path = besidePath(output_, binEnding(files_.size()));
@@ -199,10 +246,14 @@ private:
     }
 
     static constexpr std::size_t kPending = std::size_t(1) << 20;
+    static constexpr std::size_t kHeld = std::size_t(64) << 20;
 
     std::string output_;
     bool separate_;
+    bool held_;
     std::vector<char> pending_;
+    std::vector<std::vector<char>> heldPieces_;
+    std::size_t heldBytes_ = 0;
     std::vector<std::uint64_t> sizes_;
     std::vector<std::unique_ptr<ReplacingFile>> files_;
     std::vector<std::string> names_;
@@ -411,19 +462,25 @@ public:
             if (triangleNormal(corners_[std::size_t(t.a)], corners_[std::size_t(t.b)],
                                corners_[std::size_t(t.c)], normal))
                 break;
+        // A vertex is shared by the triangles of its face only: neighbouring faces have other
+        // normals or texture coordinates almost always (sharing across faces saved under 1 %
+        // of the bytes of the bundled cities, for a lookup at every corner).
         cornerVertices_.assign(n, kNoVertex);
         for (const FaceTriangle& t : triangles) {
             for (const std::int32_t c : {t.a, t.b, t.c}) {
                 std::uint32_t& vertex = cornerVertices_[std::size_t(c)];
                 if (vertex == kNoVertex) {
                     const Vec3 p = corners_[std::size_t(c)];
-                    Vertex v{{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}, {0, 0}};
                     if (batch->textured) {
+                        vertex = std::uint32_t(textured_.size());
                         // glTF's images start at the top left, VRML's at the bottom left.
-                        v.uv[0] = uv[c].x;
-                        v.uv[1] = 1.0f - uv[c].y;
+                        textured_.push_back({{p.x, p.y, p.z},
+                                             {normal.x, normal.y, normal.z},
+                                             {uv[c].x, 1.0f - uv[c].y}});
+                    } else {
+                        vertex = std::uint32_t(plain_.size());
+                        plain_.push_back({{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}});
                     }
-                    vertex = batch->add(v);
                 }
                 batch->indices.push_back(vertex);
             }
@@ -681,25 +738,32 @@ private:
         return view + "}";
     }
 
-    // Moves the piece's triangles into the chunk: a building's as the primitives of its own mesh
-    // (true when it has one), the roads' and the model's into the primitives they share. The
-    // chunk is written first when the piece would take it past 16-bit indices.
+    // Moves the piece's triangles into the chunk, whose vertices it added to: a building's as
+    // the primitives of its own mesh (true when it has one), the roads' and the model's into the
+    // primitives they share. When the piece took the chunk past kChunkVertices, the chunk is
+    // written without it first, and the piece starts the next one.
     bool place(Target target) {
-        std::size_t texturedCount = 0, plainCount = 0;
-        const std::span<const Batch> batches(pieceBatches_.data(), usedBatches_);
-        for (const Batch& b : batches)
-            (b.textured ? texturedCount : plainCount) += b.vertices.size();
-        if ((textured_.size() + texturedCount > kChunkVertices ||
-             plain_.size() + plainCount > kChunkVertices) &&
-            (!textured_.empty() || !plain_.empty()))
+        const std::span<Batch> batches(pieceBatches_.data(), usedBatches_);
+        if ((textured_.size() > kChunkVertices || plain_.size() > kChunkVertices) &&
+            (pieceTextured_ > 0 || piecePlain_ > 0)) {
+            spareTextured_.assign(textured_.begin() + std::ptrdiff_t(pieceTextured_),
+                                  textured_.end());
+            sparePlain_.assign(plain_.begin() + std::ptrdiff_t(piecePlain_), plain_.end());
+            textured_.resize(pieceTextured_);
+            plain_.resize(piecePlain_);
+            for (Batch& b : batches) {
+                const auto shift = std::uint32_t(b.textured ? pieceTextured_ : piecePlain_);
+                for (std::uint32_t& i : b.indices)
+                    i -= shift;
+            }
             flushChunk();
+            textured_.swap(spareTextured_);
+            plain_.swap(sparePlain_);
+        }
         const std::size_t meshStart = pendingPrimitives_.size();
         for (const Batch& b : batches) {
             if (b.indices.empty())
                 continue;
-            std::vector<Vertex>& set = b.textured ? textured_ : plain_;
-            const auto base = std::uint32_t(set.size());
-            set.insert(set.end(), b.vertices.begin(), b.vertices.end());
             std::vector<std::uint32_t>* out = &indices_;
             if (target == Target::building) {
                 pendingPrimitives_.push_back(
@@ -715,10 +779,11 @@ private:
                 }
                 out = &open->indices;
             }
-            for (std::uint32_t i : b.indices)
-                out->push_back(base + i);
+            out->insert(out->end(), b.indices.begin(), b.indices.end());
         }
         usedBatches_ = 0;
+        pieceTextured_ = textured_.size();
+        piecePlain_ = plain_.size();
         if (pendingPrimitives_.size() == meshStart)
             return false;
         pendingMeshes_.push_back(pendingPrimitives_.size());
@@ -728,7 +793,9 @@ private:
 
     // The accessors of one vertex set, interleaved in one view: POSITION (with its exact
     // bounds), NORMAL and, for textured vertices, TEXCOORD_0. Returns the attributes' JSON.
-    std::string vertexAccessors(const std::vector<Vertex>& set, std::uint32_t view, bool textured) {
+    template <class Vertex>
+    std::string vertexAccessors(const std::vector<Vertex>& set, std::uint32_t view) {
+        constexpr bool textured = std::is_same_v<Vertex, TexturedVertex>;
         float lo[3], hi[3];
         for (int k = 0; k < 3; ++k)
             lo[k] = hi[k] = set.front().position[k];
@@ -797,18 +864,14 @@ private:
                 if (!textured_.empty()) {
                     const std::uint32_t view =
                         bufferViews_.add(viewJson(buffer, offset, texturedBytes, 32, kArrayBuffer));
-                    texturedAttributes = vertexAccessors(textured_, view, true);
+                    texturedAttributes = vertexAccessors(textured_, view);
                     store_.write(textured_.data(), texturedBytes);
                 }
                 if (!plain_.empty()) {
                     const std::uint32_t view = bufferViews_.add(
                         viewJson(buffer, offset + texturedBytes, plainBytes, 24, kArrayBuffer));
-                    plainAttributes = vertexAccessors(plain_, view, false);
-                    // Without texture coordinates: the first 24 bytes of each vertex.
-                    packed_.resize(plainBytes);
-                    for (std::size_t i = 0; i < plain_.size(); ++i)
-                        std::memcpy(packed_.data() + i * 24, &plain_[i], 24);
-                    store_.write(packed_.data(), packed_.size());
+                    plainAttributes = vertexAccessors(plain_, view);
+                    store_.write(plain_.data(), plainBytes);
                 }
                 const std::uint32_t indexView =
                     bufferViews_.add(viewJson(buffer, offset + texturedBytes + plainBytes,
@@ -857,6 +920,7 @@ private:
         }
         textured_.clear();
         plain_.clear();
+        pieceTextured_ = piecePlain_ = 0;
         indices_.clear();
         pendingMeshes_.clear();
         pendingPrimitives_.clear();
@@ -876,14 +940,18 @@ private:
     static constexpr std::uint32_t kNoVertex = 0xFFFFFFFF;
     // Text buffers used again for every element, so that writing one allocates nothing.
     std::string nodeText_, accessorText_, primitivesText_, meshText_;
-    std::vector<char> packed_;
     JsonArray nodes_, meshes_, accessors_, bufferViews_;
     // The piece being placed, one batch per material.
     std::vector<Batch> pieceBatches_;
     std::size_t usedBatches_ = 0;
     // The chunk: vertices shared by the primitives of many pieces, their indices, the meshes of
     // its buildings (numbered already) and the shared primitives still open.
-    std::vector<Vertex> textured_, plain_;
+    std::vector<TexturedVertex> textured_;
+    std::vector<PlainVertex> plain_;
+    // Where the piece being gathered begins in them, and room for it while the chunk is written.
+    std::size_t pieceTextured_ = 0, piecePlain_ = 0;
+    std::vector<TexturedVertex> spareTextured_;
+    std::vector<PlainVertex> sparePlain_;
     std::vector<std::uint32_t> indices_;
     std::vector<PrimitiveRef> pendingPrimitives_;
     std::vector<std::size_t> pendingMeshes_; // where each mesh's primitives end
@@ -1009,8 +1077,10 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
         return false;
     }
     BinaryStore store(path, !glb);
-    // A .glb's binary data goes straight into the new file, behind its chunk header; the JSON is
-    // put in front of it at the end (below). The target is untouched until the commit.
+    // The new .glb is opened first, so that a target that cannot be written is reported before
+    // the work. When the store held the binary data, the file is written front to back at the
+    // end; else the data went into the file as it came, behind its chunk header, and the JSON is
+    // put in front of it (below). The target is untouched until the commit.
     std::unique_ptr<ReplacingFile> direct;
     if (glb && !writtenInPlace(path)) {
         direct = std::make_unique<ReplacingFile>(path);
@@ -1018,8 +1088,6 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             reportFailure(path, direct->reason());
             return false;
         }
-        static constexpr char kPlaceholder[8] = {};
-        std::fwrite(kPlaceholder, 1, sizeof kPlaceholder, direct->stream());
         store.writeInto(direct->stream());
     }
     GltfSink sink(path, options, store);
@@ -1069,7 +1137,8 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
                                 "save it as .gltf, which keeps its data in .bin files beside it");
             return false;
         }
-        if (direct && binSize > 0) {
+        const bool held = store.held();
+        if (direct && binSize > 0 && !held) {
             switch (insertJsonChunk(*direct, json, binSize)) {
             case Insert::done:
                 if (!direct->commit()) {
@@ -1088,33 +1157,42 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
                 break;
             }
         }
-        ReplacingFile file(path);
-        if (!file.stream()) {
-            reportFailure(path, file.reason());
+        // Front to back: into the new file while it is still empty, else into another one.
+        std::unique_ptr<ReplacingFile> other;
+        ReplacingFile* file = direct.get();
+        if (!direct || !held) {
+            other = std::make_unique<ReplacingFile>(path);
+            file = other.get();
+        }
+        if (!file->stream()) {
+            reportFailure(path, file->reason());
             return false;
         }
-        std::FILE* out = file.stream();
+        std::FILE* out = file->stream();
         bool ok = putWord(out, 0x46546C67) && putWord(out, 2) &&
                   putWord(out, std::uint32_t(total)) && putWord(out, std::uint32_t(jsonPadded)) &&
                   putWord(out, 0x4E4F534A) && json.write(out) &&
                   putSpaces(out, jsonPadded - jsonSize);
-        if (binSize && direct) {
-            // The file system cannot insert the JSON in front: the data moves into this file.
-            ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942) &&
-                 copyRange(direct->stream(), 8, binSize, out);
-            direct->discard();
-        } else if (binSize) {
-            ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942) &&
-                 appendScratch(store.scratch(), out);
+        if (binSize) {
+            ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942);
+            if (held) {
+                ok = ok && store.writeHeld(out);
+            } else if (direct) {
+                // The file system cannot insert the JSON in front: the data moves into this file.
+                ok = ok && copyRange(direct->stream(), 8, binSize, out);
+                direct->discard();
+            } else {
+                ok = ok && appendScratch(store.scratch(), out);
+            }
         }
         if (!ok) {
             const int error = errno ? errno : EIO;
-            file.discard();
+            file->discard();
             reportFailure(path, std::strerror(error));
             return false;
         }
-        if (!file.commit()) {
-            reportFailure(path, file.reason());
+        if (!file->commit()) {
+            reportFailure(path, file->reason());
             return false;
         }
     } else {
