@@ -462,28 +462,30 @@ public:
             if (triangleNormal(corners_[std::size_t(t.a)], corners_[std::size_t(t.b)],
                                corners_[std::size_t(t.c)], normal))
                 break;
-        // A vertex is shared by the triangles of its face only: neighbouring faces have other
-        // normals or texture coordinates almost always (sharing across faces saved under 1 %
-        // of the bytes of the bundled cities, for a lookup at every corner).
-        cornerVertices_.assign(n, kNoVertex);
-        for (const FaceTriangle& t : triangles) {
-            for (const std::int32_t c : {t.a, t.b, t.c}) {
-                std::uint32_t& vertex = cornerVertices_[std::size_t(c)];
-                if (vertex == kNoVertex) {
-                    const Vec3 p = corners_[std::size_t(c)];
-                    if (batch->textured) {
-                        vertex = std::uint32_t(textured_.size());
-                        // glTF's images start at the top left, VRML's at the bottom left.
-                        textured_.push_back({{p.x, p.y, p.z},
-                                             {normal.x, normal.y, normal.z},
-                                             {uv[c].x, 1.0f - uv[c].y}});
-                    } else {
-                        vertex = std::uint32_t(plain_.size());
-                        plain_.push_back({{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}});
-                    }
-                }
-                batch->indices.push_back(vertex);
+        // A vertex for every corner, shared by the face's triangles only: neighbouring faces have
+        // other normals or texture coordinates almost always (sharing across faces saved under
+        // 1 % of the bytes of the bundled cities, for a lookup at every corner). A corner that the
+        // triangulation left out (on a line with its neighbours) keeps its unused vertex.
+        std::uint32_t base = 0;
+        if (batch->textured) {
+            base = std::uint32_t(textured_.size());
+            for (std::size_t k = 0; k < n; ++k) {
+                const Vec3 p = corners_[k];
+                // glTF's images start at the top left, VRML's at the bottom left.
+                textured_.push_back(
+                    {{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}, {uv[k].x, 1.0f - uv[k].y}});
             }
+        } else {
+            base = std::uint32_t(plain_.size());
+            for (std::size_t k = 0; k < n; ++k) {
+                const Vec3 p = corners_[k];
+                plain_.push_back({{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}});
+            }
+        }
+        for (const FaceTriangle& t : triangles) {
+            batch->indices.push_back(base + std::uint32_t(t.a));
+            batch->indices.push_back(base + std::uint32_t(t.b));
+            batch->indices.push_back(base + std::uint32_t(t.c));
         }
     }
 
@@ -933,11 +935,9 @@ private:
     Triangulator triangulator_;
     FaceReader faces_{&triangulator_};
     std::optional<VRPiece> piece_;
-    // The face's corners in glTF's axes and their vertices (kNoVertex until a triangle names it).
+    // The face's corners in glTF's axes.
     std::vector<Vec3> corners_;
-    std::vector<std::uint32_t> cornerVertices_;
     std::vector<FaceTriangle> fan_;
-    static constexpr std::uint32_t kNoVertex = 0xFFFFFFFF;
     // Text buffers used again for every element, so that writing one allocates nothing.
     std::string nodeText_, accessorText_, primitivesText_, meshText_;
     JsonArray nodes_, meshes_, accessors_, bufferViews_;

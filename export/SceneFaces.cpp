@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -94,6 +95,8 @@ FaceMaterial greyMaterial() {
 
 namespace {
 
+constexpr float kLargest = std::numeric_limits<float>::max();
+
 bool finite(Vec3 p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
@@ -152,8 +155,7 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
         world_.resize(n);
         if (textured)
             uvs_.resize(n);
-        // Stays zero while every point is finite (infinity or NaN times zero is NaN).
-        float nonFinite = 0.0f;
+        bool allFinite = true;
         bool named = true;
         for (std::size_t k = 0; k < n; ++k) {
             const std::size_t p = std::size_t(index[s + k]);
@@ -163,7 +165,9 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
             local_[k] = coords[p];
             const Vec3 w = m.transformPoint(local_[k]);
             world_[k] = w;
-            nonFinite += w.x * 0.0f + w.y * 0.0f + w.z * 0.0f;
+            // Without branches: false for infinity and NaN.
+            allFinite &= (std::fabs(w.x) <= kLargest) & (std::fabs(w.y) <= kLargest) &
+                         (std::fabs(w.z) <= kLargest);
             if (textured) {
                 Vec2 uv{0, 0};
                 const std::size_t t = s + k;
@@ -187,7 +191,7 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
             }
         }
         const Vec2* uv = textured ? uvs_.data() : nullptr;
-        if (nonFinite == 0.0f) {
+        if (allFinite) {
             sink_->face(material_, world_.data(), uv, n, triangles);
         } else if (!triangles.empty()) {
             // Only the triangles whose points are all finite, one by one.
