@@ -446,9 +446,6 @@ public:
             batch = &pieceBatches_[usedBatches_++];
             batch->reset(m, textured);
         }
-        corners_.resize(n);
-        for (std::size_t k = 0; k < n; ++k)
-            corners_[k] = toYUp(points[k]);
         // A face taken as it is becomes a fan from its first corner.
         fan_.clear();
         if (triangles.empty()) {
@@ -459,8 +456,8 @@ public:
         // One flat normal for the face: its first triangle's that has an area.
         Vec3 normal{0, 1, 0};
         for (const FaceTriangle& t : triangles)
-            if (triangleNormal(corners_[std::size_t(t.a)], corners_[std::size_t(t.b)],
-                               corners_[std::size_t(t.c)], normal))
+            if (triangleNormal(points[std::size_t(t.a)], points[std::size_t(t.b)],
+                               points[std::size_t(t.c)], normal))
                 break;
         // A vertex for every corner, shared by the face's triangles only: neighbouring faces have
         // other normals or texture coordinates almost always (sharing across faces saved under
@@ -470,7 +467,7 @@ public:
         if (batch->textured) {
             base = std::uint32_t(textured_.size());
             for (std::size_t k = 0; k < n; ++k) {
-                const Vec3 p = corners_[k];
+                const Vec3 p = points[k];
                 // glTF's images start at the top left, VRML's at the bottom left.
                 textured_.push_back(
                     {{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}, {uv[k].x, 1.0f - uv[k].y}});
@@ -478,7 +475,7 @@ public:
         } else {
             base = std::uint32_t(plain_.size());
             for (std::size_t k = 0; k < n; ++k) {
-                const Vec3 p = corners_[k];
+                const Vec3 p = points[k];
                 plain_.push_back({{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}});
             }
         }
@@ -935,8 +932,6 @@ private:
     Triangulator triangulator_;
     FaceReader faces_{&triangulator_};
     std::optional<VRPiece> piece_;
-    // The face's corners in glTF's axes.
-    std::vector<Vec3> corners_;
     std::vector<FaceTriangle> fan_;
     // Text buffers used again for every element, so that writing one allocates nothing.
     std::string nodeText_, accessorText_, primitivesText_, meshText_;

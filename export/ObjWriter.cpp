@@ -128,8 +128,8 @@ private:
         // its plane's.
         double nx = 0, ny = 0, nz = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const Vec3 a = toYUp(points[i]);
-            const Vec3 b = toYUp(points[(i + 1) % n]);
+            const Vec3 a = points[i];
+            const Vec3 b = points[(i + 1) % n];
             nx += (double(a.y) - b.y) * (double(a.z) + b.z);
             ny += (double(a.z) - b.z) * (double(a.x) + b.x);
             nz += (double(a.x) - b.x) * (double(a.y) + b.y);
@@ -141,7 +141,7 @@ private:
         const std::uint32_t vn = lookup(normals_, normalText_, normal, "vn");
         faces->push_back(std::uint32_t(n));
         for (std::size_t i = 0; i < n; ++i) {
-            faces->push_back(lookup(positions_, positionText_, toYUp(points[i]), "v"));
+            faces->push_back(lookup(positions_, positionText_, points[i], "v"));
             faces->push_back(uv ? lookup(uvs_, uvText_, uv[i], "vt") : 0);
             faces->push_back(vn);
         }

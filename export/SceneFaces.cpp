@@ -163,7 +163,7 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
             if (!named)
                 break;
             local_[k] = coords[p];
-            const Vec3 w = m.transformPoint(local_[k]);
+            const Vec3 w = toYUp(m.transformPoint(local_[k]));
             world_[k] = w;
             // Without branches: false for infinity and NaN.
             allFinite &= (std::fabs(w.x) <= kLargest) & (std::fabs(w.y) <= kLargest) &

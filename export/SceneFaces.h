@@ -1,7 +1,7 @@
 #pragma once
 
 // What the glTF and OBJ writers share: the faces of one piece of a city's VRML scene, each with
-// the material it is drawn in, in the city's coordinates (z up).
+// the material it is drawn in, in the +Y-up axes of both formats.
 
 #include "base/Vec.h"
 #include "vrml/Triangulate.h"
@@ -73,21 +73,21 @@ inline bool triangleNormal(Vec3 a, Vec3 b, Vec3 c, Vec3& normal) {
 class FaceSink {
 public:
     virtual ~FaceSink() = default;
-    // One face of n >= 3 corners. uv is null when the material has no image; otherwise n VRML
-    // texture coordinates (origin at the image's bottom left). `triangles` are the face's
-    // triangles from the triangulation, over its corners (a corner no triangle names may be
-    // left out); empty when the face is to be taken as it is.
+    // One face of n >= 3 corners, in the +Y-up axes (toYUp). uv is null when the material has no
+    // image; otherwise n VRML texture coordinates (origin at the image's bottom left). `triangles`
+    // are the face's triangles from the triangulation, over its corners (a corner no triangle names
+    // may be left out); empty when the face is to be taken as it is.
     virtual void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
                       std::size_t n, std::span<const FaceTriangle> triangles) = 0;
 };
 
 // Hands every face of a piece of the scene to a sink, in the piece's order, in world coordinates
-// (the piece itself is left as it is). With a triangulator, faces of four or more corners come
-// with the triangles the triangulated VRML export gives them, found in the coordinates of their
-// own Shape; a face that cannot be triangulated is left out. Faces of fewer than three corners
-// or naming points that are not there are left out, and so are the triangles (the faces, when
-// not triangulated) with a point that is not finite; a texture coordinate that is not there is
-// (0, 0). Holds its work storage from piece to piece.
+// turned into the +Y-up axes (the piece itself is left as it is). With a triangulator, faces of
+// four or more corners come with the triangles the triangulated VRML export gives them, found in
+// the coordinates of their own Shape; a face that cannot be triangulated is left out. Faces of
+// fewer than three corners or naming points that are not there are left out, and so are the
+// triangles (the faces, when not triangulated) with a point that is not finite; a texture
+// coordinate that is not there is (0, 0). Holds its work storage from piece to piece.
 class FaceReader {
 public:
     explicit FaceReader(Triangulator* triangulator) : triangulator_(triangulator) {}

@@ -114,7 +114,8 @@ public:
     std::vector<Seen> faces;
 };
 
-// A Shape of the given faces under a Transform that moves it 10 along x.
+// A Shape of the given faces under a Transform that moves it 10 along x. The reader gives its
+// points in the +Y-up axes: (x, y, z) becomes (x, z, -y).
 VRRef<VRTransform> movedShape(std::vector<Vec3> points, MFInt32 coordIndex) {
     auto faces = makeNode<VRIndexedFaceSet>();
     auto coord = makeNode<VRCoordinate>();
@@ -140,8 +141,8 @@ TEST(FaceReader, HandsOverWorldFacesWithTheirTrianglesAndLeavesThePieceAlone) {
     } cases[] = {
         {"square",
          {0, 1, 2, 3, -1},
-         {{{{10, 0, 0}, {11, 0, 0}, {11, 1, 0}, {10, 1, 0}}, {{0, 1, 2}, {0, 2, 3}}}}},
-        {"triangle as it is", {0, 1, 2}, {{{{10, 0, 0}, {11, 0, 0}, {11, 1, 0}}, {}}}},
+         {{{{10, 0, 0}, {11, 0, 0}, {11, 0, -1}, {10, 0, -1}}, {{0, 1, 2}, {0, 2, 3}}}}},
+        {"triangle as it is", {0, 1, 2}, {{{{10, 0, 0}, {11, 0, 0}, {11, 0, -1}}, {}}}},
         {"too few corners", {0, 1, -1}, {}},
         {"a point that is not there", {0, 1, 2, 9, -1}, {}},
         {"all on a line", {0, 1, 5, 6, -1}, {}},
