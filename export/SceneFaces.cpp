@@ -97,8 +97,10 @@ namespace {
 
 constexpr float kLargest = std::numeric_limits<float>::max();
 
+// False for infinity and NaN; without branches, as it is asked at every corner.
 bool finite(Vec3 p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+    return (std::fabs(p.x) <= kLargest) & (std::fabs(p.y) <= kLargest) &
+           (std::fabs(p.z) <= kLargest);
 }
 
 } // namespace
@@ -165,9 +167,7 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
             local_[k] = coords[p];
             const Vec3 w = toYUp(m.transformPoint(local_[k]));
             world_[k] = w;
-            // Without branches: false for infinity and NaN.
-            allFinite &= (std::fabs(w.x) <= kLargest) & (std::fabs(w.y) <= kLargest) &
-                         (std::fabs(w.z) <= kLargest);
+            allFinite &= finite(w);
             if (textured) {
                 Vec2 uv{0, 0};
                 const std::size_t t = s + k;

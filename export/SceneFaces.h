@@ -75,8 +75,9 @@ public:
     virtual ~FaceSink() = default;
     // One face of n >= 3 corners, in the +Y-up axes (toYUp). uv is null when the material has no
     // image; otherwise n VRML texture coordinates (origin at the image's bottom left). `triangles`
-    // are the face's triangles from the triangulation, over its corners (a corner no triangle names
-    // may be left out); empty when the face is to be taken as it is.
+    // are the face's triangles from the triangulation, over its corners (a corner the
+    // triangulation dropped, on a line with its neighbours, is in none); empty when the face is
+    // to be taken as it is.
     virtual void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
                       std::size_t n, std::span<const FaceTriangle> triangles) = 0;
 };
