@@ -424,28 +424,20 @@ public:
         ++buildings_;
     }
 
-    void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv, std::size_t n,
+    void material(const FaceMaterial& material) override {
+        const std::uint32_t m = materialIndex(material);
+        for (batch_ = 0; batch_ < usedBatches_; ++batch_)
+            if (pieceBatches_[batch_].material == m)
+                return;
+        // Batches are kept for the next pieces, with their storage.
+        if (usedBatches_ == pieceBatches_.size())
+            pieceBatches_.emplace_back();
+        pieceBatches_[usedBatches_++].reset(m, !material.image.empty() && textures_[m] >= 0);
+    }
+
+    void face(const Vec3* points, const Vec2* uv, std::size_t n,
               std::span<const FaceTriangle> triangles) override {
-        // The faces of a Shape come in a row with the same material.
-        if (!lastMaterial_ || !(material == *lastMaterial_)) {
-            lastMaterial_ = material;
-            lastIndex_ = materialIndex(material);
-        }
-        const std::uint32_t m = lastIndex_;
-        const bool textured = uv && textures_[m] >= 0;
-        Batch* batch = nullptr;
-        for (std::size_t i = 0; i < usedBatches_; ++i)
-            if (pieceBatches_[i].material == m) {
-                batch = &pieceBatches_[i];
-                break;
-            }
-        if (!batch) {
-            // Batches are kept for the next pieces, with their storage.
-            if (usedBatches_ == pieceBatches_.size())
-                pieceBatches_.emplace_back();
-            batch = &pieceBatches_[usedBatches_++];
-            batch->reset(m, textured);
-        }
+        Batch* batch = &pieceBatches_[batch_];
         // A face taken as it is becomes a fan from its first corner.
         fan_.clear();
         if (triangles.empty()) {
@@ -876,8 +868,8 @@ private:
                     bufferViews_.add(viewJson(buffer, offset + texturedBytes + plainBytes,
                                               indexBytes, 0, kElementArrayBuffer));
                 if (small) {
-                    std::vector<std::uint16_t> shorts(indices_.begin(), indices_.end());
-                    store_.write(shorts.data(), shorts.size() * 2);
+                    shorts_.assign(indices_.begin(), indices_.end());
+                    store_.write(shorts_.data(), shorts_.size() * 2);
                 } else {
                     store_.write(indices_.data(), indices_.size() * 4);
                 }
@@ -939,6 +931,7 @@ private:
     // The piece being placed, one batch per material.
     std::vector<Batch> pieceBatches_;
     std::size_t usedBatches_ = 0;
+    std::size_t batch_ = 0; // that of the faces coming
     // The chunk: vertices shared by the primitives of many pieces, their indices, the meshes of
     // its buildings (numbered already) and the shared primitives still open.
     std::vector<TexturedVertex> textured_;
@@ -948,6 +941,7 @@ private:
     std::vector<TexturedVertex> spareTextured_;
     std::vector<PlainVertex> sparePlain_;
     std::vector<std::uint32_t> indices_;
+    std::vector<std::uint16_t> shorts_; // the indices as written, when they fit in 16 bits
     std::vector<PrimitiveRef> pendingPrimitives_;
     std::vector<std::size_t> pendingMeshes_; // where each mesh's primitives end
     std::vector<OpenPrimitive> open_;
@@ -961,8 +955,6 @@ private:
     MaterialTable materials_;
     JsonArray materialsJson_;
     std::vector<std::int32_t> textures_;
-    std::optional<FaceMaterial> lastMaterial_;
-    std::uint32_t lastIndex_ = 0;
     std::unordered_map<std::string, std::int32_t> imageLookup_;
     std::vector<std::string> images_;
 };

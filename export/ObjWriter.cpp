@@ -72,10 +72,18 @@ public:
         flushPiece();
     }
 
-    void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv, std::size_t n,
+    void material(const FaceMaterial& material) override {
+        const std::uint32_t m = materialIndex(material);
+        for (current_ = 0; current_ < pieceFaces_.size(); ++current_)
+            if (pieceFaces_[current_].first == m)
+                return;
+        pieceFaces_.emplace_back(m, std::vector<std::uint32_t>());
+    }
+
+    void face(const Vec3* points, const Vec2* uv, std::size_t n,
               std::span<const FaceTriangle> triangles) override {
         if (triangles.empty()) {
-            polygon(material, points, uv, n);
+            polygon(points, uv, n);
             return;
         }
         for (const FaceTriangle& t : triangles) {
@@ -87,7 +95,7 @@ public:
                 if (uv)
                     uvs[k] = uv[c[k]];
             }
-            polygon(material, corners, uv ? uvs : nullptr, 3);
+            polygon(corners, uv ? uvs : nullptr, 3);
         }
     }
 
@@ -113,17 +121,9 @@ public:
     }
 
 private:
-    // Adds one face of n corners to the piece.
-    void polygon(const FaceMaterial& material, const Vec3* points, const Vec2* uv, std::size_t n) {
-        const std::uint32_t m = materialIndex(material);
-        std::vector<std::uint32_t>* faces = nullptr;
-        for (auto& [index, list] : pieceFaces_)
-            if (index == m)
-                faces = &list;
-        if (!faces) {
-            pieceFaces_.emplace_back(m, std::vector<std::uint32_t>());
-            faces = &pieceFaces_.back().second;
-        }
+    // Adds one face of n corners to the piece, in the current material.
+    void polygon(const Vec3* points, const Vec2* uv, std::size_t n) {
+        std::vector<std::uint32_t>* faces = &pieceFaces_[current_].second;
         // The face's normal by Newell's rule, so that a face of more than three corners gets
         // its plane's.
         double nx = 0, ny = 0, nz = 0;
@@ -239,6 +239,7 @@ private:
     std::unordered_map<std::string, std::uint32_t> positions_, uvs_, normals_;
     std::string positionText_, uvText_, normalText_;
     std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> pieceFaces_;
+    std::size_t current_ = 0; // the faces of the current material in pieceFaces_
     MaterialTable materials_;
 };
 

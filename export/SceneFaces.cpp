@@ -144,6 +144,13 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
     // Without its own index list the texture coordinates follow coordIndex.
     const MFInt32& texIndex = faces.texCoordIndex.empty() ? faces.coordIndex : faces.texCoordIndex;
     const MFInt32& index = faces.coordIndex;
+    // The sink hears of the material with the Shape's first face.
+    bool told = false;
+    auto tell = [&] {
+        if (!told)
+            sink_->material(material_);
+        told = true;
+    };
     std::size_t start = 0;
     for (std::size_t i = 0; i <= index.size(); ++i) {
         if (i < index.size() && index[i] >= 0)
@@ -192,7 +199,8 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
         }
         const Vec2* uv = textured ? uvs_.data() : nullptr;
         if (allFinite) {
-            sink_->face(material_, world_.data(), uv, n, triangles);
+            tell();
+            sink_->face(world_.data(), uv, n, triangles);
         } else if (!triangles.empty()) {
             // Only the triangles whose points are all finite, one by one.
             for (const FaceTriangle& t : triangles) {
@@ -206,8 +214,10 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
                     if (uv)
                         uvs[k] = uv[c[k]];
                 }
-                if (ok)
-                    sink_->face(material_, points, uv ? uvs : nullptr, 3, {});
+                if (ok) {
+                    tell();
+                    sink_->face(points, uv ? uvs : nullptr, 3, {});
+                }
             }
         }
     }

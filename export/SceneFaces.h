@@ -73,13 +73,16 @@ inline bool triangleNormal(Vec3 a, Vec3 b, Vec3 c, Vec3& normal) {
 class FaceSink {
 public:
     virtual ~FaceSink() = default;
+    // The material of the faces that follow, up to the next call: told before the first face of
+    // every Shape.
+    virtual void material(const FaceMaterial& material) = 0;
     // One face of n >= 3 corners, in the +Y-up axes (toYUp). uv is null when the material has no
     // image; otherwise n VRML texture coordinates (origin at the image's bottom left). `triangles`
     // are the face's triangles from the triangulation, over its corners (a corner the
     // triangulation dropped, on a line with its neighbours, is in none); empty when the face is
     // to be taken as it is.
-    virtual void face(const FaceMaterial& material, const Vec3* points, const Vec2* uv,
-                      std::size_t n, std::span<const FaceTriangle> triangles) = 0;
+    virtual void face(const Vec3* points, const Vec2* uv, std::size_t n,
+                      std::span<const FaceTriangle> triangles) = 0;
 };
 
 // Hands every face of a piece of the scene to a sink, in the piece's order, in world coordinates

@@ -107,7 +107,8 @@ struct Seen {
 
 class RecordingSink : public FaceSink {
 public:
-    void face(const FaceMaterial&, const Vec3* points, const Vec2*, std::size_t n,
+    void material(const FaceMaterial&) override {}
+    void face(const Vec3* points, const Vec2*, std::size_t n,
               std::span<const FaceTriangle> triangles) override {
         faces.push_back({{points, points + n}, {triangles.begin(), triangles.end()}});
     }
