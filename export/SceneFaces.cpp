@@ -160,7 +160,6 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
         const std::size_t n = i - s;
         if (n < 3)
             continue;
-        local_.resize(n);
         world_.resize(n);
         if (textured)
             uvs_.resize(n);
@@ -171,8 +170,7 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
             named = p < coords.size();
             if (!named)
                 break;
-            local_[k] = coords[p];
-            const Vec3 w = toYUp(m.transformPoint(local_[k]));
+            const Vec3 w = toYUp(m.transformPoint(coords[p]));
             world_[k] = w;
             allFinite &= finite(w);
             if (textured) {
@@ -189,7 +187,7 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
         std::span<const FaceTriangle> triangles;
         if (triangulator_ && n >= 4 && n <= Triangulator::kMaxFaceVertices) {
             try {
-                triangles = triangulator_->triangulateFace(local_.data(), n);
+                triangles = triangulator_->triangulateFace(coords.data(), &index[s], n);
                 if (triangles.empty())
                     continue;
             } catch (const std::bad_alloc&) {

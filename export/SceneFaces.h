@@ -106,7 +106,7 @@ private:
     FaceSink* sink_ = nullptr;
     const FaceMaterial* only_ = nullptr;
     FaceMaterial material_;
-    std::vector<Vec3> local_, world_;
+    std::vector<Vec3> world_;
     std::vector<Vec2> uvs_;
 };
 

@@ -204,12 +204,14 @@ bool Triangulator::attempt(const std::vector<P2>& polygon) {
     return true;
 }
 
-const std::vector<FaceTriangle>& Triangulator::triangulateFace(const Vec3* corners, std::size_t n) {
+const std::vector<FaceTriangle>&
+Triangulator::triangulateFace(const Vec3* points, const std::int32_t* index, std::size_t n) {
+    auto vertex = [&](std::size_t k) { return points[std::size_t(index[k])]; };
     // The face's plane.
-    const Vec3 v0 = corners[0];
+    const Vec3 v0 = vertex(0);
     Vec3 normal{0, 0, 0};
     for (std::size_t i = 1; i + 1 < n; ++i) {
-        const Vec3 c = cross(sub(corners[i], v0), sub(corners[i + 1], corners[i]));
+        const Vec3 c = cross(sub(vertex(i), v0), sub(vertex(i + 1), vertex(i)));
         normal = {normal.x + c.x, normal.y + c.y, normal.z + c.z};
     }
     const float length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
@@ -220,7 +222,7 @@ const std::vector<FaceTriangle>& Triangulator::triangulateFace(const Vec3* corne
     const float ax = std::fabs(normal.x), ay = std::fabs(normal.y), az = std::fabs(normal.z);
     given_.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-        const Vec3 v = corners[k];
+        const Vec3 v = vertex(k);
         const float d = normal.x * v.x + normal.y * v.y + normal.z * v.z;
         const Vec3 q{v.x - d * normal.x, v.y - d * normal.y, v.z - d * normal.z};
         if (ax <= ay && ay > az)
@@ -315,10 +317,7 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
                 continue;
             }
 
-            corners_.resize(n);
-            for (std::size_t k = 0; k < n; ++k)
-                corners_[k] = (*points)[std::size_t(in[s + k])];
-            for (const Tri& t : triangulateFace(corners_.data(), n)) {
+            for (const Tri& t : triangulateFace(points->data(), &in[s], n)) {
                 const std::int32_t p[3] = {t.a, t.b, t.c};
                 for (std::int32_t q : p)
                     coordIndex_.push_back(in[s + std::size_t(q)]);
@@ -392,7 +391,6 @@ void Triangulator::release() {
     std::vector<P2>().swap(work_);
     std::vector<std::int32_t>().swap(map_);
     std::vector<Tri>().swap(triangles_);
-    std::vector<Vec3>().swap(corners_);
     std::vector<Tri>().swap(face_);
 }
 

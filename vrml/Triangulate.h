@@ -27,10 +27,12 @@ public:
     // Faces larger than this are left as they are.
     static constexpr std::size_t kMaxFaceVertices = 100000;
 
-    // The triangles of one face of n >= 4 corners (at most kMaxFaceVertices), in the order and
-    // with the corners that triangulate() gives the face: valid until the next call. Empty when
-    // the face cannot be triangulated. Throws std::bad_alloc when work storage cannot be had.
-    const std::vector<FaceTriangle>& triangulateFace(const Vec3* corners, std::size_t n);
+    // The triangles of one face of n >= 4 corners (at most kMaxFaceVertices), corner k at
+    // points[index[k]] (every index names a point), in the order and with the corners that
+    // triangulate() gives the face: valid until the next call. Empty when the face cannot be
+    // triangulated. Throws std::bad_alloc when work storage cannot be had.
+    const std::vector<FaceTriangle>& triangulateFace(const Vec3* points, const std::int32_t* index,
+                                                     std::size_t n);
 
     // Triangulates every face of four or more vertices. Returns 0, or 1 when work storage could
     // not be obtained, in which case the node is left exactly as it was. A face that cannot be
@@ -62,8 +64,7 @@ private:
     std::vector<P2> work_;
     std::vector<std::int32_t> map_;
     std::vector<Tri> triangles_;
-    // The corners of the face being triangulated, and its triangles as triangulateFace gives them.
-    std::vector<Vec3> corners_;
+    // The triangles of the face as triangulateFace gives them.
     std::vector<Tri> face_;
 };
 

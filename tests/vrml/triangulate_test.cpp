@@ -48,17 +48,17 @@ TEST_P(Triangulation, FaceByFaceGivesTheSameTriangles) {
             ++e;
         if (e == c.coordIndex.size() && s == e)
             break;
-        std::vector<Vec3> corners;
+        bool named = true;
         for (std::size_t k = s; k < e; ++k)
-            if (std::size_t(c.coordIndex[k]) < c.points.size())
-                corners.push_back(c.points[std::size_t(c.coordIndex[k])]);
-        if (e - s < 4 || corners.size() != e - s) {
+            named = named && std::size_t(c.coordIndex[k]) < c.points.size();
+        if (e - s < 4 || !named) {
             rebuilt.insert(rebuilt.end(), c.coordIndex.begin() + std::ptrdiff_t(s),
                            c.coordIndex.begin() + std::ptrdiff_t(e));
             if (e < c.coordIndex.size() || e - s >= 4)
                 rebuilt.push_back(-1);
         } else {
-            for (const FaceTriangle& t : triangulator.triangulateFace(corners.data(), e - s))
+            for (const FaceTriangle& t :
+                 triangulator.triangulateFace(c.points.data(), &c.coordIndex[s], e - s))
                 for (std::int32_t q : {t.a, t.b, t.c, -1})
                     rebuilt.push_back(q < 0 ? -1 : c.coordIndex[s + std::size_t(q)]);
         }
