@@ -59,6 +59,9 @@ bool sameMaterial(const FaceMaterial& a, const FaceMaterial& b) {
 } // namespace
 
 std::pair<std::uint32_t, bool> MaterialTable::add(const FaceMaterial& material) {
+    // Shapes in a row often share their material: the last one is compared first.
+    if (last_ < materials_.size() && sameMaterial(materials_[last_], material))
+        return {std::uint32_t(last_), false};
     const std::uint64_t hash = hashOf(material);
     if (slots_.empty())
         slots_.assign(256, -1);
@@ -66,10 +69,13 @@ std::pair<std::uint32_t, bool> MaterialTable::add(const FaceMaterial& material) 
     std::size_t at = std::size_t(hash) & mask;
     for (; slots_[at] >= 0; at = (at + 1) & mask) {
         const auto index = std::size_t(slots_[at]);
-        if (hashes_[index] == hash && sameMaterial(materials_[index], material))
+        if (hashes_[index] == hash && sameMaterial(materials_[index], material)) {
+            last_ = index;
             return {std::uint32_t(index), false};
+        }
     }
     const auto index = std::uint32_t(materials_.size());
+    last_ = index;
     materials_.push_back(material);
     hashes_.push_back(hash);
     slots_[at] = std::int32_t(index);

@@ -39,6 +39,7 @@ private:
     std::vector<std::int32_t> slots_;
     std::vector<FaceMaterial> materials_;
     std::vector<std::uint64_t> hashes_;
+    std::size_t last_ = std::size_t(-1); // the material added or found last
 };
 
 // The grey of the collapsed model, as the VRML export paints it.
