@@ -150,6 +150,9 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
     // Without its own index list the texture coordinates follow coordIndex.
     const MFInt32& texIndex = faces.texCoordIndex.empty() ? faces.coordIndex : faces.texCoordIndex;
     const MFInt32& index = faces.coordIndex;
+    // Most Shapes lie in the world's coordinates already.
+    const VRMatrix none = VRMatrix::identity();
+    const bool identity = std::memcmp(m.m, none.m, sizeof m.m) == 0;
     // The sink hears of the material with the Shape's first face.
     bool told = false;
     auto tell = [&] {
@@ -176,7 +179,10 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
             named = p < coords.size();
             if (!named)
                 break;
-            const Vec3 w = toYUp(m.transformPoint(coords[p]));
+            const Vec3 q = coords[p];
+            // Adding +0 is what the identity does to a finite point: -0 becomes +0.
+            const Vec3 w =
+                toYUp(identity ? Vec3{q.x + 0.0f, q.y + 0.0f, q.z + 0.0f} : m.transformPoint(q));
             world_[k] = w;
             allFinite &= finite(w);
             if (textured) {
