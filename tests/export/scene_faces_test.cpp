@@ -3,6 +3,8 @@
 
 #include "export/SceneFaces.h"
 
+#include "tests/support/FaceSets.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -118,13 +120,8 @@ public:
 // A Shape of the given faces under a Transform that moves it 10 along x. The reader gives its
 // points in the +Y-up axes: (x, y, z) becomes (x, z, -y).
 VRRef<VRTransform> movedShape(std::vector<Vec3> points, MFInt32 coordIndex) {
-    auto faces = makeNode<VRIndexedFaceSet>();
-    auto coord = makeNode<VRCoordinate>();
-    coord->point = std::move(points);
-    faces->setCoord(std::move(coord));
-    faces->coordIndex = std::move(coordIndex);
     auto shape = makeNode<VRShape>();
-    shape->setGeometry(std::move(faces));
+    shape->setGeometry(testsupport::faceSet(std::move(points), std::move(coordIndex)));
     auto transform = makeNode<VRTransform>();
     transform->translation = {10, 0, 0};
     transform->addChild(std::move(shape));
@@ -160,17 +157,15 @@ TEST(FaceReader, HandsOverWorldFacesWithTheirTrianglesAndLeavesThePieceAlone) {
             const Seen& seen = sink.faces[i];
             const Seen& expected = c.expected[i];
             ASSERT_EQ(seen.points.size(), expected.points.size()) << c.name;
-            for (std::size_t k = 0; k < seen.points.size(); ++k)
-                EXPECT_TRUE(seen.points[k].x == expected.points[k].x &&
-                            seen.points[k].y == expected.points[k].y &&
-                            seen.points[k].z == expected.points[k].z)
-                    << c.name << ", corner " << k;
+            for (std::size_t k = 0; k < seen.points.size(); ++k) {
+                const Vec3 p = seen.points[k], q = expected.points[k];
+                EXPECT_TRUE(p.x == q.x && p.y == q.y && p.z == q.z) << c.name << ", corner " << k;
+            }
             ASSERT_EQ(seen.triangles.size(), expected.triangles.size()) << c.name;
-            for (std::size_t t = 0; t < seen.triangles.size(); ++t)
-                EXPECT_TRUE(seen.triangles[t].a == expected.triangles[t].a &&
-                            seen.triangles[t].b == expected.triangles[t].b &&
-                            seen.triangles[t].c == expected.triangles[t].c)
-                    << c.name << ", triangle " << t;
+            for (std::size_t t = 0; t < seen.triangles.size(); ++t) {
+                const FaceTriangle u = seen.triangles[t], v = expected.triangles[t];
+                EXPECT_TRUE(u.a == v.a && u.b == v.b && u.c == v.c) << c.name << ", triangle " << t;
+            }
         }
         EXPECT_EQ(piece->translation.x, 10.0f) << c.name << ": the piece was changed";
     }

@@ -1,5 +1,7 @@
 #include "vrml/Triangulate.h"
 
+#include "tests/support/FaceSets.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,14 +10,7 @@
 namespace ombrel {
 namespace {
 
-VRRef<VRIndexedFaceSet> faceSet(std::vector<Vec3> points, MFInt32 coordIndex) {
-    auto f = makeNode<VRIndexedFaceSet>();
-    auto c = makeNode<VRCoordinate>();
-    c->point = std::move(points);
-    f->setCoord(std::move(c));
-    f->coordIndex = std::move(coordIndex);
-    return f;
-}
+using testsupport::faceSet;
 
 struct Case {
     const char* name;
