@@ -134,19 +134,12 @@ public:
             if (failed())
                 return;
         }
-        if (n >= kPending) {
-            if (held_ && heldBytes_ + n <= kHeld) {
-                heldPieces_.emplace_back(static_cast<const char*>(data),
-                                         static_cast<const char*>(data) + n);
-                heldBytes_ += n;
-            } else {
-                release();
-                put(data, n);
-            }
-        } else
-            pending_.insert(pending_.end(), static_cast<const char*>(data),
-                            static_cast<const char*>(data) + n);
+        pending_.insert(pending_.end(), static_cast<const char*>(data),
+                        static_cast<const char*>(data) + n);
         sizes_.back() += n;
+        // A block of a megabyte or more (an image) is handed on at once, as a piece of its own.
+        if (pending_.size() >= kPending)
+            flush();
     }
 
     // Hands what is gathered on, to memory or to the stream; false when the store failed.
@@ -455,21 +448,15 @@ public:
         // other normals or texture coordinates almost always (sharing across faces saved under
         // 1 % of the bytes of the bundled cities, for a lookup at every corner). A corner that the
         // triangulation left out (on a line with its neighbours) keeps its unused vertex.
-        std::uint32_t base = 0;
-        if (batch->textured) {
-            base = std::uint32_t(textured_.size());
-            for (std::size_t k = 0; k < n; ++k) {
-                const Vec3 p = points[k];
+        const auto base = std::uint32_t(batch->textured ? textured_.size() : plain_.size());
+        for (std::size_t k = 0; k < n; ++k) {
+            const Vec3 p = points[k];
+            if (batch->textured)
                 // glTF's images start at the top left, VRML's at the bottom left.
                 textured_.push_back(
                     {{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}, {uv[k].x, 1.0f - uv[k].y}});
-            }
-        } else {
-            base = std::uint32_t(plain_.size());
-            for (std::size_t k = 0; k < n; ++k) {
-                const Vec3 p = points[k];
+            else
                 plain_.push_back({{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}});
-            }
         }
         for (const FaceTriangle& t : triangles) {
             batch->indices.push_back(base + std::uint32_t(t.a));

@@ -36,11 +36,9 @@ template <class T> std::string bitsOf(const T& value) {
 // coordinates and normals, then its faces material by material.
 class ObjSink : public VRSceneSink, public FaceSink {
 public:
-    ObjSink(std::FILE* out, const ExportOptions& options) : out_(out), options_(options) {
-        if (options.triangulateEverything)
-            triangulator_.emplace();
-        faces_.emplace(triangulator_ ? &*triangulator_ : nullptr);
-    }
+    ObjSink(std::FILE* out, const ExportOptions& options)
+        : out_(out), options_(options),
+          faces_(options.triangulateEverything ? &triangulator_ : nullptr) {}
 
     void openGroup(VRRef<VRGroup>) override {}
     void closeGroup() override {}
@@ -53,12 +51,12 @@ public:
             if (!started_)
                 object("City_Model");
             const FaceMaterial grey = greyMaterial();
-            faces_->read(std::move(node), *this, &grey);
+            faces_.read(std::move(node), *this, &grey);
         } else if (piece && piece->kind == VRPiece::Kind::road) {
             if (!inRoads_)
                 object("Roads");
             inRoads_ = true;
-            faces_->read(std::move(node), *this);
+            faces_.read(std::move(node), *this);
         } else {
             std::string name;
             if (node && node->name)
@@ -67,13 +65,13 @@ public:
                 name = "building_" + std::to_string(piece ? piece->column : 0) + "_" +
                        std::to_string(piece ? piece->row : 0);
             object(name);
-            faces_->read(std::move(node), *this);
+            faces_.read(std::move(node), *this);
         }
         flushPiece();
     }
 
     void material(const FaceMaterial& material) override {
-        const std::uint32_t m = materialIndex(material);
+        const std::uint32_t m = materials_.add(material).first;
         for (current_ = 0; current_ < pieceFaces_.size(); ++current_)
             if (pieceFaces_[current_].first == m)
                 return;
@@ -219,8 +217,6 @@ private:
         pieceFaces_.clear();
     }
 
-    std::uint32_t materialIndex(const FaceMaterial& key) { return materials_.add(key).first; }
-
     void put(const std::string& text) {
         if (std::fwrite(text.data(), 1, text.size(), out_) != text.size())
             failed_ = true;
@@ -228,8 +224,8 @@ private:
 
     std::FILE* out_;
     ExportOptions options_;
-    std::optional<Triangulator> triangulator_;
-    std::optional<FaceReader> faces_;
+    Triangulator triangulator_; // used only when every face is triangulated
+    FaceReader faces_;
     std::optional<VRPiece> piece_;
     bool started_ = false;
     bool inRoads_ = false;
