@@ -13,6 +13,7 @@
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"
 #include "preview/gl/TextureCache.h"
+#include "vrml/CommitGroup.h"
 #include "vrml/Export.h"
 #include "vrml/ReplacingFile.h"
 
@@ -66,7 +67,9 @@ constexpr const char* kUsage =
     "      --version            show the version and exit\n"
     "\n"
     "An existing file is replaced only once the new one is complete; a device or named pipe\n"
-    "(such as /dev/null) is written to directly, and a read-only file is refused.\n"
+    "(such as /dev/null) is written to directly, and a read-only file is refused. The files\n"
+    "of one run (a .gltf and its .bin files, an .obj and its .mtl, the picture) change\n"
+    "together: a run that fails or is interrupted replaces none of them.\n"
     "\n"
     "Exit status: 0 exported, 1 the construction file is missing or fails to load,\n"
     "2 bad usage, 3 an output could not be written, 128 + N ended by signal N (SIGINT,\n"
@@ -262,10 +265,11 @@ Options parse(int argc, char** argv) {
 }
 
 // Draws the city as the preview shows it right after "Generate" (or from the overview) and
-// writes the picture; with --frames, draws it that many times and tells the rate on `err`.
-// Returns false after logging the reason.
+// writes the picture, handing the file to `outputs` to take its place with the export; with
+// --frames, draws it that many times and tells the rate on `err`. Returns false after logging
+// the reason.
 bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<HeadlessGL>& gl,
-                 std::ostream& err) {
+                 std::ostream& err, CommitGroup& outputs) {
     if (!gl) {
         errorLog.line("Could not draw the picture ", o.png, ": no OpenGL context (",
                       "headless rendering is not available)");
@@ -311,14 +315,20 @@ bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<H
         errorLog.line("Could not save the picture ", o.png, ": it could not be encoded");
         return false;
     }
-    ReplacingFile file(o.png);
-    if (!file.stream() ||
-        std::fwrite(picture.data(), 1, picture.size(), file.stream()) != picture.size() ||
-        !file.commit()) {
-        errorLog.line("Could not save the picture ", o.png, ": ", file.reason());
+    auto file = std::make_unique<ReplacingFile>(o.png);
+    if (!file->stream() ||
+        std::fwrite(picture.data(), 1, picture.size(), file->stream()) != picture.size()) {
+        errorLog.line("Could not save the picture ", o.png, ": ", file->reason());
         return false;
     }
-    infoLog.line("Saved the picture to ", o.png);
+    std::vector<std::unique_ptr<ReplacingFile>> files;
+    files.push_back(std::move(file));
+    const std::string path = o.png;
+    outputs.add(
+        std::move(files), [path] { infoLog.line("Saved the picture to ", path); },
+        [path](const ReplacingFile& failed) {
+            errorLog.line("Could not save the picture ", path, ": ", failed.reason());
+        });
     return true;
 }
 
@@ -387,12 +397,17 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         for (long i = generated; i < o.generations; ++i)
             session->generate(&progress);
 
+        // The export and the picture change together: a run that fails replaces neither.
+        CommitGroup outputs;
         int status = kExitExported;
-        if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress))
+        if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress, &outputs))
             status = kExitWriteFailed;
         progress.clear();
-        if (!o.png.empty() && !drawPicture(*session, o, gl, err))
+        if (!o.png.empty() && !drawPicture(*session, o, gl, err, outputs))
             status = kExitWriteFailed;
+        if (status == kExitExported && !outputs.commit())
+            status = kExitWriteFailed;
+        outputs.discard();
         stderrSink.finish();
         return status;
     };

@@ -129,8 +129,8 @@ std::vector<std::string> CitySession::watchedFiles() const {
     return files;
 }
 
-bool CitySession::save(const std::string& path, const ExportOptions& options,
-                       Progress* progress) const {
+bool CitySession::save(const std::string& path, const ExportOptions& options, Progress* progress,
+                       CommitGroup* together) const {
     if (!city_) {
         return false;
     }
@@ -139,7 +139,7 @@ bool CitySession::save(const std::string& path, const ExportOptions& options,
     record.seed = seed_;
     record.minCorner = minCorner_;
     record.maxCorner = maxCorner_;
-    return saveCity(*city_, path, record, options, progress);
+    return saveCity(*city_, path, record, options, progress, together);
 }
 
 std::vector<std::shared_ptr<Texture>> CitySession::heldTextures() const {

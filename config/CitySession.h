@@ -15,6 +15,7 @@
 
 namespace ombrel {
 
+class CommitGroup;
 class Progress;
 class Texture;
 
@@ -77,9 +78,10 @@ public:
 
     // Writes the last city to `path` in options.format (see saveCity) with its construction
     // file's name, its seed and its bounding box. False when there is no city or the export failed
-    // (reported on the error log; an existing file at path is then untouched).
-    bool save(const std::string& path, const ExportOptions& options,
-              Progress* progress = nullptr) const;
+    // (reported on the error log; an existing file at path is then untouched). With `together`
+    // the files are handed to that group, to take their places with the run's other outputs.
+    bool save(const std::string& path, const ExportOptions& options, Progress* progress = nullptr,
+              CommitGroup* together = nullptr) const;
 
     // The last city; null until one was generated.
     const CityDrawable* city() const { return city_.get(); }

@@ -57,15 +57,16 @@ std::optional<ExportFormat> formatForPath(std::string_view path) {
 }
 
 bool saveCity(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-              const ExportOptions& options, Progress* progress) {
+              const ExportOptions& options, Progress* progress, CommitGroup* together) {
     switch (options.format) {
     case ExportFormat::glb:
     case ExportFormat::gltf:
-        return exportCityGltf(city, path, record, options, progress);
+        return exportCityGltf(city, path, record, options, progress, together);
     case ExportFormat::obj:
-        return exportCityObj(city, path, record, options, progress);
+        return exportCityObj(city, path, record, options, progress, together);
     default:
-        return exportCity(city, path, record.constructionFile, record.seed, options, progress);
+        return exportCity(city, path, record.constructionFile, record.seed, options, progress,
+                          together);
     }
 }
 

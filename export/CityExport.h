@@ -13,6 +13,7 @@
 
 namespace ombrel {
 
+class CommitGroup;
 class Progress;
 class VRSceneSource;
 
@@ -34,16 +35,22 @@ const char* formatExtension(ExportFormat format);
 
 // Writes the city to path in options.format. Returns false on failure, which is reported on
 // errorLog; nothing written by a failed export stays behind and files it would have replaced
-// are untouched. Every file is written as ReplacingFile writes it. On success logs "Saved as
-// VRML|glTF|OBJ to PATH" and the line of describeExport.
+// are untouched. Every file is written as ReplacingFile writes it, and the files of one export
+// (a .gltf and its .bin files, an .obj and its .mtl) take their places together, as CommitGroup
+// places them: all or none. On success logs "Saved as VRML|glTF|OBJ to PATH" and the line of
+// describeExport. With `together`, the finished files are handed to that group instead: they
+// take their places, and the success is logged, when it is committed (true means written).
 bool saveCity(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-              const ExportOptions& options, Progress* progress = nullptr);
+              const ExportOptions& options, Progress* progress = nullptr,
+              CommitGroup* together = nullptr);
 
 // The glTF export (.glb or .gltf by options.format); see saveCity.
 bool exportCityGltf(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-                    const ExportOptions& options, Progress* progress = nullptr);
+                    const ExportOptions& options, Progress* progress = nullptr,
+                    CommitGroup* together = nullptr);
 // The OBJ export with its .mtl; see saveCity.
 bool exportCityObj(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-                   const ExportOptions& options, Progress* progress = nullptr);
+                   const ExportOptions& options, Progress* progress = nullptr,
+                   CommitGroup* together = nullptr);
 
 } // namespace ombrel

@@ -5,6 +5,7 @@
 #include "export/ImageEmbed.h"
 #include "export/Output.h"
 #include "export/SceneFaces.h"
+#include "vrml/CommitGroup.h"
 #include "vrml/ReplacingFile.h"
 #include "vrml/TextureUrl.h"
 #include "vrml/Triangulate.h"
@@ -181,9 +182,12 @@ public:
     int error() const { return error_; }
     const std::vector<std::uint64_t>& sizes() const { return sizes_; }
     std::FILE* scratch() const { return scratch_; }
-    // Writes the .glb's binary data that is not held into `out` (which it does not own) instead
+    // Writes the .glb's binary data that is not held into `file` (which it does not own) instead
     // of a scratch file.
-    void writeInto(std::FILE* out) { outside_ = out; }
+    void writeInto(ReplacingFile& file) {
+        outside_ = file.stream();
+        outsideFile_ = &file;
+    }
     // The .bin files' names relative to the .gltf.
     const std::vector<std::string>& names() const { return names_; }
     std::vector<std::unique_ptr<ReplacingFile>>& files() { return files_; }
@@ -202,7 +206,16 @@ private:
 
     void put(const void* data, std::size_t n) {
         if (std::fwrite(data, 1, n, stream()) != n)
-            error_ = errno ? errno : EIO;
+            error_ = firstError();
+    }
+
+    // The reason of a failed write: what the file recorded when it is one of ours.
+    int firstError() const {
+        if (separate_ && files_.back()->error())
+            return files_.back()->error();
+        if (!separate_ && outside_ && outsideFile_ && outsideFile_->error())
+            return outsideFile_->error();
+        return errno ? errno : EIO;
     }
 
     // Moves what is held to the file or a scratch file; from here on the data is written as it
@@ -229,12 +242,13 @@ private:
     void openFile() {
         flush();
         const std::string path = besidePath(output_, binEnding(files_.size()));
-        files_.push_back(std::make_unique<ReplacingFile>(path));
+        files_.push_back(std::make_unique<ReplacingFile>(path, ReplacingFile::Temporary::unnamed,
+                                                         ReplacingFile::Kind::regularOnly));
         names_.push_back(fileNameOf(path));
         sizes_.push_back(0);
         if (!files_.back()->stream()) {
             error_ = files_.back()->error() ? files_.back()->error() : EIO;
-            failedPath_ = path;
+            failedPath_ = files_.back()->notRegular() ? output_ : path;
         }
     }
 
@@ -252,6 +266,7 @@ private:
     std::vector<std::string> names_;
     std::FILE* scratch_ = nullptr;
     std::FILE* outside_ = nullptr;
+    const ReplacingFile* outsideFile_ = nullptr;
     int error_ = 0;
     bool tooLarge_ = false;
 
@@ -288,9 +303,10 @@ public:
     bool ok() const { return file_ && !failed_ && !std::ferror(file_); }
 
     // Writes the array's text (what went to the scratch file, then what is still gathered);
-    // false when reading the scratch file or writing failed.
-    bool writeTo(std::FILE* out) const {
-        if (failed_ || (spilled_ && !appendScratch(file_, out)))
+    // false when reading the scratch file or writing failed. `descriptor` is the file behind
+    // `out` where fileno() cannot tell it (see appendScratch).
+    bool writeTo(std::FILE* out, int descriptor) const {
+        if (failed_ || (spilled_ && !appendScratch(file_, out, descriptor)))
             return false;
         return std::fwrite(text_.data(), 1, text_.size(), out) == text_.size();
     }
@@ -339,9 +355,9 @@ public:
     std::uint64_t size() const { return size_; }
 
     // False when reading an array's scratch file or writing failed.
-    bool write(std::FILE* out) const {
+    bool write(std::FILE* out, int descriptor = -1) const {
         for (const Part& part : parts_) {
-            const bool ok = part.array ? part.array->writeTo(out)
+            const bool ok = part.array ? part.array->writeTo(out, descriptor)
                                        : std::fwrite(part.text.data(), 1, part.text.size(), out) ==
                                              part.text.size();
             if (!ok)
@@ -987,7 +1003,7 @@ Insert insertJsonChunk(ReplacingFile& file, const JsonDocument& json, std::uint6
     std::FILE* out = file.stream();
     if (std::fflush(out) != 0)
         return Insert::failed;
-    const int fd = ::fileno(out);
+    const int fd = file.descriptor();
     struct stat st;
     if (::fstat(fd, &st) != 0 || st.st_blksize <= 0 || kGlbFront % st.st_blksize != 0)
         return Insert::unsupported;
@@ -1009,12 +1025,12 @@ Insert insertJsonChunk(ReplacingFile& file, const JsonDocument& json, std::uint6
     return std::fflush(out) == 0 ? Insert::done : Insert::failed;
 }
 
-// Copies `length` bytes from `offset` of the file behind `from` (open for writing only) to `to`.
-bool copyRange(std::FILE* from, std::uint64_t offset, std::uint64_t length, std::FILE* to) {
-    if (std::fflush(from) != 0 || std::fflush(to) != 0)
+// Copies `length` bytes from `offset` of `from` (open for writing only) to `to`.
+bool copyRange(ReplacingFile& from, std::uint64_t offset, std::uint64_t length, ReplacingFile& to) {
+    if (std::fflush(from.stream()) != 0 || std::fflush(to.stream()) != 0)
         return false;
     // The stream cannot be read; the file is opened again for reading, by its descriptor.
-    const std::string self = "/proc/self/fd/" + std::to_string(::fileno(from));
+    const std::string self = "/proc/self/fd/" + std::to_string(from.descriptor());
     const int in = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
@@ -1022,12 +1038,12 @@ bool copyRange(std::FILE* from, std::uint64_t offset, std::uint64_t length, std:
     bool ok = true;
     std::vector<char> buffer;
     while (ok && length > 0) {
-        ssize_t n = ::copy_file_range(in, &at, ::fileno(to), nullptr, std::size_t(length), 0);
+        ssize_t n = ::copy_file_range(in, &at, to.descriptor(), nullptr, std::size_t(length), 0);
         if (n <= 0) {
             // Not between these two files: through a buffer.
             buffer.resize(std::size_t(1) << 20);
             n = ::pread(in, buffer.data(), std::min<std::size_t>(buffer.size(), length), at);
-            ok = n > 0 && ::write(::fileno(to), buffer.data(), std::size_t(n)) == n;
+            ok = n > 0 && ::write(to.descriptor(), buffer.data(), std::size_t(n)) == n;
             at += n;
         }
         length -= std::uint64_t(n > 0 ? n : 0);
@@ -1039,7 +1055,7 @@ bool copyRange(std::FILE* from, std::uint64_t offset, std::uint64_t length, std:
 } // namespace
 
 bool exportCityGltf(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-                    const ExportOptions& options, Progress* progress) {
+                    const ExportOptions& options, Progress* progress, CommitGroup* together) {
     if (path.empty()) {
         errorLog.line("Could not save glTF: no file name given");
         return false;
@@ -1049,6 +1065,16 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
         reportFailure(path, "a .gltf needs its .bin files beside it; write .glb to a device or "
                             "standard output");
         return false;
+    }
+    // A companion that is a pipe or a device would take the data and leave the .gltf naming
+    // nothing, or wait forever for a reader: refused before anything is written.
+    if (!glb) {
+        const std::string first = besidePath(path, binEnding(0));
+        struct stat st;
+        if (::stat(first.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            reportFailure(path, first + " is not a regular file");
+            return false;
+        }
     }
     BinaryStore store(path, !glb);
     // The new .glb is opened first, so that a target that cannot be written is reported before
@@ -1062,7 +1088,7 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             reportFailure(path, direct->reason());
             return false;
         }
-        store.writeInto(direct->stream());
+        store.writeInto(*direct);
     }
     GltfSink sink(path, options, store);
     if (!sink.scratchOk()) {
@@ -1089,14 +1115,29 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
         discardAll();
         const std::string& where = store.failedPath_.empty() ? path : store.failedPath_;
         std::string reason = std::strerror(store.error() ? store.error() : EIO);
-        if (!store.files().empty() && store.files().back()->readOnly())
-            reason = "the file is read-only";
+        if (!store.files().empty() && !store.files().back()->stream())
+            reason = store.files().back()->reason();
         reportFailure(where, reason);
         return false;
     }
     if (progress)
         progress->step("Writing", 0, 1);
 
+    // The finished files take their places together, the .bin files before the .gltf that names
+    // them; a failure names the file it happened to.
+    std::vector<std::unique_ptr<ReplacingFile>> files;
+    const auto place = [&] {
+        return CommitGroup::commitOrHand(
+            together, std::move(files), [path, options] { logSaved("glTF", path, options); },
+            [](const ReplacingFile& failed) { reportFailure(failed.target(), failed.reason()); });
+    };
+    // A write that failed: the reason its file recorded, else the one errno has.
+    const auto writeFailed = [&](const ReplacingFile& file) {
+        const int error = file.error() ? file.error() : errno ? errno : EIO;
+        discardAll();
+        reportFailure(path, std::strerror(error));
+        return false;
+    };
     errno = 0;
     if (glb) {
         // The JSON chunk comes first: its length is known before anything of it is written.
@@ -1115,18 +1156,10 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
         if (direct && binSize > 0 && !held) {
             switch (insertJsonChunk(*direct, json, binSize)) {
             case Insert::done:
-                if (!direct->commit()) {
-                    reportFailure(path, direct->reason());
-                    return false;
-                }
-                logSaved("glTF", path, options);
-                return true;
-            case Insert::failed: {
-                const int error = errno ? errno : EIO;
-                direct->discard();
-                reportFailure(path, std::strerror(error));
-                return false;
-            }
+                files.push_back(std::move(direct));
+                return place();
+            case Insert::failed:
+                return writeFailed(*direct);
             case Insert::unsupported:
                 break;
             }
@@ -1139,13 +1172,14 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             file = other.get();
         }
         if (!file->stream()) {
+            discardAll();
             reportFailure(path, file->reason());
             return false;
         }
         std::FILE* out = file->stream();
         bool ok = putWord(out, 0x46546C67) && putWord(out, 2) &&
                   putWord(out, std::uint32_t(total)) && putWord(out, std::uint32_t(jsonPadded)) &&
-                  putWord(out, 0x4E4F534A) && json.write(out) &&
+                  putWord(out, 0x4E4F534A) && json.write(out, file->descriptor()) &&
                   putSpaces(out, jsonPadded - jsonSize);
         if (binSize) {
             ok = ok && putWord(out, std::uint32_t(binSize)) && putWord(out, 0x004E4942);
@@ -1153,54 +1187,33 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
                 ok = ok && store.writeHeld(out);
             } else if (direct) {
                 // The file system cannot insert the JSON in front: the data moves into this file.
-                ok = ok && copyRange(direct->stream(), 8, binSize, out);
+                ok = ok && copyRange(*direct, 8, binSize, *file);
                 direct->discard();
             } else {
-                ok = ok && appendScratch(store.scratch(), out);
+                ok = ok && std::fflush(out) == 0 &&
+                     appendScratch(store.scratch(), out, file->descriptor());
             }
         }
-        if (!ok) {
-            const int error = errno ? errno : EIO;
-            file->discard();
-            reportFailure(path, std::strerror(error));
-            return false;
-        }
-        if (!file->commit()) {
+        if (!ok)
+            return writeFailed(*file);
+        files.push_back(other ? std::move(other) : std::move(direct));
+    } else {
+        auto file = std::make_unique<ReplacingFile>(path);
+        if (!file->stream()) {
+            discardAll();
             reportFailure(path, file->reason());
             return false;
         }
-    } else {
-        ReplacingFile file(path);
-        if (!file.stream()) {
-            discardAll();
-            reportFailure(path, file.reason());
-            return false;
+        if (!sink.json(record, store.names()).write(file->stream(), file->descriptor())) {
+            const bool failed = writeFailed(*file);
+            file->discard();
+            return failed;
         }
-        if (!sink.json(record, store.names()).write(file.stream())) {
-            const int error = errno ? errno : EIO;
-            file.discard();
-            discardAll();
-            reportFailure(path, std::strerror(error));
-            return false;
-        }
-        // The .bin files are put in place first, so the new .gltf never names missing data.
-        for (std::size_t i = 0; i < store.files().size(); ++i) {
-            if (!store.files()[i]->commit()) {
-                const std::string reason = store.files()[i]->reason();
-                for (std::size_t k = i + 1; k < store.files().size(); ++k)
-                    store.files()[k]->discard();
-                file.discard();
-                reportFailure(besidePath(path, binEnding(i)), reason);
-                return false;
-            }
-        }
-        if (!file.commit()) {
-            reportFailure(path, file.reason());
-            return false;
-        }
+        for (auto& bin : store.files())
+            files.push_back(std::move(bin));
+        files.push_back(std::move(file));
     }
-    logSaved("glTF", path, options);
-    return true;
+    return place();
 }
 
 } // namespace ombrel

@@ -4,6 +4,7 @@
 #include "export/CityExport.h"
 #include "export/Output.h"
 #include "export/SceneFaces.h"
+#include "vrml/CommitGroup.h"
 #include "vrml/FormatG.h"
 #include "vrml/ReplacingFile.h"
 #include "vrml/TextureUrl.h"
@@ -246,7 +247,7 @@ void reportFailure(const std::string& path, const std::string& reason) {
 } // namespace
 
 bool exportCityObj(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-                   const ExportOptions& options, Progress* progress) {
+                   const ExportOptions& options, Progress* progress, CommitGroup* together) {
     if (path.empty()) {
         errorLog.line("Could not save OBJ: no file name given");
         return false;
@@ -255,19 +256,20 @@ bool exportCityObj(const VRSceneSource& city, const std::string& path, const Cit
         reportFailure(path, "an .obj needs its .mtl file beside it; name a file to write");
         return false;
     }
+    // The .mtl is opened first: a companion that cannot be one is refused before anything else.
     const std::string mtlPath = besidePath(path, ".mtl");
-    ReplacingFile obj(path);
-    if (!obj.stream()) {
-        reportFailure(path, obj.reason());
+    auto mtl = std::make_unique<ReplacingFile>(mtlPath, ReplacingFile::Temporary::unnamed,
+                                               ReplacingFile::Kind::regularOnly);
+    if (!mtl->stream()) {
+        reportFailure(mtl->notRegular() ? path : mtlPath, mtl->reason());
         return false;
     }
-    ReplacingFile mtl(mtlPath);
-    if (!mtl.stream()) {
-        obj.discard();
-        reportFailure(mtlPath, mtl.reason());
+    auto obj = std::make_unique<ReplacingFile>(path);
+    if (!obj->stream()) {
+        mtl->discard();
+        reportFailure(path, obj->reason());
         return false;
     }
-    errno = 0;
     std::string header =
         "# Ombrel " + std::string(kVersion) + " randomly generated urban model\n# ";
     for (char c : record.constructionFile)
@@ -275,8 +277,8 @@ bool exportCityObj(const VRSceneSource& city, const std::string& path, const Cit
     char seed[32];
     std::snprintf(seed, sizeof seed, "%08X", unsigned(record.seed));
     header += std::string("\n# randomSeed=0x") + seed + "\nmtllib " + fileNameOf(mtlPath) + "\n";
-    bool ok = std::fwrite(header.data(), 1, header.size(), obj.stream()) == header.size();
-    ObjSink sink(obj.stream(), options);
+    bool ok = std::fwrite(header.data(), 1, header.size(), obj->stream()) == header.size();
+    ObjSink sink(obj->stream(), options);
     if (ok)
         city.toVrmlScene(options.collapseMode == CollapseMode::building, options.saveRoads, sink,
                          progress);
@@ -284,29 +286,26 @@ bool exportCityObj(const VRSceneSource& city, const std::string& path, const Cit
     if (ok) {
         TextureUrls urls(mtlPath);
         const std::string library = sink.materialLibrary(urls);
-        ok = std::fwrite(library.data(), 1, library.size(), mtl.stream()) == library.size();
+        ok = std::fwrite(library.data(), 1, library.size(), mtl->stream()) == library.size();
     }
     if (!ok) {
-        const int error = errno ? errno : EIO;
-        obj.discard();
-        mtl.discard();
-        reportFailure(path, std::strerror(error));
+        // Each stream keeps the reason of its first failed write.
+        const bool mtlFailed = mtl->error() && !obj->error();
+        const int error = obj->error() ? obj->error() : mtl->error() ? mtl->error() : EIO;
+        obj->discard();
+        mtl->discard();
+        reportFailure(mtlFailed ? mtlPath : path, std::strerror(error));
         return false;
     }
     if (progress)
         progress->step("Writing", 0, 1);
     // The .mtl goes first, so the new .obj never names a missing material.
-    if (!mtl.commit()) {
-        obj.discard();
-        reportFailure(mtlPath, mtl.reason());
-        return false;
-    }
-    if (!obj.commit()) {
-        reportFailure(path, obj.reason());
-        return false;
-    }
-    logSaved("OBJ", path, options);
-    return true;
+    std::vector<std::unique_ptr<ReplacingFile>> files;
+    files.push_back(std::move(mtl));
+    files.push_back(std::move(obj));
+    return CommitGroup::commitOrHand(
+        together, std::move(files), [path, options] { logSaved("OBJ", path, options); },
+        [](const ReplacingFile& failed) { reportFailure(failed.target(), failed.reason()); });
 }
 
 } // namespace ombrel

@@ -167,19 +167,20 @@ std::vector<std::pair<std::FILE*, Scratch*>>& openScratches() {
 
 } // namespace
 
-bool appendScratch(std::FILE* from, std::FILE* to) {
+bool appendScratch(std::FILE* from, std::FILE* to, int descriptor) {
     if (std::fflush(from) != 0 || std::fseek(from, 0, SEEK_SET) != 0)
         return false;
     Scratch* scratch = nullptr;
     for (const auto& [file, s] : openScratches())
         if (file == from)
             scratch = s;
-    if (scratch && scratch->fd >= 0 && std::fflush(to) == 0 && ::fileno(to) >= 0) {
+    const int toFd = descriptor >= 0 ? descriptor : ::fileno(to);
+    if (scratch && scratch->fd >= 0 && std::fflush(to) == 0 && toFd >= 0) {
         // Both are files: the kernel copies, the bytes never pass through here.
         loff_t offset = 0;
         while (std::uint64_t(offset) < scratch->size) {
             const ssize_t n =
-                ::copy_file_range(scratch->fd, &offset, ::fileno(to), nullptr,
+                ::copy_file_range(scratch->fd, &offset, toFd, nullptr,
                                   std::size_t(scratch->size - std::uint64_t(offset)), 0);
             if (n <= 0)
                 break;
@@ -203,7 +204,7 @@ bool writtenInPlace(const std::string& path) {
     if (path == "-")
         return true;
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 std::string besidePath(const std::string& path, std::string_view extension) {

@@ -16,11 +16,13 @@ namespace ombrel {
 std::FILE* openScratch(const std::string& near);
 
 // Appends everything from the start of `from` (a scratch file) to `to`, inside the kernel when
-// both are files. False when reading or writing failed.
-bool appendScratch(std::FILE* from, std::FILE* to);
+// both are files. `descriptor` is the file behind `to` when fileno() cannot tell it (the stream of
+// a ReplacingFile), else -1. False when reading or writing failed.
+bool appendScratch(std::FILE* from, std::FILE* to, int descriptor = -1);
 
 // True when ReplacingFile writes path in place: standard output ("-") or an existing file that
-// is not a regular file (a device, a pipe). Such a target cannot have files beside it.
+// is not a regular file (a device, a pipe). Such a target cannot have files beside it. A folder
+// is not written in place: writing to it fails with its own reason.
 bool writtenInPlace(const std::string& path);
 
 // The path with its extension (the part from the last dot of the file name) replaced by

@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Progress.h"
+#include "vrml/CommitGroup.h"
 #include "vrml/ReplacingFile.h"
 #include "vrml/TextureUrl.h"
 #include "vrml/Triangulate.h"
@@ -11,7 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace ombrel {
 
@@ -220,7 +223,7 @@ std::string exportHeader(const std::string& constructionFile, std::uint32_t rand
 
 bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
-                const ExportOptions& options, Progress* progress) {
+                const ExportOptions& options, Progress* progress, CommitGroup* together) {
     if (path.empty()) {
         errorLog.line("Could not save VRML: no file name given");
         return false;
@@ -232,26 +235,25 @@ bool exportCity(const VRSceneSource& city, const std::string& path,
 
     // The scene goes into a new file beside the target, which replaces the target only once it
     // is complete: a failed export never destroys the previous file.
-    ReplacingFile file(path);
-    if (!file.stream()) {
-        reportFailure(path, file.reason());
+    auto file = std::make_unique<ReplacingFile>(path);
+    if (!file->stream()) {
+        reportFailure(path, file->reason());
         return false;
     }
-    errno = 0;
     // Texture urls are resolved against the written file's folder, as readers resolve them.
     TextureUrls urls(path);
-    if (!writeCityVrml(city, checked, file.stream(), header, progress, &urls)) {
-        const int error = errno ? errno : EIO;
-        file.discard();
+    if (!writeCityVrml(city, checked, file->stream(), header, progress, &urls)) {
+        // The stream keeps the reason of its first failed write.
+        const int error = file->error() ? file->error() : EIO;
+        file->discard();
         reportFailure(path, std::strerror(error));
         return false;
     }
-    if (!file.commit()) {
-        reportFailure(path, file.reason());
-        return false;
-    }
-    logSaved("VRML", path, checked);
-    return true;
+    std::vector<std::unique_ptr<ReplacingFile>> files;
+    files.push_back(std::move(file));
+    return CommitGroup::commitOrHand(
+        together, std::move(files), [path, checked] { logSaved("VRML", path, checked); },
+        [path](const ReplacingFile& failed) { reportFailure(path, failed.reason()); });
 }
 
 } // namespace ombrel

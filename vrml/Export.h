@@ -14,6 +14,7 @@
 
 namespace ombrel {
 
+class CommitGroup;
 class Progress;
 class TextureUrls;
 
@@ -78,9 +79,12 @@ bool writeCityVrml(const VRSceneSource& city, const ExportOptions& options, std:
 // The scene is written piece by piece as it is built, never held whole, so a city of a million
 // cells exports in little more memory than the city itself. Texture urls name each image
 // relative to the folder of `path`.
-// Reports its steps to `progress` when one is given.
+// Reports its steps to `progress` when one is given. With `together`, the finished file is
+// handed to that group instead of being put in place: it replaces the target, and "Saved as" is
+// logged, when the group is committed with the other outputs of the same run.
 bool exportCity(const VRSceneSource& city, const std::string& path,
                 const std::string& constructionFile, std::uint32_t randomSeed,
-                const ExportOptions& options, Progress* progress = nullptr);
+                const ExportOptions& options, Progress* progress = nullptr,
+                CommitGroup* together = nullptr);
 
 } // namespace ombrel

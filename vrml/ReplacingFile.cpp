@@ -1,13 +1,17 @@
 #include "vrml/ReplacingFile.h"
 
+#include "vrml/CommitGroup.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +22,7 @@ namespace {
 // The names of the temporary files that exist right now, for removeTemporaries(), which may run
 // in a signal handler at any moment: fixed storage that is never freed, and one lock-free state
 // per slot. Only the owner of a slot frees it; the handler only marks what it removed.
-constexpr int kSlots = 16;
+constexpr int kSlots = 64;
 enum SlotState : int { kFree, kFilling, kReady, kRemoving, kRemoved };
 
 struct Slot {
@@ -57,29 +61,40 @@ void releaseSlot(int slot) {
     slots[slot].state.compare_exchange_strong(expected, kFree);
 }
 
-// Holds back the signals that end the process in the calling thread while the finished file is
-// linked in and renamed, so that they find either the previous file or the new one in place.
-class SignalHold {
-public:
-    SignalHold() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGHUP);
-        pthread_sigmask(SIG_BLOCK, &set, &previous_);
-    }
-    ~SignalHold() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalHold(const SignalHold&) = delete;
-    SignalHold& operator=(const SignalHold&) = delete;
+// What a hidden name adds to the stem at most: the leading dot, ".part-", a process number and
+// an attempt number.
+constexpr std::size_t kHiddenExtra = 1 + 6 + 10 + 1 + 5;
 
-private:
-    sigset_t previous_;
-};
+std::size_t longestName(const std::filesystem::path& folder) {
+    const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? std::size_t(max) : 255;
+}
+
+// The part of a hidden name that stands for the target's file name: the name itself where the
+// hidden name fits beside it, else its start and a hash of the whole name, so that every name
+// that fits has temporary names that fit.
+std::string hiddenStem(const std::filesystem::path& target) {
+    const std::string name = target.filename().string();
+    const std::size_t longest = longestName(target.parent_path());
+    if (name.size() + kHiddenExtra <= longest || longest <= kHiddenExtra + 32)
+        return name;
+    std::uint64_t hash = 0xcbf29ce484222325u; // 64-bit FNV-1a
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3u;
+    }
+    std::size_t keep = longest - kHiddenExtra - 17;
+    // Never half a UTF-8 sequence: the name stays readable in a listing.
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    char tail[18];
+    std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(hash));
+    return name.substr(0, keep) + tail;
+}
 
 std::string hiddenName(const std::filesystem::path& target, int attempt) {
     std::string leaf = ".";
-    leaf += target.filename().string();
+    leaf += hiddenStem(target);
     leaf += ".part-";
     leaf += std::to_string(::getpid());
     leaf += '-';
@@ -88,7 +103,86 @@ std::string hiddenName(const std::filesystem::path& target, int attempt) {
     return (folder.empty() ? std::filesystem::path(leaf) : folder / leaf).string();
 }
 
+// Removes the hidden names of the target that a process no longer running left behind: a
+// process killed (SIGKILL, a crash) while it moved its files in.
+void removeLeftovers(const std::filesystem::path& target) {
+    const std::filesystem::path folder = target.parent_path();
+    std::string prefix = ".";
+    prefix += hiddenStem(target);
+    prefix += ".part-";
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0)
+            continue;
+        // PID-N and nothing else.
+        const char* at = name + prefix.size();
+        char* end = nullptr;
+        errno = 0;
+        const long pid = std::strtol(at, &end, 10);
+        if (end == at || *end != '-' || errno != 0 || pid <= 0 || pid > INT_MAX)
+            continue;
+        const char* attempt = end + 1;
+        std::strtol(attempt, &end, 10);
+        if (end == attempt || *end != '\0')
+            continue;
+        if (pid == ::getpid() || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        ::unlinkat(::dirfd(dir), name, 0);
+    }
+    ::closedir(dir);
+}
+
+// A link as target is followed to the file it names, whether that exists or not, as an editor
+// writes through it. Stops after 40 links, as the system does.
+std::string followLinks(const std::string& path) {
+    std::filesystem::path p(path);
+    for (int i = 0; i < 40; ++i) {
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        std::error_code ec;
+        const std::filesystem::path to = std::filesystem::read_symlink(p, ec);
+        if (ec)
+            break;
+        p = to.is_absolute() ? to : p.parent_path() / to;
+    }
+    return p.string();
+}
+
 } // namespace
+
+// The stream of a ReplacingFile: plain writes to its descriptor that keep the first error, since
+// the C library's streams keep none of their own and errno is long overwritten when the write is
+// found to have failed.
+struct ReplacingFileStream {
+    static ssize_t write(void* cookie, const char* data, std::size_t n) {
+        auto* file = static_cast<ReplacingFile*>(cookie);
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t w = ::write(file->fd_, data + done, n - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                file->fail(w < 0 ? errno : EIO);
+                return -1;
+            }
+            done += std::size_t(w);
+        }
+        return ssize_t(n);
+    }
+    static int seek(void* cookie, off64_t* offset, int whence) {
+        auto* file = static_cast<ReplacingFile*>(cookie);
+        const off64_t at = ::lseek64(file->fd_, *offset, whence);
+        if (at < 0)
+            return -1;
+        *offset = at;
+        return 0;
+    }
+    static int close(void*) { return 0; } // the descriptor is the ReplacingFile's to close
+};
 
 void ReplacingFile::removeTemporaries() noexcept {
     for (Slot& slot : slots) {
@@ -100,17 +194,24 @@ void ReplacingFile::removeTemporaries() noexcept {
     }
 }
 
-ReplacingFile::ReplacingFile(const std::string& target, Temporary temporary) : target_(target) {
+ReplacingFile::ReplacingFile(const std::string& target, Temporary temporary, Kind kind)
+    : given_(target), target_(target) {
     if (target.empty()) {
         error_ = ENOENT;
         return;
     }
     auto attach = [this](int fd) {
-        file_ = ::fdopen(fd, "wb");
+        fd_ = fd;
+        file_ = ::fopencookie(this, "wb",
+                              {nullptr, ReplacingFileStream::write, ReplacingFileStream::seek,
+                               ReplacingFileStream::close});
         if (!file_) {
             error_ = errno;
             ::close(fd);
+            fd_ = -1;
+            return;
         }
+        std::setvbuf(file_, nullptr, _IOFBF, std::size_t(64) << 10);
     };
     // Writes straight into an opened descriptor (-1: the open failed, errno says why).
     auto writeInPlace = [this, &attach](int fd) {
@@ -122,19 +223,30 @@ ReplacingFile::ReplacingFile(const std::string& target, Temporary temporary) : t
         attach(fd);
     };
     if (target == "-") {
+        if (kind == Kind::regularOnly) {
+            notRegular_ = true;
+            error_ = EINVAL;
+            return;
+        }
         // A copy of the descriptor, so that closing the stream leaves standard output open.
         writeInPlace(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
         return;
     }
+    target_ = followLinks(target);
     struct stat existing;
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    const bool exists = ::stat(target_.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode) && kind == Kind::regularOnly) {
+        notRegular_ = true;
+        error_ = EINVAL;
+        return;
+    }
     if (exists && S_ISDIR(existing.st_mode)) {
         error_ = EISDIR;
         return;
     }
     if (exists && !S_ISREG(existing.st_mode)) {
         // A device, pipe or socket is written in place. Opening a named pipe waits for a reader.
-        writeInPlace(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+        writeInPlace(::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
         return;
     }
     if (exists && (existing.st_mode & 0222) == 0) {
@@ -142,13 +254,7 @@ ReplacingFile::ReplacingFile(const std::string& target, Temporary temporary) : t
         error_ = EACCES;
         return;
     }
-    // A link is written through: the file it names is replaced, the link stays.
-    std::error_code ec;
-    if (std::filesystem::is_symlink(target, ec)) {
-        const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
-        if (!ec)
-            target_ = resolved.string();
-    }
+    removeLeftovers(target_);
     const int fd = openTemporary(temporary);
     if (fd < 0)
         return;
@@ -201,8 +307,7 @@ int ReplacingFile::openTemporary(Temporary temporary) {
 }
 
 bool ReplacingFile::linkUnnamed() {
-    const int fd = ::fileno(file_);
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
     const std::filesystem::path path(target_);
     // A new link cannot replace a file: the unnamed file gets a hidden name first, which the
     // rename then moves over the target.
@@ -214,18 +319,20 @@ bool ReplacingFile::linkUnnamed() {
         int error = errno;
 #ifdef AT_EMPTY_PATH
         // Without /proc, linking the descriptor itself needs a privilege root has.
-        if (linked != 0 && error == ENOENT)
-            linked = ::linkat(fd, "", AT_FDCWD, temporary_.c_str(), AT_EMPTY_PATH);
+        if (linked != 0 && error == ENOENT) {
+            linked = ::linkat(fd_, "", AT_FDCWD, temporary_.c_str(), AT_EMPTY_PATH);
+            error = errno;
+        }
 #endif
         if (linked == 0)
             return true;
         forgetTemporary();
         if (error != EEXIST) {
-            error_ = error;
+            fail(error);
             return false;
         }
     }
-    error_ = EEXIST;
+    fail(EEXIST);
     return false;
 }
 
@@ -235,42 +342,136 @@ void ReplacingFile::forgetTemporary() {
     temporary_.clear();
 }
 
+void ReplacingFile::fail(int error) {
+    if (!error_)
+        error_ = error ? error : EIO;
+}
+
 ReplacingFile::~ReplacingFile() {
     discard();
 }
 
 bool ReplacingFile::commit() {
+    return CommitGroup::commitAll({this}) == nullptr;
+}
+
+bool ReplacingFile::prepare() {
     if (!file_) {
-        if (!error_)
-            error_ = EBADF;
+        fail(EBADF);
+        discard();
         return false;
     }
     errno = 0;
-    bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
-    if (!ok)
-        error_ = errno ? errno : EIO;
+    if (std::fflush(file_) != 0 || std::ferror(file_))
+        fail(errno);
     // A device or pipe has nothing to sync, and nothing is renamed over it.
-    if (ok && !direct_ && ::fsync(::fileno(file_)) != 0) {
-        ok = false;
-        error_ = errno;
-    }
-    const SignalHold hold;
-    if (ok && unnamed_)
-        ok = linkUnnamed();
-    if (std::fclose(file_) != 0 && ok) {
-        ok = false;
-        error_ = errno;
-    }
+    if (!error_ && !direct_ && ::fsync(fd_) != 0)
+        fail(errno);
+    if (!error_ && unnamed_)
+        linkUnnamed();
+    std::fclose(file_);
     file_ = nullptr;
-    if (ok && !direct_ && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        ok = false;
-        error_ = errno;
-    }
-    if (ok)
-        forgetTemporary();
-    else
+    if (::close(fd_) != 0)
+        fail(errno);
+    fd_ = -1;
+    if (error_) {
         discard();
-    return ok;
+        return false;
+    }
+    return true;
+}
+
+bool ReplacingFile::place() {
+    if (direct_) {
+        placed_ = Placed::written;
+        return true;
+    }
+    struct stat st;
+    if (::lstat(target_.c_str(), &st) != 0) {
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            fail(errno);
+            return false;
+        }
+        // The temporary name is gone: it became the target.
+        releaseSlot(slot_);
+        slot_ = -1;
+        temporary_.clear();
+        placed_ = Placed::created;
+        return true;
+    }
+    // A folder that took the target's place meanwhile is not exchanged for the file.
+    if (S_ISDIR(st.st_mode)) {
+        fail(EISDIR);
+        return false;
+    }
+    // The previous file goes under the temporary name, from where undo() can put it back.
+    if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) ==
+        0) {
+        placed_ = Placed::exchanged;
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        fail(errno);
+        return false;
+    }
+    // No exchange on this file system: a second name keeps the previous file, where the file
+    // system allows one.
+    const std::filesystem::path path(target_);
+    for (int attempt = 100; attempt < 200; ++attempt) {
+        backup_ = hiddenName(path, attempt);
+        if (::link(target_.c_str(), backup_.c_str()) == 0)
+            break;
+        const int error = errno;
+        backup_.clear();
+        if (error != EEXIST)
+            break;
+    }
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        fail(errno);
+        if (!backup_.empty())
+            ::unlink(backup_.c_str());
+        backup_.clear();
+        return false;
+    }
+    releaseSlot(slot_);
+    slot_ = -1;
+    temporary_.clear();
+    placed_ = backup_.empty() ? Placed::overwritten : Placed::backedUp;
+    return true;
+}
+
+void ReplacingFile::undo() {
+    switch (placed_) {
+    case Placed::exchanged:
+        // The previous file moves back over the new one, which goes with it.
+        if (::rename(temporary_.c_str(), target_.c_str()) == 0) {
+            releaseSlot(slot_);
+            slot_ = -1;
+            temporary_.clear();
+        }
+        break;
+    case Placed::backedUp:
+        if (::rename(backup_.c_str(), target_.c_str()) == 0)
+            backup_.clear();
+        break;
+    case Placed::created:
+        ::unlink(target_.c_str());
+        break;
+    case Placed::no:
+    case Placed::written:
+    case Placed::overwritten:
+        break;
+    }
+    placed_ = Placed::no;
+}
+
+void ReplacingFile::settle() {
+    if (placed_ == Placed::exchanged)
+        discard(); // the temporary name holds the previous file now
+    if (!backup_.empty())
+        ::unlink(backup_.c_str());
+    backup_.clear();
+    placed_ = Placed::no;
 }
 
 void ReplacingFile::discard() {
@@ -278,16 +479,26 @@ void ReplacingFile::discard() {
         std::fclose(file_);
         file_ = nullptr;
     }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
     // Removed before it is forgotten: a signal in between finds it already gone, not left over.
     if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
         forgetTemporary();
+    }
+    if (!backup_.empty()) {
+        ::unlink(backup_.c_str());
+        backup_.clear();
     }
 }
 
 std::string ReplacingFile::reason() const {
     if (readOnly_)
         return "the file is read-only";
+    if (notRegular_)
+        return given_ + " is not a regular file";
     return std::strerror(error_ ? error_ : EIO);
 }
 

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -124,6 +125,7 @@ TEST_P(CliUsage, ExitsTwoWithAHint) {
 }
 
 const std::string kTown = "examples/town/town.xml";
+const std::string kMetropolis = "examples/metropolis/metropolis.xml";
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliUsage,
@@ -727,6 +729,185 @@ TEST_F(Cli, ReadOnlyFilesAreRefused) {
         EXPECT_EQ(fs::status(path(leaf)).permissions(), readOnly) << leaf;
     }
     EXPECT_EQ(entries(dir_), 2u);
+}
+
+// The files of one export change together. A signal while the files are synced, a move that
+// fails and a target that cannot be replaced leave every previous file of the export as it was
+// and nothing beside them. strace puts the signal or the failure exactly where it matters.
+struct TogetherCase {
+    const char* name;
+    const char* output;             // the export's main file
+    std::vector<const char*> files; // what it writes, the main file last
+    std::string strace;             // the injection, or "" for an immutable main file
+    int status;
+    const char* message; // the error line's reason, or "" for none
+};
+
+void PrintTo(const TogetherCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliTogether : public Cli, public testing::WithParamInterface<TogetherCase> {};
+
+TEST_P(CliTogether, KeepsThePreviousFilesOfTheExport) {
+    const TogetherCase& c = GetParam();
+    if (!c.strace.empty() && std::system("strace -V >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace is not installed";
+    const fs::path folder = dir_ / "out";
+    fs::create_directories(folder);
+    ASSERT_EQ(tool({"-q", "-o", (folder / c.output).string(), kTown}).status, 0);
+    std::map<std::string, std::string> before;
+    for (const char* leaf : c.files)
+        before[leaf] = readFile(folder / leaf);
+    const std::string main = (folder / c.output).string();
+    Outcome r;
+    if (c.strace.empty()) {
+        if (std::system(("chattr +i " + quote(main) + " 2>/dev/null").c_str()) != 0)
+            GTEST_SKIP() << "this file system keeps no immutable files";
+        r = tool({"-q", "-o", main, kMetropolis});
+        std::system(("chattr -i " + quote(main)).c_str());
+    } else {
+        std::string command = "strace -f -o /dev/null -e " + c.strace + " " + quote(kTool) +
+                              " -q -o " + quote(main) + " " + quote(kMetropolis);
+        r = shell(command);
+    }
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const std::string message =
+        *c.message == '\0' ? ""
+                           : "ERROR  : Could not save " +
+                                 std::string(std::strstr(c.output, ".obj") ? "OBJ" : "glTF") +
+                                 " to " + main + ": " + c.message + "\n";
+    EXPECT_EQ(r.err, message);
+    for (const auto& [leaf, text] : before)
+        EXPECT_TRUE(readFile(folder / leaf) == text) << leaf << " changed";
+    EXPECT_EQ(entries(folder), c.files.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliTogether,
+                         testing::Values(TogetherCase{"gltf_SIGINT",
+                                                      "city.gltf",
+                                                      {"city.bin", "city.gltf"},
+                                                      "inject=fsync:signal=SIGINT:when=2",
+                                                      130,
+                                                      ""},
+                                         TogetherCase{"gltf_SIGTERM",
+                                                      "city.gltf",
+                                                      {"city.bin", "city.gltf"},
+                                                      "inject=fsync:signal=SIGTERM:when=2",
+                                                      143,
+                                                      ""},
+                                         TogetherCase{"obj_SIGHUP",
+                                                      "city.obj",
+                                                      {"city.mtl", "city.obj"},
+                                                      "inject=fsync:signal=SIGHUP:when=2",
+                                                      129,
+                                                      ""},
+                                         TogetherCase{"obj_SIGINT",
+                                                      "city.obj",
+                                                      {"city.mtl", "city.obj"},
+                                                      "inject=fsync:signal=SIGINT:when=2",
+                                                      130,
+                                                      ""},
+                                         TogetherCase{"gltf_second_move_fails",
+                                                      "city.gltf",
+                                                      {"city.bin", "city.gltf"},
+                                                      "inject=renameat2:error=EPERM:when=2",
+                                                      3,
+                                                      "Operation not permitted"},
+                                         TogetherCase{"obj_second_move_fails",
+                                                      "city.obj",
+                                                      {"city.mtl", "city.obj"},
+                                                      "inject=renameat2:error=EIO:when=2",
+                                                      3,
+                                                      "Input/output error"},
+                                         TogetherCase{"gltf_immutable",
+                                                      "city.gltf",
+                                                      {"city.bin", "city.gltf"},
+                                                      "",
+                                                      3,
+                                                      "Operation not permitted"}),
+                         [](const testing::TestParamInfo<TogetherCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The export and the picture of one run change together: an export that fails keeps the
+// previous picture too.
+TEST_F(Cli, APictureIsNotReplacedWhenTheExportFails) {
+    std::ofstream(path("town.wrl")) << "old";
+    fs::permissions(path("town.wrl"), fs::perms::owner_read);
+    std::ofstream(path("town.png")) << "old";
+    const Outcome r =
+        tool({"-q", "-o", path("town.wrl"), "--png", path("town.png"), "--size", "32x24", kTown});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err,
+              "ERROR  : Could not save VRML to " + path("town.wrl") + ": the file is read-only\n");
+    EXPECT_EQ(readFile(path("town.png")), "old");
+    EXPECT_EQ(entries(dir_), 2u);
+}
+
+// The edges of writing files: each case's exit status and its one error line, exactly.
+TEST_F(Cli, WritingFilesSaysWhatWentWrong) {
+    ASSERT_EQ(::mkfifo(path("pipe.bin").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo(path("pipe.mtl").c_str(), 0644), 0);
+    fs::create_directories(path("folder.gltf"));
+    const std::string name250 = std::string(246, 'n') + ".wrl";
+    const std::string name238 = std::string(238, 'g') + ".gltf";
+    fs::create_symlink("linked/target.wrl", path("dangling.wrl"));
+    fs::create_directories(path("linked"));
+    const bool full = fs::exists("/dev/full");
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    std::vector<Case> cases = {
+        {"a .bin that is a pipe",
+         {"-o", path("pipe.gltf")},
+         3,
+         "ERROR  : Could not save glTF to " + path("pipe.gltf") + ": " + path("pipe.bin") +
+             " is not a regular file\n"},
+        {"an .mtl that is a pipe",
+         {"-o", path("pipe.obj")},
+         3,
+         "ERROR  : Could not save OBJ to " + path("pipe.obj") + ": " + path("pipe.mtl") +
+             " is not a regular file\n"},
+        {"a folder as .gltf",
+         {"-o", path("folder.gltf")},
+         3,
+         "ERROR  : Could not save glTF to " + path("folder.gltf") + ": Is a directory\n"},
+        {"a name of 250 bytes", {"-o", path(name250)}, 0, ""},
+        {"a .gltf of 238 bytes", {"-o", path(name238)}, 0, ""},
+        {"a dangling link", {"-o", path("dangling.wrl")}, 0, ""},
+    };
+    if (full) {
+        cases.push_back({"a full disk",
+                         {"-o", "/dev/full"},
+                         3,
+                         "ERROR  : Could not save VRML to /dev/full: No space left on device\n"});
+        cases.push_back(
+            {"a full disk for the picture",
+             {"--png", "/dev/full"},
+             3,
+             "ERROR  : Could not save the picture /dev/full: No space left on device\n"});
+    }
+    for (Case& c : cases) {
+        c.args.insert(c.args.begin(), "-q");
+        c.args.push_back(kTown);
+        // A pipe opened for writing would wait for a reader: the tool must not open it.
+        const Outcome r = tool(c.args, "timeout 60");
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+    }
+    EXPECT_TRUE(fs::is_fifo(path("pipe.bin")));
+    EXPECT_TRUE(fs::is_fifo(path("pipe.mtl")));
+    EXPECT_TRUE(fs::is_regular_file(path(name250)));
+    EXPECT_TRUE(fs::is_regular_file(path(name238)));
+    EXPECT_TRUE(fs::is_regular_file(path(std::string(238, 'g') + ".bin")));
+    EXPECT_TRUE(fs::is_symlink(path("dangling.wrl")));
+    EXPECT_EQ(readFile(path("linked/target.wrl")).substr(0, 15), "#VRML V2.0 utf8");
+    // Nothing else was left behind.
+    EXPECT_EQ(entries(dir_), 8u);
 }
 
 // The construction file of a city big enough that its export runs for a few seconds, made

@@ -36,13 +36,7 @@ namespace fs = std::filesystem;
 
 using testsupport::readFile;
 
-std::vector<std::string> entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testsupport::entries;
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
