@@ -170,11 +170,11 @@ INSTANTIATE_TEST_SUITE_P(
                   ".jpeg for JPEG)"},
         UsageCase{"UnknownEnding",
                   {"-o", "city.x3d", "no/such/city.xml"},
-                  "cannot tell the format of 'city.x3d' (name it .wrl, .glb, .gltf or .obj, or "
-                  "give --format)"},
+                  "cannot tell the format of 'city.x3d' (name it .wrl, .glb, .gltf, .obj or "
+                  ".xodr, or give --format)"},
         UsageCase{"UnknownFormat",
                   {"--format", "fbx", "-o", "city.x3d", kTown},
-                  "unknown format 'fbx' (use wrl, glb, gltf or obj)"},
+                  "unknown format 'fbx' (use wrl, glb, gltf, obj or xodr)"},
         UsageCase{"BothToStandardOutput",
                   {"-o", "-", "--png", "-", "no/such/city.xml"},
                   "the VRML file and the picture cannot both go to standard output"}),
