@@ -319,6 +319,33 @@ TEST_F(Cli, UnwritableOutputExitsThreeAndKeepsTheOldFile) {
     EXPECT_EQ(readFile(path("old.wrl/keep")), "old");
 }
 
+TEST_F(Cli, RoadNetworkByEndingOrFormat) {
+    const std::string out = path("town.xodr");
+    const Outcome r = tool({"-o", out, kTown});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Saved as OpenDRIVE to " + out +
+                         "\n(18 roads, 9 junctions, 74 connecting roads)\n"),
+              std::string::npos)
+        << r.err;
+    const std::string text = readFile(out);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", 0), 0u);
+    EXPECT_NE(text.find("<road name=\"column 0\""), std::string::npos);
+    // The same network again, whatever the seed: it follows the grid alone.
+    ASSERT_EQ(tool({"-q", "--seed", "1234", "--format", "xodr", "-o", path("net"), kTown}).status,
+              0);
+    const std::string other = readFile(path("net"));
+    EXPECT_EQ(text.substr(text.find("<OpenDRIVE>")), other.substr(other.find("<OpenDRIVE>")));
+}
+
+TEST_F(Cli, ACityWithoutStreetsHasNoNetworkAndExitsThree) {
+    const std::string box = "docs/examples/box.xml";
+    const Outcome r = tool({"-q", "-o", path("box.xodr"), box});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "ERROR  : Could not save OpenDRIVE to " + path("box.xodr") +
+                         ": the city has no streets\n");
+    EXPECT_EQ(entries(dir_), 0u);
+}
+
 TEST_F(Cli, SameSeedGivesTheSameBytes) {
     ASSERT_EQ(tool({"-q", "-o", path("a.wrl"), kTown}).status, 0);
     ASSERT_EQ(tool({"-q", "-o", path("b.wrl"), kTown}).status, 0);
