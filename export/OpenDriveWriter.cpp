@@ -216,10 +216,11 @@ void writeConnecting(Out& out, const StreetNetwork& network, const ConnectingRoa
            "  </road>\n";
 }
 
-void writeJunction(Out& out, const StreetNetwork& network, const NetworkJunction& junction) {
+void writeJunction(Out& out, const StreetNetwork& network, const NetworkJunction& junction,
+                   const std::vector<ConnectingRoad>& connecting) {
     out << "  <junction name=\"" << junction.name() << "\" id=\"" << junction.id << "\">\n";
     int id = 0;
-    for (const ConnectingRoad& c : network.connectingRoads(junction)) {
+    for (const ConnectingRoad& c : connecting) {
         out << "    <connection id=\"" << id++ << "\" incomingRoad=\""
             << network.roads[c.incoming].id << "\" connectingRoad=\"" << c.id
             << "\" contactPoint=\"start\">\n";
@@ -254,8 +255,12 @@ bool writeOpenDrive(const StreetNetwork& network, const OpenDriveHeader& header,
         if (progress && ++done % 1024 == 0)
             progress->step("Exporting", done, total);
     }
+    // Connecting roads come with all the roads, before the junctions that list them: each
+    // junction's are worked out once for its roads and once more for the junction.
+    std::vector<ConnectingRoad> connecting;
     for (const NetworkJunction& junction : network.junctions) {
-        for (const ConnectingRoad& c : network.connectingRoads(junction))
+        network.connectingRoads(junction, connecting);
+        for (const ConnectingRoad& c : connecting)
             writeConnecting(o, network, c);
         if (!o.flush())
             return false;
@@ -263,7 +268,8 @@ bool writeOpenDrive(const StreetNetwork& network, const OpenDriveHeader& header,
             progress->step("Exporting", done, total);
     }
     for (const NetworkJunction& junction : network.junctions) {
-        writeJunction(o, network, junction);
+        network.connectingRoads(junction, connecting);
+        writeJunction(o, network, junction, connecting);
         if (!o.flush())
             return false;
         if (progress && ++done % 1024 == 0)

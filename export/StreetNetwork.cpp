@@ -71,6 +71,11 @@ std::vector<Run> runsBetween(const std::vector<std::uint32_t>& crossings, std::u
     return runs;
 }
 
+// The unit vector of a heading that is a multiple of a quarter turn, exactly.
+struct Direction {
+    double x, y;
+};
+
 // Heading into the crossing from a side, and out of it through a side.
 double headingIn(Side side) {
     switch (side) {
@@ -89,6 +94,24 @@ double headingOut(Side side) {
     return headingIn(static_cast<Side>((static_cast<int>(side) + 2) % 4));
 }
 
+Direction directionIn(Side side) {
+    switch (side) {
+    case Side::south:
+        return {0.0, 1.0};
+    case Side::east:
+        return {-1.0, 0.0};
+    case Side::north:
+        return {0.0, -1.0};
+    default:
+        return {1.0, 0.0};
+    }
+}
+
+Direction directionOut(Side side) {
+    const Direction in = directionIn(side);
+    return {-in.x, -in.y};
+}
+
 // Slot of a connection among a junction's twelve: three per side it comes from.
 int slotOf(Side from, Side to) {
     const int f = static_cast<int>(from);
@@ -98,13 +121,13 @@ int slotOf(Side from, Side to) {
 
 constexpr int kSlots = 12;
 
-void appendLine(std::vector<Geometry>& geometry, double& s, double& x, double& y, double heading,
-                double length) {
+void appendLine(Pieces& geometry, double& s, double& x, double& y, double heading,
+                Direction direction, double length) {
     if (length <= kTiny)
         return;
     geometry.push_back({s, x, y, heading, length, 0.0});
-    x += length * std::cos(heading);
-    y += length * std::sin(heading);
+    x += length * direction.x;
+    y += length * direction.y;
     s += length;
 }
 
@@ -233,6 +256,13 @@ StreetNetwork StreetNetwork::build(const StreetGrid& grid) {
 
 std::vector<ConnectingRoad> StreetNetwork::connectingRoads(const NetworkJunction& junction) const {
     std::vector<ConnectingRoad> out;
+    connectingRoads(junction, out);
+    return out;
+}
+
+void StreetNetwork::connectingRoads(const NetworkJunction& junction,
+                                    std::vector<ConnectingRoad>& out) const {
+    out.clear();
     const double cx = (junction.x0 + junction.x1) / 2;
     const double cy = (junction.y0 + junction.y1) / 2;
     // Where a road meets the crossing: the middle of the crossing's edge on that side.
@@ -266,8 +296,10 @@ std::vector<ConnectingRoad> StreetNetwork::connectingRoads(const NetworkJunction
             edgePoint(c.to, qx, qy);
             const double hIn = headingIn(c.from);
             const double hOut = headingOut(c.to);
+            const Direction dIn = directionIn(c.from);
+            const Direction dOut = directionOut(c.to);
             if ((t - f + 4) % 4 == 2) {
-                appendLine(c.geometry, s, x, y, hIn, std::hypot(qx - x, qy - y));
+                appendLine(c.geometry, s, x, y, hIn, dIn, std::hypot(qx - x, qy - y));
             } else {
                 // Straight to the turn, a quarter circle as wide as the nearer edge allows, and
                 // straight on out: every side's middle line passes through the centre.
@@ -275,21 +307,20 @@ std::vector<ConnectingRoad> StreetNetwork::connectingRoads(const NetworkJunction
                 const double out1 = std::hypot(qx - cx, qy - cy);
                 const double radius = std::min(in1, out1);
                 const bool left = (t - f + 4) % 4 == 3;
-                appendLine(c.geometry, s, x, y, hIn, in1 - radius);
+                appendLine(c.geometry, s, x, y, hIn, dIn, in1 - radius);
                 if (radius > kTiny) {
                     c.geometry.push_back(
                         {s, x, y, hIn, radius * kPi / 2, (left ? 1.0 : -1.0) / radius});
                     s += radius * kPi / 2;
                 }
-                x = qx - out1 * std::cos(hOut) + radius * std::cos(hOut);
-                y = qy - out1 * std::sin(hOut) + radius * std::sin(hOut);
-                appendLine(c.geometry, s, x, y, hOut, out1 - radius);
+                x = cx + radius * dOut.x;
+                y = cy + radius * dOut.y;
+                appendLine(c.geometry, s, x, y, hOut, dOut, out1 - radius);
             }
             c.length = s;
-            out.push_back(std::move(c));
+            out.push_back(c);
         }
     }
-    return out;
 }
 
 std::size_t StreetNetwork::connectingRoadCount() const {

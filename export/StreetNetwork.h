@@ -92,6 +92,22 @@ struct Geometry {
     double curvature = 0.0;
 };
 
+// A reference line of up to three pieces (a line, an arc, a line), held in place: a big city
+// has over a million connecting roads.
+class Pieces {
+public:
+    void push_back(const Geometry& g) { items_[count_++] = g; }
+    const Geometry* begin() const { return items_.data(); }
+    const Geometry* end() const { return items_.data() + count_; }
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    const Geometry& front() const { return items_[0]; }
+
+private:
+    std::array<Geometry, 3> items_{};
+    std::size_t count_ = 0;
+};
+
 // A road inside a junction from one side to another: driving lanes on its right only, each as
 // wide as the incoming road's lanes at its start and the outgoing road's at its end.
 struct ConnectingRoad {
@@ -101,7 +117,7 @@ struct ConnectingRoad {
     std::size_t incoming = 0, outgoing = 0; // indices into StreetNetwork::roads
     bool incomingAtEnd = false;             // the junction is at the incoming road's end
     bool outgoingAtEnd = false;             // the junction is at the outgoing road's end
-    std::vector<Geometry> geometry;
+    Pieces geometry;
     double length = 0.0;
     int lanes = 0; // its lanes -1 .. -lanes
     double widthStart = 0.0, widthEnd = 0.0;
@@ -124,6 +140,8 @@ public:
     // in the order of the sides (south, east, north, west) coming in, then going out. Their ids
     // are fixed by the junction's position in `junctions`, whatever else is asked.
     std::vector<ConnectingRoad> connectingRoads(const NetworkJunction& junction) const;
+    // The same into `out`, which is cleared first (so that a writer can reuse it).
+    void connectingRoads(const NetworkJunction& junction, std::vector<ConnectingRoad>& out) const;
     std::size_t connectingRoadCount() const;
 
     // The extent of the grid's cells: (0, 0) to (east, north).

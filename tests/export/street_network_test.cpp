@@ -173,7 +173,7 @@ struct Pose {
     double x, y, heading;
 };
 
-Pose endOf(const std::vector<Geometry>& pieces) {
+Pose endOf(const Pieces& pieces) {
     Pose p{};
     for (const Geometry& g : pieces) {
         if (g.curvature == 0.0) {
