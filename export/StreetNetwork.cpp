@@ -166,6 +166,11 @@ StreetNetwork StreetNetwork::build(const StreetGrid& grid) {
     const std::vector<std::uint32_t> columns = xs.streets();
     const std::vector<std::uint32_t> rows = ys.streets();
     const bool crossingsAreRoad = grid.crossStreets && xs.street > 0.0 && ys.street > 0.0;
+    // A crossing without definitions is a building lot of a whole cell placed at the crossing's
+    // corner, so where cells are larger than streets it reaches over the start of the roads
+    // north and east of it: those start where it ends.
+    const double lotOverX = grid.crossStreets ? 0.0 : std::max(0.0, xs.cell - xs.street);
+    const double lotOverY = grid.crossStreets ? 0.0 : std::max(0.0, ys.cell - ys.street);
     // The roads met at each crossing, column by column.
     std::vector<std::array<std::optional<std::size_t>, 4>> arms(columns.size() * rows.size());
     const auto crossing = [&](std::size_t column, std::size_t row) -> auto& {
@@ -185,7 +190,11 @@ StreetNetwork StreetNetwork::build(const StreetGrid& grid) {
                 road.x = xs.start(columns[c]) + xs.street / 2;
                 road.y = ys.start(run.first);
                 road.heading = kPi / 2;
+                if (run.before)
+                    road.y += lotOverY;
                 road.length = ys.end(run.last) - road.y;
+                if (road.length <= kTiny)
+                    continue;
                 road.lanes = lanes;
                 const std::size_t index = net.roads.size();
                 if (crossingsAreRoad && run.before)
@@ -209,7 +218,11 @@ StreetNetwork StreetNetwork::build(const StreetGrid& grid) {
                 road.x = xs.start(run.first);
                 road.y = ys.start(rows[r]) + ys.street / 2;
                 road.heading = 0.0;
+                if (run.before)
+                    road.x += lotOverX;
                 road.length = xs.end(run.last) - road.x;
+                if (road.length <= kTiny)
+                    continue;
                 road.lanes = lanes;
                 const std::size_t index = net.roads.size();
                 if (crossingsAreRoad && run.before)

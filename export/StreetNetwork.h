@@ -51,7 +51,7 @@ SideLanes lanesForWidth(double width);
 inline constexpr double kLaneWidth = 3.25;
 
 // A straight street between two crossings, a crossing and the city's edge, or a crossing and a
-// building lot that took a street cell.
+// building lot that took a street cell (the road ends where the lot begins).
 struct NetworkRoad {
     std::uint64_t id = 0;
     bool column = false;    // along a street column (heading +y) or a street row (heading +x)

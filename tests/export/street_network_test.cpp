@@ -161,6 +161,40 @@ TEST(StreetNetwork, RoadsRunAlongTheMiddleOfTheirCells) {
     EXPECT_DOUBLE_EQ(net.north, 26);
 }
 
+TEST(StreetNetwork, RoadsEndWhereALotOnACrossingBegins) {
+    // The crossing at column 4, row 4 spans 68 to 76 each way; as a lot it spans 68 to 88,
+    // over the first 12 of the roads north and east of it. Those south and west end at 68.
+    const StreetNetwork net = StreetNetwork::build(without(town(), true, false, false));
+    bool north = false, east = false, south = false, west = false;
+    for (const NetworkRoad& road : net.roads) {
+        if (road.column && road.line == 4 && road.firstCell == 5) {
+            north = true;
+            EXPECT_DOUBLE_EQ(road.y, 88);
+            EXPECT_DOUBLE_EQ(road.length, 48);
+        }
+        if (!road.column && road.line == 4 && road.firstCell == 5) {
+            east = true;
+            EXPECT_DOUBLE_EQ(road.x, 88);
+        }
+        if (road.column && road.line == 4 && road.lastCell == 3) {
+            south = true;
+            EXPECT_DOUBLE_EQ(road.y + road.length, 68);
+        }
+        if (!road.column && road.line == 4 && road.lastCell == 3) {
+            west = true;
+            EXPECT_DOUBLE_EQ(road.x + road.length, 68);
+        }
+    }
+    EXPECT_TRUE(north && east && south && west);
+    // The one-cell pieces at the far edge (cell 9, 144 to 164) keep 8 beyond the lots.
+    EXPECT_DOUBLE_EQ(net.roads[2].y, 156);
+    EXPECT_DOUBLE_EQ(net.roads[2].length, 8);
+    // Cells no larger than streets: nothing is covered.
+    StreetGrid even = without(town(), true, false, false);
+    even.cellSizeX = even.cellSizeY = 8;
+    EXPECT_DOUBLE_EQ(StreetNetwork::build(even).roads[0].y, 8);
+}
+
 TEST(StreetNetwork, NumbersAreTheFilesDecimals) {
     const StreetNetwork net =
         StreetNetwork::build(grid(3, 3, 1, 1, 1, 1, 10.1f, 10.1f, 4.2f, 4.2f));
