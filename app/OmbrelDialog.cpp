@@ -307,7 +307,8 @@ QString COmbrelDialog::chooseConstructionFile(const QString& initial) {
 
 QStringList COmbrelDialog::exportFilters() {
     return {QStringLiteral("VRML 2.0 (*.wrl)"), QStringLiteral("glTF binary (*.glb)"),
-            QStringLiteral("glTF (*.gltf)"), QStringLiteral("Wavefront OBJ (*.obj)")};
+            QStringLiteral("glTF (*.gltf)"), QStringLiteral("Wavefront OBJ (*.obj)"),
+            QStringLiteral("OpenDRIVE (*.xodr)")};
 }
 
 namespace {

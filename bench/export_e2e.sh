@@ -4,7 +4,7 @@
 # shared; compare runs taken at a similar load).
 # Usage: [OMBREL_EXPORT=tool] bench/export_e2e.sh [construction file] [faces] [format]
 #   faces: "both" (default: triangulated and as generated) or "triangulated"
-#   format: wrl (default), glb, gltf or obj; the size counts the files beside it (.bin, .mtl)
+#   format: wrl (default), glb, gltf, obj or xodr; the size counts the files beside it (.bin, .mtl)
 # The million-cell city: bench/export_e2e.sh examples/downtown/downtown-1024.xml triangulated
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -41,7 +41,7 @@ const Generated& generated() {
         CityFactory::Generated city = factory.generate();
         Generated out;
         out.city = std::move(city.city);
-        out.record = {factory.fileName, city.seed, city.minCorner, city.maxCorner};
+        out.record = {factory.fileName, city.seed, city.minCorner, city.maxCorner, {}};
         return out;
     }();
     return g;

@@ -45,10 +45,29 @@ void CityGenerator::reserveCells(CityDrawable& city, bool streetsOn) const {
     city.roadDrawables.reserve(std::min(streetCells, kMaxReserve));
 }
 
+StreetGrid CityGenerator::streetGrid() const {
+    StreetGrid grid;
+    grid.numCellsX = numCellsX;
+    grid.numCellsY = numCellsY;
+    grid.streetEveryX = streetEveryX;
+    grid.streetEveryY = streetEveryY;
+    grid.firstStreetCrossX = firstStreetCrossX;
+    grid.firstStreetCrossY = firstStreetCrossY;
+    grid.cellSizeX = cellSizeX;
+    grid.cellSizeY = cellSizeY;
+    grid.streetSizeX = streetSizeX;
+    grid.streetSizeY = streetSizeY;
+    grid.crossStreets = !crossStreets.empty();
+    grid.horizontalStreets = !horizontalStreets.empty();
+    grid.verticalStreets = !verticalStreets.empty();
+    return grid;
+}
+
 CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
     GenerationContext& process = generationContext();
     Generated out;
     out.seed = process.randomState;
+    out.streets = streetGrid();
     out.city = std::make_unique<CityDrawable>();
     CityDrawable& city = *out.city;
     float lowest = 1000000.0f;

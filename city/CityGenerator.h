@@ -3,6 +3,7 @@
 #include "base/Vec.h"
 #include "city/CityDefinitions.h"
 #include "city/CityDrawable.h"
+#include "export/StreetNetwork.h"
 #include "grammar/WeightedList.h"
 
 #include <cstdint>
@@ -24,6 +25,7 @@ public:
         std::uint32_t seed = 0; // randomState when generation began; reproduces the geometry
         Vec3 minCorner;         // (0, 0, lowest building bottom)
         Vec3 maxCorner;         // (numCellsX * cellSizeX, numCellsY * cellSizeY, highest top)
+        StreetGrid streets;     // the grid it was laid out on
     };
 
     // Builds a city from the current randomState (which the last load set and every generation
@@ -31,6 +33,10 @@ public:
     // Never fails; empty definition lists leave cells empty.
     // Reports the columns done to `progress` as stage "Generating" when one is given.
     Generated generate(Progress* progress = nullptr) const;
+
+    // The grid's parameters and which kinds of street have definitions: all a street network
+    // needs of the city.
+    StreetGrid streetGrid() const;
 
     // City parameters.
     std::uint32_t randomSeed = 0;

@@ -35,12 +35,13 @@ namespace {
 constexpr const char* kUsage =
     "Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n"
     "Generates a city from an XML construction file and exports it as a VRML 2.0, glTF 2.0 or\n"
-    "Wavefront OBJ file.\n"
+    "Wavefront OBJ file, or its streets as an OpenDRIVE 1.6 road network.\n"
     "\n"
     "  -o, --output PATH        file to write (required unless only --png is given), in the\n"
-    "                           format its ending names: .wrl, .glb, .gltf or .obj; a name\n"
-    "                           without an ending is VRML; - writes VRML to standard output\n"
-    "      --format FORMAT      wrl | glb | gltf | obj, whatever the ending\n"
+    "                           format its ending names: .wrl, .glb, .gltf, .obj or .xodr; a\n"
+    "                           name without an ending is VRML; - writes VRML to standard\n"
+    "                           output\n"
+    "      --format FORMAT      wrl | glb | gltf | obj | xodr, whatever the ending\n"
     "  -m, --collapse MODE      normal | building | model      (default normal)\n"
     "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
     "      --no-roads           leave the roads out            (default: roads saved)\n"
@@ -72,7 +73,8 @@ constexpr const char* kUsage =
     "together: a run that fails or is interrupted replaces none of them.\n"
     "\n"
     "Exit status: 0 exported, 1 the construction file is missing or fails to load,\n"
-    "2 bad usage, 3 an output could not be written, 128 + N ended by signal N (SIGINT,\n"
+    "2 bad usage, 3 an output could not be written (or a road network was asked of a city\n"
+    "without streets), 128 + N ended by signal N (SIGINT,\n"
     "SIGTERM, SIGHUP), which leaves the earlier files as they were.\n";
 
 struct Options {
@@ -154,7 +156,7 @@ Options parse(int argc, char** argv) {
             const std::string name = value();
             o.format = formatNamed(name);
             if (!o.format)
-                throw UsageError{"unknown format '" + name + "' (use wrl, glb, gltf or obj)"};
+                throw UsageError{"unknown format '" + name + "' (use wrl, glb, gltf, obj or xodr)"};
         } else if (arg == "-m" || arg == "--collapse") {
             const std::string mode = value();
             if (mode == "normal")
@@ -255,7 +257,7 @@ Options parse(int argc, char** argv) {
             o.exportOptions.format = *format;
         else if (dot != std::string::npos && dot > 0)
             throw UsageError{"cannot tell the format of '" + o.output +
-                             "' (name it .wrl, .glb, .gltf or .obj, or give --format)"};
+                             "' (name it .wrl, .glb, .gltf, .obj or .xodr, or give --format)"};
     }
     if (o.output == "-" && o.png == "-")
         throw UsageError{"the VRML file and the picture cannot both go to standard output"};

@@ -71,6 +71,7 @@ bool CitySession::generate(Progress* progress) {
     seed_ = generated.seed;
     minCorner_ = generated.minCorner;
     maxCorner_ = generated.maxCorner;
+    streets_ = generated.streets;
     cityTextures_ = definitionTextures_;
     releaseUnused(std::move(before));
     return true;
@@ -139,6 +140,7 @@ bool CitySession::save(const std::string& path, const ExportOptions& options, Pr
     record.seed = seed_;
     record.minCorner = minCorner_;
     record.maxCorner = maxCorner_;
+    record.streets = streets_;
     return saveCity(*city_, path, record, options, progress, together);
 }
 

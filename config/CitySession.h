@@ -111,6 +111,7 @@ private:
     std::uint32_t seed_ = 0;
     Vec3 minCorner_;
     Vec3 maxCorner_;
+    StreetGrid streets_; // the last city's grid
     // Textures of the loaded definitions, and of the definitions the last city came from.
     std::vector<std::shared_ptr<Texture>> definitionTextures_;
     std::vector<std::shared_ptr<Texture>> cityTextures_;

@@ -20,7 +20,7 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 constexpr ExportFormat kFormats[] = {ExportFormat::vrml, ExportFormat::glb, ExportFormat::gltf,
-                                     ExportFormat::obj};
+                                     ExportFormat::obj, ExportFormat::xodr};
 
 } // namespace
 
@@ -32,6 +32,8 @@ const char* formatExtension(ExportFormat format) {
         return "gltf";
     case ExportFormat::obj:
         return "obj";
+    case ExportFormat::xodr:
+        return "xodr";
     default:
         return "wrl";
     }
@@ -64,6 +66,8 @@ bool saveCity(const VRSceneSource& city, const std::string& path, const CityReco
         return exportCityGltf(city, path, record, options, progress, together);
     case ExportFormat::obj:
         return exportCityObj(city, path, record, options, progress, together);
+    case ExportFormat::xodr:
+        return exportCityOpenDrive(path, record, progress, together);
     default:
         return exportCity(city, path, record.constructionFile, record.seed, options, progress,
                           together);

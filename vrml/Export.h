@@ -36,6 +36,7 @@ enum class ExportFormat {
     glb,  // binary glTF 2.0, one file with its images (.glb)
     gltf, // glTF 2.0 JSON with .bin files beside it (.gltf)
     obj,  // Wavefront OBJ with its .mtl beside it (.obj)
+    xodr, // the street network as OpenDRIVE 1.6 (.xodr), no geometry
 };
 
 struct ExportOptions {

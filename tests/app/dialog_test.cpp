@@ -361,7 +361,8 @@ private slots:
             QByteArray start;
         } cases[] = {{"city.glb", "Saved as glTF to ", "glTF"},
                      {"city.gltf", "Saved as glTF to ", "{\"asset\":"},
-                     {"city.obj", "Saved as OBJ to ", "# Ombrel"}};
+                     {"city.obj", "Saved as OBJ to ", "# Ombrel"},
+                     {"city.xodr", "Saved as OpenDRIVE to ", "<?xml"}};
         for (const auto& c : cases) {
             const QString out = tmp_.filePath(QString::fromLatin1(c.leaf));
             dialog_->ctrl = false;
@@ -380,10 +381,11 @@ private slots:
 
     void saveAsAddsTheEndingOfTheChosenType() {
         const QStringList filters = COmbrelDialog::exportFilters();
-        QCOMPARE(filters, (QStringList{QStringLiteral("VRML 2.0 (*.wrl)"),
-                                       QStringLiteral("glTF binary (*.glb)"),
-                                       QStringLiteral("glTF (*.gltf)"),
-                                       QStringLiteral("Wavefront OBJ (*.obj)")}));
+        QCOMPARE(
+            filters,
+            (QStringList{QStringLiteral("VRML 2.0 (*.wrl)"), QStringLiteral("glTF binary (*.glb)"),
+                         QStringLiteral("glTF (*.gltf)"), QStringLiteral("Wavefront OBJ (*.obj)"),
+                         QStringLiteral("OpenDRIVE (*.xodr)")}));
         QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city"), filters[1]),
                  QStringLiteral("/a/city.glb"));
         QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city.v2"), filters[3]),
@@ -392,6 +394,8 @@ private slots:
                  QStringLiteral("/a/city.GLTF"));
         QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city.wrl"), filters[2]),
                  QStringLiteral("/a/city.wrl"));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city"), filters[4]),
+                 QStringLiteral("/a/city.xodr"));
     }
 
     void browse() {

@@ -172,11 +172,11 @@ INSTANTIATE_TEST_SUITE_P(
                   ".jpeg for JPEG)"},
         UsageCase{"UnknownEnding",
                   {"-o", "city.x3d", "no/such/city.xml"},
-                  "cannot tell the format of 'city.x3d' (name it .wrl, .glb, .gltf or .obj, or "
-                  "give --format)"},
+                  "cannot tell the format of 'city.x3d' (name it .wrl, .glb, .gltf, .obj or "
+                  ".xodr, or give --format)"},
         UsageCase{"UnknownFormat",
                   {"--format", "fbx", "-o", "city.x3d", kTown},
-                  "unknown format 'fbx' (use wrl, glb, gltf or obj)"},
+                  "unknown format 'fbx' (use wrl, glb, gltf, obj or xodr)"},
         UsageCase{"BothToStandardOutput",
                   {"-o", "-", "--png", "-", "no/such/city.xml"},
                   "the VRML file and the picture cannot both go to standard output"}),
@@ -319,6 +319,33 @@ TEST_F(Cli, UnwritableOutputExitsThreeAndKeepsTheOldFile) {
     const Outcome folder = tool({"-o", path("old.wrl"), kTown});
     EXPECT_EQ(folder.status, 3);
     EXPECT_EQ(readFile(path("old.wrl/keep")), "old");
+}
+
+TEST_F(Cli, RoadNetworkByEndingOrFormat) {
+    const std::string out = path("town.xodr");
+    const Outcome r = tool({"-o", out, kTown});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Saved as OpenDRIVE to " + out +
+                         "\n(18 roads, 9 junctions, 74 connecting roads)\n"),
+              std::string::npos)
+        << r.err;
+    const std::string text = readFile(out);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", 0), 0u);
+    EXPECT_NE(text.find("<road name=\"column 0\""), std::string::npos);
+    // The same network again, whatever the seed: it follows the grid alone.
+    ASSERT_EQ(tool({"-q", "--seed", "1234", "--format", "xodr", "-o", path("net"), kTown}).status,
+              0);
+    const std::string other = readFile(path("net"));
+    EXPECT_EQ(text.substr(text.find("<OpenDRIVE>")), other.substr(other.find("<OpenDRIVE>")));
+}
+
+TEST_F(Cli, ACityWithoutStreetsHasNoNetworkAndExitsThree) {
+    const std::string box = "docs/examples/box.xml";
+    const Outcome r = tool({"-q", "-o", path("box.xodr"), box});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "ERROR  : Could not save OpenDRIVE to " + path("box.xodr") +
+                         ": the city has no streets\n");
+    EXPECT_EQ(entries(dir_), 0u);
 }
 
 TEST_F(Cli, SameSeedGivesTheSameBytes) {
