@@ -374,7 +374,11 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         const int largest = TextureCache::largestSize();
         long generated = 0;
         if (first) {
-            if (session->load(o.constructionFile, largest) != CitySession::LoadResult::loaded)
+            const CitySession::LoadResult loaded = session->load(o.constructionFile, largest);
+            // The loader's last line asks for a reload, which a batch run has not: say what is.
+            if (loaded == CitySession::LoadResult::failed && !o.watch)
+                errorLog.line("fix the file and run again");
+            if (loaded != CitySession::LoadResult::loaded)
                 return int(kExitLoadFailed);
             if (o.seed)
                 session->startFresh(*o.seed);

@@ -61,6 +61,9 @@ TEST_F(Content, EveryRepairIsReportedInReadingOrder) {
                     "randomSeed 'xyz' is not a hexadecimal number - a seed from the clock is "
                     "taken instead") +
                   w(8, 5, "Failed loading texture nowhere.png (it will not be used)") +
+                  w(8, 5,
+                    "not found; looked in " + std::string(OMBREL_SOURCE_DIR) + " and " +
+                        fs::path(kData).parent_path().string()) +
                   w(11, 5, "Float range [5,2] is in wrong order, flipping") +
                   w(12, 5, "Placing an undefined building part named 'later' - ignored") +
                   w(12, 5,
@@ -80,6 +83,7 @@ TEST_F(Content, EveryRepairIsReportedInReadingOrder) {
                   w(29, 5,
                     "Placing an undefined building part named 'Tour \xC3\xA9lev\xC3\xA9"
                     "e' - ignored") +
+                  w(29, 5, "procedures defined before it: 'later', 'part'") +
                   w(31, 7, "Ignoring not-supported x:other under ChooseOption") +
                   w(34, 5, "Float range [30,10] is in wrong order, flipping") +
                   w(34, 5, "Float range [1,0] is in wrong order, flipping") +
@@ -146,7 +150,8 @@ TEST_F(Content, CallsBindToTheProceduresBeforeThem) {
                                 "' is defined at line 9: procedures must come before the elements "
                                 "that call them)") +
                          at("procedures.xml", 10, 26,
-                            "Placing an undefined building part named 'self' - ignored"));
+                            "Placing an undefined building part named 'self' - ignored") +
+                         at("procedures.xml", 10, 26, "(a Procedure cannot call itself)"));
 
     const auto& procedures = factory.procedures;
     ASSERT_EQ(procedures.size(), 6u);
@@ -186,26 +191,33 @@ TEST_F(Content, TextureOptionsAndTextures) {
     const Logged r = loadBody(factory, kData + "textures.xml");
     ASSERT_TRUE(r.ok);
     const std::string folder = fs::absolute(fs::path(kData) / "folder").lexically_normal().string();
-    EXPECT_EQ(r.log,
-              at("textures.xml", 5, 5, "relativeToHeight '1' read as false") +
-                  "Looking for texture files from pattern 'folder/*.png'\r\n"
-                  "\tAdding '" +
-                  folder +
-                  "/a.png'\r\n"
-                  "\tAdding '" +
-                  folder +
-                  "/b.png'\r\n"
-                  "\tAdding '" +
-                  folder + "/c.png'\r\n" +
-                  at("textures.xml", 12, 5,
-                     "Failed loading texture " + kData + "notanimage.png (it will not be used)") +
-                  at("textures.xml", 13, 5,
-                     "Failed loading texture " + kData + "enormous.png (it will not be used)") +
-                  at("textures.xml", 14, 5,
-                     "Failed loading texture http://127.0.0.1:9/remote.png (it will not be "
-                     "used)") +
-                  "Looking for texture files from pattern 'nomatch/*.png'\r\n" +
-                  at("textures.xml", 33, 5, "useLastTexture 'True' read as false"));
+    EXPECT_EQ(
+        r.log,
+        at("textures.xml", 5, 5, "relativeToHeight '1' read as false") +
+            "Looking for texture files from pattern 'folder/*.png'\r\n"
+            "\tAdding '" +
+            folder +
+            "/a.png'\r\n"
+            "\tAdding '" +
+            folder +
+            "/b.png'\r\n"
+            "\tAdding '" +
+            folder + "/c.png'\r\n" +
+            at("textures.xml", 12, 5,
+               "Failed loading texture " + kData + "notanimage.png (it will not be used)") +
+            at("textures.xml", 12, 5,
+               "cannot be decoded: Image not of any known type, or corrupt") +
+            at("textures.xml", 13, 5,
+               "Failed loading texture " + kData + "enormous.png (it will not be used)") +
+            at("textures.xml", 13, 5,
+               "it is 100000 x 100000 pixels; images up to 16384 pixels a side and 64 "
+               "megapixels are read") +
+            at("textures.xml", 14, 5,
+               "Failed loading texture http://127.0.0.1:9/remote.png (it will not be "
+               "used)") +
+            at("textures.xml", 14, 5, "images are read from files only: URLs are never fetched") +
+            "Looking for texture files from pattern 'nomatch/*.png'\r\n" +
+            at("textures.xml", 33, 5, "useLastTexture 'True' read as false"));
 
     const auto& named = factory.textureGroups.at("named")->textures;
     ASSERT_EQ(named.size(), 1u);
