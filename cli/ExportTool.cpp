@@ -8,6 +8,7 @@
 #include "cli/WatchLoop.h"
 #include "config/Attributes.h"
 #include "config/CitySession.h"
+#include "config/ConstructionReader.h"
 #include "export/CityExport.h"
 #include "preview/gl/Camera.h"
 #include "preview/gl/HeadlessGL.h"
@@ -376,7 +377,8 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         if (first) {
             const CitySession::LoadResult loaded = session->load(o.constructionFile, largest);
             // The loader's last line asks for a reload, which a batch run has not: say what is.
-            if (loaded == CitySession::LoadResult::failed && !o.watch)
+            // Without a schema the file is not at fault (the loader said where it looked).
+            if (loaded == CitySession::LoadResult::failed && !o.watch && !findSchemaFile().empty())
                 errorLog.line("fix the file and run again");
             if (loaded != CitySession::LoadResult::loaded)
                 return int(kExitLoadFailed);
