@@ -3,12 +3,29 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace ombrel {
 
 namespace {
+
+// The anchor a Markdown heading gets on the usual web renderings, which the documents link to:
+// lower case, punctuation dropped, blanks turned into hyphens ("The root: `Ombrel`" gives
+// "the-root-ombrel").
+QString headingAnchor(const QString& heading) {
+    QString anchor;
+    for (const QChar c : heading.toLower()) {
+        if (c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_')) {
+            anchor += c;
+        } else if (c.isSpace()) {
+            anchor += QLatin1Char('-');
+        }
+    }
+    return anchor;
+}
 
 bool isMarkdown(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -57,18 +74,36 @@ QString CDocumentWindow::documentPath() const {
 
 void CDocumentWindow::followLink(const QUrl& link) {
     if (link.scheme().isEmpty() && link.path().isEmpty()) {
-        // An anchor in the same document.
-        browser->scrollToAnchor(link.fragment());
+        scrollToHeading(link.fragment());
         return;
     }
     const QUrl url = browser->source().resolved(link);
     if (url.isLocalFile() && isMarkdown(url.toLocalFile()) &&
         QFileInfo(url.toLocalFile()).isFile()) {
-        browser->setSource(url, QTextDocument::MarkdownResource);
+        QUrl document = url;
+        document.setFragment(QString());
+        browser->setSource(document, QTextDocument::MarkdownResource);
         updateFolderLink();
+        scrollToHeading(url.fragment());
         return;
     }
     openOutside_(url);
+}
+
+bool CDocumentWindow::scrollToHeading(const QString& anchor) {
+    if (anchor.isEmpty()) {
+        return false;
+    }
+    for (QTextBlock block = browser->document()->begin(); block.isValid(); block = block.next()) {
+        if (block.blockFormat().headingLevel() > 0 && headingAnchor(block.text()) == anchor) {
+            // The heading at the top of the view: go to the end first, then back to it.
+            browser->moveCursor(QTextCursor::End);
+            browser->setTextCursor(QTextCursor(block));
+            browser->ensureCursorVisible();
+            return true;
+        }
+    }
+    return false;
 }
 
 void CDocumentWindow::updateFolderLink() {

@@ -27,6 +27,10 @@ public:
     // The file shown, absolute; empty before the first.
     QString documentPath() const;
 
+    // Brings the heading that `anchor` names (as links name headings: "the-root-ombrel") to the
+    // top of the view; false when the document has no such heading.
+    bool scrollToHeading(const QString& anchor);
+
     QTextBrowser* browser;
     QLabel* folderLink;
 

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -223,6 +224,11 @@ private slots:
         const QString text = window->browser->toPlainText();
         QVERIFY(text.startsWith(QStringLiteral("Construction files")));
         QVERIFY(!text.contains(QStringLiteral("# ")));
+        // A link to a heading of the same document scrolls there.
+        QCOMPARE(window->browser->verticalScrollBar()->value(), 0);
+        emit window->browser->anchorClicked(QUrl(QStringLiteral("#the-seed")));
+        QVERIFY(window->browser->verticalScrollBar()->value() > 0);
+        QVERIFY(!window->scrollToHeading(QStringLiteral("no-such-heading")));
         const QString folder = QFileInfo(window->documentPath()).absolutePath();
         QVERIFY2(window->folderLink->text().contains(folder),
                  qPrintable(window->folderLink->text()));
