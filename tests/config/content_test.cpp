@@ -275,6 +275,47 @@ TEST_F(Content, APatternWithoutAFolderSearchesTheCurrentDirectory) {
     EXPECT_EQ(factory.textureGroups.at("here")->textures.size(), 3u);
 }
 
+// The line after an undefined Call says what can be called there: the name probably meant, or
+// the procedures defined so far (ten at most), or that there are none.
+TEST_F(Content, UndefinedCallsSayWhatCanBeCalled) {
+    const auto procedures = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += "<Procedure name=\"part" + std::to_string(i) +
+                    "\"><GoUp height=\"1\"/></Procedure>";
+        }
+        return text;
+    };
+    const struct {
+        const char* name;
+        std::string procedures;
+        const char* call;
+        std::string hint;
+    } cases[] = {
+        {"none defined", "", "tower", "no Procedure is defined before it"},
+        {"a slip", procedures(2), "prat1", "did you mean 'part1'?"},
+        {"letter case", procedures(1), "PART0", "did you mean 'part0'?"},
+        {"nothing near", procedures(2), "tower", "procedures defined before it: 'part0', 'part1'"},
+        {"ten at most", procedures(12), "tower",
+         "procedures defined before it: 'part0', 'part1', 'part10', 'part11', 'part2', 'part3', "
+         "'part4', 'part5', 'part6', 'part7', ..."},
+    };
+    for (const auto& c : cases) {
+        const fs::path file = fs::path(::testing::TempDir()) / "calls.xml";
+        std::ofstream(file) << "<Ombrel numCellsX=\"1\" numCellsY=\"1\" cellSizeX=\"1\" "
+                               "cellSizeY=\"1\">"
+                            << c.procedures << "\n<Building><Call name=\"" << c.call
+                            << "\"/></Building></Ombrel>\n";
+        CityFactory fresh;
+        const Logged r = loadBody(fresh, file.string());
+        ASSERT_TRUE(r.ok) << c.name;
+        const std::string place = file.string() + ":2:11: ";
+        EXPECT_EQ(r.log, place + "Placing an undefined building part named '" + c.call +
+                             "' - ignored\r\n" + place + c.hint + "\r\n")
+            << c.name;
+    }
+}
+
 TEST_F(Content, ExtensionsAndDeepDefinitions) {
     const Logged r = loadBody(factory, kData + "extensions.xml");
     ASSERT_TRUE(r.ok);
