@@ -17,10 +17,72 @@ const char* const kWindowHelp =
     "The options of Qt (such as -platform NAME or -display DISPLAY) are accepted too.\n"
     "Exit status: 0 closed, 2 bad usage, 255 the XML library could not start.\n";
 
+namespace {
+
+// The options QApplication takes out of the arguments itself (with one dash or two), and those
+// of them that take the next argument as their value. Knowing them lets the arguments be judged
+// before the application object exists, which on X11 needs a display.
+const char* const kQtOptionsWithValue[] = {"platform",
+                                           "platformpluginpath",
+                                           "platformtheme",
+                                           "plugin",
+                                           "qwindowgeometry",
+                                           "qwindowicon",
+                                           "qwindowtitle",
+                                           "style",
+                                           "stylesheet",
+                                           "session",
+                                           "display",
+                                           "geometry",
+                                           "title",
+                                           "name",
+                                           "visual",
+                                           "ncols",
+                                           "cmap",
+                                           "qmljsdebugger"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb",
+                                "dograb",  "sync",        "testability"};
+
+// The option's name without its dashes and any "=value"; empty for no option.
+std::string optionName(const std::string& arg) {
+    std::size_t start = 0;
+    while (start < arg.size() && start < 2 && arg[start] == '-') {
+        ++start;
+    }
+    if (start == 0 || start == arg.size()) {
+        return {};
+    }
+    return arg.substr(start, arg.find('=') == std::string::npos ? std::string::npos
+                                                                : arg.find('=') - start);
+}
+
+} // namespace
+
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     bool optionsEnded = false;
+    bool skipValue = false;
     for (const std::string& arg : args) {
+        if (skipValue) {
+            skipValue = false;
+            continue;
+        }
+        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            const std::string name = optionName(arg);
+            bool qt = false;
+            for (const char* option : kQtOptionsWithValue) {
+                if (name == option) {
+                    qt = true;
+                    skipValue = arg.find('=') == std::string::npos;
+                }
+            }
+            for (const char* option : kQtFlags) {
+                qt = qt || name == option;
+            }
+            if (qt) {
+                continue;
+            }
+        }
         if (!optionsEnded && (arg == "-h" || arg == "--help")) {
             return CommandLine{CommandLine::Action::Help, {}, {}};
         }

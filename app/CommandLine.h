@@ -15,7 +15,9 @@ struct CommandLine {
 
 // Reads the arguments that follow the program's name, in order: "-h" or "--help", "--version",
 // and at most one construction file ("--" makes every later argument a file; "-" alone is a
-// file). The first unknown option or a second file gives Usage with a message.
+// file). The options of Qt (-platform NAME, -display NAME, -style=NAME, -reverse, ...) are passed
+// over with their values, so the arguments can be read before the application object exists.
+// The first unknown option or a second file gives Usage with a message.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
 // The one-line usage, ending in "\n".

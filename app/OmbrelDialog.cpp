@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/DialogUnits.h"
+#include "app/DocumentWindow.h"
 #include "app/FileWatcher.h"
 #include "export/CityExport.h"
 #include "grammar/Texture.h"
@@ -84,6 +85,8 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
     QMenu* help = menuBar->addMenu(QStringLiteral("&Help"));
     referenceAction = help->addAction(QStringLiteral("Construction file reference"), this,
                                       &COmbrelDialog::showReference);
+    tutorialAction =
+        help->addAction(QStringLiteral("Tutorial"), this, &COmbrelDialog::showTutorial);
     keysAction =
         help->addAction(QStringLiteral("Keys and mouse"), this, &COmbrelDialog::showKeysAndMouse);
     help->addSeparator();
@@ -136,8 +139,11 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
     collapseGroup_->addButton(collapseModelRadio, 2);
 
     logEdit->setReadOnly(true);
-    logEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
-    logEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Long lines (a path, a place and a message) wrap at the field's width, long words and
+    // paths anywhere, so nothing of them is out of sight.
+    logEdit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    logEdit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    logEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     logEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     logEdit->setFocusPolicy(Qt::ClickFocus);
     logEdit->setUndoRedoEnabled(false);
@@ -330,8 +336,21 @@ QString COmbrelDialog::exportPathForFilter(const QString& path, const QString& f
     return path + QLatin1Char('.') + filterSuffix(filter);
 }
 
+QString COmbrelDialog::exportFolder() const {
+    for (const QString& file : {lastSavedPath, cfgFile}) {
+        if (file.isEmpty()) {
+            continue;
+        }
+        const QFileInfo info(file);
+        if (info.absoluteDir().exists()) {
+            return info.absolutePath();
+        }
+    }
+    return QString();
+}
+
 QString COmbrelDialog::chooseExportFile() {
-    QFileDialog chooser(this, QStringLiteral("Save As"));
+    QFileDialog chooser(this, QStringLiteral("Save As"), exportFolder());
     chooser.setAcceptMode(QFileDialog::AcceptSave);
     chooser.setFileMode(QFileDialog::AnyFile);
     const QStringList filters = exportFilters();
@@ -545,11 +564,14 @@ void COmbrelDialog::showAbout() {
 }
 
 QString COmbrelDialog::referencePath() {
-    const QString name = QStringLiteral("construction-files.md");
+    return documentPath(QStringLiteral("construction-files.md"));
+}
+
+QString COmbrelDialog::documentPath(const QString& name) {
     const QDir program(QCoreApplication::applicationDirPath());
     QStringList candidates = {
         program.filePath(name),
-        program.filePath(QStringLiteral("../share/doc/ombrel/") + name),
+        program.filePath(QStringLiteral("../share/doc/ombrel/docs/") + name),
         program.filePath(QStringLiteral("../docs/") + name),
         program.filePath(QStringLiteral("../../docs/") + name),
     };
@@ -565,14 +587,33 @@ QString COmbrelDialog::referencePath() {
 }
 
 void COmbrelDialog::showReference() {
-    const QString path = referencePath();
-    if (!path.isEmpty() && openDocument(path)) {
+    showBundledDocument(QStringLiteral("construction-files.md"),
+                        QStringLiteral("Construction file reference"));
+}
+
+void COmbrelDialog::showTutorial() {
+    showBundledDocument(QStringLiteral("tutorial.md"), QStringLiteral("Tutorial"));
+}
+
+void COmbrelDialog::showBundledDocument(const QString& name, const QString& title) {
+    const QString path = documentPath(name);
+    if (!documentWindow_) {
+        documentWindow_ = new CDocumentWindow(this, [this](const QUrl& url) {
+            return url.isLocalFile() ? openDocument(url.toLocalFile())
+                                     : QDesktopServices::openUrl(url);
+        });
+    }
+    if (!path.isEmpty() && documentWindow_->showDocument(path, title)) {
+        documentWindow_->show();
+        documentWindow_->raise();
+        documentWindow_->activateWindow();
         return;
     }
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
-                    path.isEmpty() ? QStringLiteral("The construction file reference "
-                                                    "(construction-files.md) is not installed")
-                                   : QStringLiteral("No viewer could open ") + path,
+                    path.isEmpty()
+                        ? QStringLiteral("The ") + title.toLower() + QStringLiteral(" (") + name +
+                              QStringLiteral(") is not installed")
+                        : QStringLiteral("Cannot read ") + path,
                     QMessageBox::Ok, this);
     box.exec();
 }
@@ -589,11 +630,11 @@ void COmbrelDialog::showKeysAndMouse() {
         "<td>turning step +5 / -5 degrees (at least 1)</td></tr>"
         "<tr><td>R</td><td>back to the start, facing the city</td><td></td></tr>"
         "<tr><td>0 to 9</td><td>display toggles (1: sky backdrop on / off)</td><td></td></tr>"
+        "<tr><td>F</td><td>frames the city</td><td></td></tr>"
         "<tr><th align='left'>mouse</th><th align='left' colspan='2'></th></tr>"
         "<tr><td>left drag</td><td colspan='2'>turns the camera</td></tr>"
         "<tr><td>right or middle drag</td><td colspan='2'>pans</td></tr>"
         "<tr><td>wheel</td><td colspan='2'>moves forward / back</td></tr>"
-        "<tr><td>F</td><td colspan='2'>frames the city</td></tr>"
         "</table>"
         "<p>Click into the \"City Preview\" window first so that it gets the keys.</p>");
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Keys and mouse"), table, QMessageBox::Ok,

@@ -22,6 +22,7 @@ class QRadioButton;
 namespace ombrel {
 
 class CCityWindow;
+class CDocumentWindow;
 class FileWatcher;
 class Texture;
 
@@ -66,10 +67,13 @@ public:
     void SaveVrml();
     void OnClose();
     void showAbout();
-    // Help menu: opens the construction-file reference with the desktop's viewer (a box says so
-    // when it cannot be found), and shows the preview's keys and mouse controls.
+    // Help menu: shows the construction-file reference or the tutorial in the program's document
+    // window (a box says so when it cannot be found), and the preview's keys and mouse controls.
     void showReference();
+    void showTutorial();
     void showKeysAndMouse();
+    // The document window; null until a document was shown.
+    CDocumentWindow* documentWindow() const { return documentWindow_; }
 
     // The watched construction file or one of its images changed: reloads it and generates from
     // its seed as a fresh start would, leaving the preview's camera where it is. A reload that
@@ -81,6 +85,8 @@ public:
     // Where the construction-file reference is: beside the program, in the installed
     // <prefix>/share/doc/ombrel/ or in the source tree. Empty when none is there.
     static QString referencePath();
+    // The same for any of the documents ("tutorial.md").
+    static QString documentPath(const QString& name);
 
     // Appends text to the generator log at once and scrolls to its end; the user's edits in the
     // other controls are kept. Text of errors is shown red, of warnings amber.
@@ -102,6 +108,9 @@ public:
     // The Save As dialog's file types: "VRML 2.0 (*.wrl)", "glTF binary (*.glb)", "glTF (*.gltf)",
     // "Wavefront OBJ (*.obj)".
     static QStringList exportFilters();
+    // The folder the Save As dialog opens in: that of the last export, else that of the
+    // construction file; empty (the current directory) when neither names an existing folder.
+    QString exportFolder() const;
 
     CitySession& session() { return *session_; }
     CityFactory& cityFactory() { return session_->factory(); }
@@ -126,6 +135,7 @@ public:
     QCheckBox* saveRoadsCheck;
     QAction* watchAction;
     QAction* referenceAction;
+    QAction* tutorialAction;
     QAction* keysAction;
 
 protected:
@@ -155,11 +165,15 @@ private:
     // The preview's context is going (Qt replaces it): texture objects go with it and upload
     // again into the next one.
     void releasePreviewTextures();
+    // Shows the document `name` in the document window titled `title`, or a box saying it is
+    // not installed.
+    void showBundledDocument(const QString& name, const QString& title);
 
     std::unique_ptr<CitySession> session_;
     CCityWindow* preview_ = nullptr;
     QButtonGroup* collapseGroup_;
     FileWatcher* watcher_;
+    CDocumentWindow* documentWindow_ = nullptr;
     bool pendingCarriageReturn_ = false;
     bool controlsReady_ = false;
 };

@@ -38,11 +38,10 @@ int answer(const ombrel::CommandLine& line) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Help and version need no display, so they are answered before Qt reaches for one. Other
-    // mistakes wait until Qt has taken its own options (-platform, -display, ...) out.
+    // Help, version and usage mistakes need no display, so they are answered before Qt reaches
+    // for one (the parser passes over Qt's own options, -platform, -display, ...).
     const ombrel::CommandLine early = ombrel::parseCommandLine(arguments(argc, argv));
-    if (early.action == ombrel::CommandLine::Action::Help ||
-        early.action == ombrel::CommandLine::Action::Version) {
+    if (early.action != ombrel::CommandLine::Action::Run) {
         return answer(early);
     }
     ombrel::keepFreedMemory();

@@ -8,6 +8,7 @@
 #include "cli/WatchLoop.h"
 #include "config/Attributes.h"
 #include "config/CitySession.h"
+#include "config/ConstructionReader.h"
 #include "export/CityExport.h"
 #include "preview/gl/Camera.h"
 #include "preview/gl/HeadlessGL.h"
@@ -386,7 +387,12 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         const int largest = TextureCache::largestSize();
         long generated = 0;
         if (first) {
-            if (session->load(o.constructionFile, largest) != CitySession::LoadResult::loaded)
+            const CitySession::LoadResult loaded = session->load(o.constructionFile, largest);
+            // The loader's last line asks for a reload, which a batch run has not: say what is.
+            // Without a schema the file is not at fault (the loader said where it looked).
+            if (loaded == CitySession::LoadResult::failed && !o.watch && !findSchemaFile().empty())
+                errorLog.line("fix the file and run again");
+            if (loaded != CitySession::LoadResult::loaded)
                 return int(kExitLoadFailed);
             if (o.seed)
                 session->startFresh(*o.seed);

@@ -12,6 +12,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <system_error>
@@ -112,6 +115,9 @@ template <class Bound> std::string boundsText(Bound lower, Bound upper, bool sin
     return os.str();
 }
 
+// What follows a repaired value whose text holds a comma.
+constexpr const char* kCommaHint = "write a decimal with a point (10.5), a range as [low,high]";
+
 // Reads the attributes of one element by the lenient rules of config/Attributes.h and says so,
 // at the element, wherever the text was not exactly a value of its kind:
 // "<attribute> '<text>' read as <value>". Absent attributes (with no default in the schema)
@@ -149,7 +155,7 @@ public:
         const std::string text = utf8(name);
         if (present(name) && !isPlainFloatRange(text)) {
             const FloatRange bounds = readFloatBounds(text);
-            readAs(name, boundsText(bounds.lower, bounds.upper, isSingle(text)));
+            readAs(name, boundsText(bounds.lower, bounds.upper, isSingle(text)), true);
         }
         return readFloatRange(text, place_);
     }
@@ -157,7 +163,7 @@ public:
         const std::string text = utf8(name);
         if (present(name) && !isPlainUintRange(text)) {
             const UintRange bounds = readUintBounds(text);
-            readAs(name, boundsText(bounds.lower, bounds.upper, isSingle(text)));
+            readAs(name, boundsText(bounds.lower, bounds.upper, isSingle(text)), true);
         }
         return readUintRange(text, place_);
     }
@@ -186,14 +192,64 @@ private:
     bool present(const XMLCh* name) const { return element_.hasAttribute(name); }
     std::string utf8(const XMLCh* name) const { return xmlToString(element_.getAttribute(name)); }
     static bool isSingle(std::string_view text) { return text.find(',') == std::string::npos; }
-    template <class Value> void readAs(const XMLCh* name, const Value& value) const {
-        warningLog.at(place_).line(xmlView(name), " '", attributeText(&element_, name),
-                                   "' read as ", value);
+    // A comma in a plain number is a decimal comma; in a range without both brackets it may be
+    // either. Inside "[...]" it is where it belongs.
+    static bool commaMisplaced(std::string_view text, bool range) {
+        if (text.find(',') == std::string_view::npos) {
+            return false;
+        }
+        const std::size_t first = text.find_first_not_of(" \t\r\n");
+        const std::size_t last = text.find_last_not_of(" \t\r\n");
+        return !range || text[first] != '[' || text[last] != ']';
+    }
+    template <class Value>
+    void readAs(const XMLCh* name, const Value& value, bool range = false) const {
+        const std::u16string_view text = attributeText(&element_, name);
+        warningLog.at(place_).line(xmlView(name), " '", text, "' read as ", value);
+        if (commaMisplaced(utf16ToUtf8(text), range)) {
+            warningLog.at(place_).line(kCommaHint);
+        }
     }
 
     const DOMElement& element_;
     const SourcePlace& place_;
 };
+
+// Whether two files hold different bytes (a file that cannot be read differs from any).
+bool differentFiles(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec)) {
+        return false;
+    }
+    if (fs::file_size(a, ec) != fs::file_size(b, ec) || ec) {
+        return true;
+    }
+    std::ifstream ina(a, std::ios::binary);
+    std::ifstream inb(b, std::ios::binary);
+    if (!ina || !inb) {
+        return true;
+    }
+    return !std::equal(std::istreambuf_iterator<char>(ina), std::istreambuf_iterator<char>(),
+                       std::istreambuf_iterator<char>(inb), std::istreambuf_iterator<char>());
+}
+
+// The name of a file in `folder` closest to `name` (see closestName); empty when none is.
+std::string closestFileIn(const fs::path& folder, const std::string& name) {
+    // A folder of thousands of files is no image folder; looking through all of it is not worth
+    // the wait.
+    constexpr int kMostLooked = 10000;
+    std::vector<std::string> names;
+    std::error_code ec;
+    int looked = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && looked < kMostLooked;
+         it.increment(ec), ++looked) {
+        if (it->is_regular_file(ec)) {
+            names.push_back(it->path().filename().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return closestName(name, names);
+}
 
 template <class Factory>
 std::unique_ptr<Factory> withPlace(std::unique_ptr<Factory> factory, SourcePlace place) {
@@ -252,16 +308,39 @@ void ConstructionReader::warnUndefinedCall(const std::string& name,
                                            const SourcePlace& place) const {
     warningLog.at(place).line("Placing an undefined building part named '", name, "' - ignored");
     const auto found = procedureLines_.find(name);
-    if (found == procedureLines_.end()) {
-        return;
-    }
-    for (const auto& [index, line] : found->second) {
-        if (index > readingProcedure_) {
-            warningLog.at(place).line("(a Procedure '", name, "' is defined at line ", line,
-                                      ": procedures must come before the elements that call "
-                                      "them)");
-            return;
+    if (found != procedureLines_.end()) {
+        for (const auto& [index, line] : found->second) {
+            if (index == readingProcedure_) {
+                warningLog.at(place).line("(a Procedure cannot call itself)");
+                return;
+            }
+            if (index > readingProcedure_) {
+                warningLog.at(place).line("(a Procedure '", name, "' is defined at line ", line,
+                                          ": procedures must come before the elements that "
+                                          "call them)");
+                return;
+            }
         }
+    }
+    // A slip of the fingers, as for element names; else what may be called here.
+    std::vector<std::string> known;
+    for (const auto& [procedure, body] : factory_.procedures) {
+        known.push_back(procedure);
+    }
+    if (const std::string closest = closestName(name, known); !closest.empty()) {
+        warningLog.at(place).line("did you mean '", closest, "'?");
+    } else if (known.empty()) {
+        warningLog.at(place).line("no Procedure is defined before it");
+    } else {
+        constexpr std::size_t kListed = 10;
+        std::string list;
+        for (std::size_t i = 0; i < known.size() && i < kListed; ++i) {
+            list += (i ? ", '" : "'") + known[i] + "'";
+        }
+        if (known.size() > kListed) {
+            list += ", ...";
+        }
+        warningLog.at(place).line("procedures defined before it: ", list);
     }
 }
 
@@ -336,20 +415,21 @@ void ConstructionReader::readParameters(const DOMElement& root) {
 bool ConstructionReader::checkLimits(const DOMElement& root) {
     const CityFactory& f = factory_;
     const std::uint64_t cells = std::uint64_t(f.numCellsX) * f.numCellsY;
+    const SourcePlace place = placeOf(root);
     if (cells > kMaxCells) {
-        errorLog.line("numCellsX x numCellsY is ", f.numCellsX, " x ", f.numCellsY, " = ", cells,
-                      " cells; at most ", kMaxCells, " are allowed");
+        errorLog.at(place).line("numCellsX x numCellsY is ", f.numCellsX, " x ", f.numCellsY, " = ",
+                                cells, " cells; at most ", kMaxCells, " are allowed");
         return false;
     }
     if (f.streetEveryX == 4294967295u || f.streetEveryY == 4294967295u) {
-        errorLog.line(
+        errorLog.at(place).line(
             "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is "
             "not allowed)");
         return false;
     }
     if (grammarNesting(root) > kMaxGrammarNesting) {
-        errorLog.line("Grammar elements are nested more than ", kMaxGrammarNesting,
-                      " levels deep (Maybe and ChooseOption inside each other)");
+        errorLog.at(place).line("Grammar elements are nested more than ", kMaxGrammarNesting,
+                                " levels deep (Maybe and ChooseOption inside each other)");
         return false;
     }
     return true;
@@ -528,12 +608,19 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
     const bool relativeToWidth = values.flag(vocab::relativeToWidth);
     const bool relativeToHeight = values.flag(vocab::relativeToHeight);
 
-    const auto add = [&](const std::string& name, const fs::path& file) {
+    // A failed image is reported with the reason on the following line(s); `explain` says it
+    // for a path written in the file (nothing found, a URL), otherwise the decoder's reason.
+    const auto add = [&](const std::string& name, const fs::path& file,
+                         const std::function<bool(const std::string&)>& explain) {
         auto texture =
             std::make_shared<Texture>(name, scalex, scaley, relativeToWidth, relativeToHeight);
-        texture->image = decodeTextureFile(file.string(), largestTexture_);
+        std::string why;
+        texture->image = decodeTextureFile(file.string(), largestTexture_, &why);
         if (texture->image.empty()) {
             warningLog.at(place).line("Failed loading texture ", name, " (it will not be used)");
+            if (!explain || !explain(why)) {
+                warningLog.at(place).line(why);
+            }
             return;
         }
         group.textures.add(weight, std::move(texture));
@@ -541,7 +628,58 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
 
     if (imageURL.find('*') == std::string::npos) {
         const Located located = locate(imageURL);
-        add(located.name.empty() ? imageURL : located.name, located.file);
+        const fs::path path(imageURL);
+        std::error_code ec;
+        // The current directory comes first; when the construction file's folder holds another
+        // image under the same relative path, the user may well have meant that one.
+        if (!located.file.empty() && !path.is_absolute() && !baseFolder_.empty() &&
+            located.file == path) {
+            const fs::path beside = (baseFolder_ / path).lexically_normal();
+            if (pathExists(beside) && differentFiles(path, beside)) {
+                warningLog.at(place).line("Texture ", imageURL, " is ",
+                                          fs::absolute(path, ec).lexically_normal().string(),
+                                          ", from the current directory; the different ",
+                                          fs::absolute(beside, ec).lexically_normal().string(),
+                                          " beside the construction file is not used");
+            }
+        }
+        const auto explain = [&](const std::string& why) {
+            if (imageURL.empty()) {
+                warningLog.at(place).line("imageURL is empty");
+                return true;
+            }
+            if (imageURL.find("://") != std::string::npos) {
+                warningLog.at(place).line("images are read from files only: URLs are never "
+                                          "fetched");
+                return true;
+            }
+            if (why != "not found") {
+                return false;
+            }
+            std::vector<fs::path> folders{fs::absolute(path, ec).lexically_normal().parent_path()};
+            if (!path.is_absolute() && !baseFolder_.empty()) {
+                const fs::path beside =
+                    fs::absolute(baseFolder_ / path, ec).lexically_normal().parent_path();
+                if (beside != folders[0]) {
+                    folders.push_back(beside);
+                }
+            }
+            std::string looked = folders[0].string();
+            if (folders.size() > 1) {
+                looked += " and " + folders[1].string();
+            }
+            warningLog.at(place).line("not found; looked in ", looked);
+            for (const fs::path& folder : folders) {
+                const std::string closest = closestFileIn(folder, path.filename().string());
+                if (!closest.empty()) {
+                    warningLog.at(place).line("did you mean '",
+                                              (path.parent_path() / closest).string(), "'?");
+                    break;
+                }
+            }
+            return true;
+        };
+        add(located.name.empty() ? imageURL : located.name, located.file, explain);
         return;
     }
 
@@ -575,7 +713,7 @@ void ConstructionReader::addTextures(TextureGroup& group, const DOMElement& elem
     }
     for (const fs::path& match : matches) {
         infoLog.line("\tAdding '", match.string(), "'");
-        add(match.string(), match);
+        add(match.string(), match, nullptr);
     }
 }
 

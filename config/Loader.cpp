@@ -16,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 #include <vector>
@@ -42,8 +43,11 @@ constexpr std::uintmax_t kMaxFileSize = 64u * 1024 * 1024;
 // a hundred thousand levels would take minutes before failing anyway.
 constexpr XMLSize_t kMaxElementDepth = 1000;
 
-// Thrown out of the parse when the elements nest deeper than kMaxElementDepth.
-struct ElementsTooDeep {};
+// Thrown out of the parse when the elements nest deeper than kMaxElementDepth, with where the
+// element that goes too deep starts.
+struct ElementsTooDeep {
+    ElementPlaces::Position at;
+};
 
 // The DOM parser, stopping as soon as an element opens deeper than kMaxElementDepth, and
 // recording where each element starts. The library tells where it is in the text at each event
@@ -58,7 +62,7 @@ public:
                       const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                       const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override {
         if (++depth_ > kMaxElementDepth) {
-            throw ElementsTooDeep{};
+            throw ElementsTooDeep{lastEnd_};
         }
         const XMLSize_t depth = depth_;
         const ElementPlaces::Position start = lastEnd_;
@@ -304,9 +308,10 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
             errorLog.line("\tMessage is: ", xmlView(message));
         }
         failed = true;
-    } catch (const ElementsTooDeep&) {
+    } catch (const ElementsTooDeep& e) {
         reporter.closeLine();
-        errorLog.line("Elements are nested more than ", kMaxElementDepth, " levels deep");
+        const SourcePlace place{std::make_shared<const std::string>(path), e.at.line, e.at.column};
+        errorLog.at(place).line("Elements are nested more than ", kMaxElementDepth, " levels deep");
         failed = true;
     } catch (...) {
         reporter.closeLine();

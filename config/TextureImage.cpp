@@ -1,8 +1,10 @@
 #include "config/TextureImage.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -24,6 +26,29 @@ struct StbFree {
 struct FileClose {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
+
+// The size a PNG file's header states, read by hand: the decoder refuses to report sizes
+// beyond its own limit, and the reason it gives then does not say the image is too big.
+bool pngHeaderSize(std::FILE* file, int& width, int& height) {
+    unsigned char header[24];
+    std::rewind(file);
+    const bool read = std::fread(header, 1, sizeof header, file) == sizeof header;
+    std::rewind(file);
+    static const unsigned char kSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (!read || std::memcmp(header, kSignature, 8) != 0 || std::memcmp(header + 12, "IHDR", 4)) {
+        return false;
+    }
+    const auto big = [&](int at) {
+        return (std::uint32_t(header[at]) << 24) | (std::uint32_t(header[at + 1]) << 16) |
+               (std::uint32_t(header[at + 2]) << 8) | std::uint32_t(header[at + 3]);
+    };
+    if (big(16) > 0x7FFFFFFF || big(20) > 0x7FFFFFFF) {
+        return false;
+    }
+    width = static_cast<int>(big(16));
+    height = static_cast<int>(big(20));
+    return true;
+}
 
 } // namespace
 
@@ -76,29 +101,48 @@ TextureImage makeTextureImage(const std::uint8_t* rgb, int width, int height, in
     return image;
 }
 
-TextureImage decodeTextureFile(const std::string& path, int largest) {
+TextureImage decodeTextureFile(const std::string& path, int largest, std::string* why) {
+    const auto fail = [&](std::string reason) {
+        if (why) {
+            *why = std::move(reason);
+        }
+        return TextureImage();
+    };
     // Only plain files: a pipe or device could block or never end.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        return {};
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) {
+        return fail("not found");
+    }
+    if (std::filesystem::is_directory(status)) {
+        return fail("it is a folder, not an image");
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return fail("it is not a plain file");
     }
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        return {};
+        return fail(std::string("cannot be opened: ") + std::strerror(errno));
     }
     int width = 0;
     int height = 0;
     int components = 0;
     // The header alone tells the size: refuse what would not fit in memory before decoding.
-    if (!stbi_info_from_file(file.get(), &width, &height, &components) || width <= 0 ||
-        height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
+    if (!stbi_info_from_file(file.get(), &width, &height, &components) &&
+        !pngHeaderSize(file.get(), width, height)) {
+        return fail(std::string("cannot be decoded: ") + stbi_failure_reason());
+    }
+    if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
         static_cast<long long>(width) * height > kMaxImagePixels) {
-        return {};
+        return fail("it is " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels; images up to " + std::to_string(kMaxImageSide) +
+                    " pixels a side and " + std::to_string(kMaxImagePixels / (1024 * 1024)) +
+                    " megapixels are read");
     }
     std::unique_ptr<stbi_uc, StbFree> pixels(
         stbi_load_from_file(file.get(), &width, &height, &components, 3));
     if (!pixels) {
-        return {};
+        return fail(std::string("cannot be decoded: ") + stbi_failure_reason());
     }
     return makeTextureImage(pixels.get(), width, height, largest);
 }

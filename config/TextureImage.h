@@ -27,8 +27,10 @@ TextureImage makeTextureImage(const std::uint8_t* rgb, int width, int height, in
 
 // Decodes the image file at `path` (PNG, JPEG, BMP, GIF, TGA, PSD, HDR, PIC, PNM). Returns an
 // empty image when the file is missing, not a plain file, unreadable, not an image, or absurdly
-// large (more than
-// 16384 pixels a side or 64 megapixels, refused before decoding). Never writes to the log.
-TextureImage decodeTextureFile(const std::string& path, int largest);
+// large (more than 16384 pixels a side or 64 megapixels, refused before decoding), and then puts
+// the reason into `why` when given: "not found", "it is a folder, not an image", "cannot be
+// opened: Permission denied", "cannot be decoded: <the decoder's reason>", "it is 20000 x 20000
+// pixels; ...". Never writes to the log.
+TextureImage decodeTextureFile(const std::string& path, int largest, std::string* why = nullptr);
 
 } // namespace ombrel

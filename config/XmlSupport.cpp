@@ -5,6 +5,7 @@
 #include "config/Vocabulary.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -12,13 +13,14 @@ namespace ombrel {
 
 namespace {
 
-char16_t lower(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+template <class Char> Char lower(Char c) {
+    return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
 }
 
 // Edits (insertions, deletions, changes, swaps of neighbours) between two words, letter case
 // aside: the optimal string alignment distance.
-std::size_t editDistance(std::u16string_view a, std::u16string_view b) {
+template <class Char>
+std::size_t editDistance(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
     const std::size_t n = b.size();
     std::vector<std::size_t> before(n + 1), previous(n + 1), current(n + 1);
     for (std::size_t j = 0; j <= n; ++j) {
@@ -78,18 +80,42 @@ std::u16string_view suggestionFor(std::u16string_view message) {
 
 } // namespace
 
+namespace {
+
+// How many edits still count as a slip of the fingers for a word of this length.
+std::size_t allowedEdits(std::size_t length) {
+    return length <= 5 ? 1 : length <= 8 ? 2 : 3;
+}
+
+} // namespace
+
 std::u16string_view closestWord(std::u16string_view word,
                                 std::span<const XMLCh* const> vocabulary) {
     if (inVocabulary(word, vocabulary)) {
         return {};
     }
-    const std::size_t allowed = word.size() <= 5 ? 1 : word.size() <= 8 ? 2 : 3;
     std::u16string_view best;
-    std::size_t bestDistance = allowed + 1;
+    std::size_t bestDistance = allowedEdits(word.size()) + 1;
     for (const XMLCh* known : vocabulary) {
-        const std::size_t distance = editDistance(word, known);
+        const std::size_t distance = editDistance(word, std::u16string_view(known));
         if (distance < bestDistance) {
             best = known;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+std::string closestName(std::string_view word, const std::vector<std::string>& names) {
+    if (std::find(names.begin(), names.end(), word) != names.end()) {
+        return {};
+    }
+    std::string best;
+    std::size_t bestDistance = allowedEdits(word.size()) + 1;
+    for (const std::string& name : names) {
+        const std::size_t distance = editDistance(word, std::string_view(name));
+        if (distance < bestDistance) {
+            best = name;
             bestDistance = distance;
         }
     }
@@ -116,8 +142,16 @@ void DOMTreeErrorReporter::closeLine() {
 void DOMTreeErrorReporter::error(const xercesc::SAXParseException& e) {
     errors_ = true;
     closeLine();
-    errorLog.line("Error at file \"", xmlView(e.getSystemId()), "\", line ", e.getLineNumber(),
-                  ", column ", e.getColumnNumber());
+    // The place first, as warnings have it, so that editors and terminals jump to it; a
+    // problem without a file or a line (a file that cannot be opened) has no place.
+    SourcePlace place;
+    if (xmlView(e.getSystemId()).size() > 0 && e.getLineNumber() > 0) {
+        place = {std::make_shared<const std::string>(xmlToString(e.getSystemId())),
+                 static_cast<std::uint32_t>(e.getLineNumber()),
+                 static_cast<std::uint32_t>(e.getColumnNumber())};
+    }
+    errorLog.at(place).line("Error at file \"", xmlView(e.getSystemId()), "\", line ",
+                            e.getLineNumber(), ", column ", e.getColumnNumber());
     errorLog.line("\tMessage: ", xmlView(e.getMessage()));
     const std::u16string_view suggestion = suggestionFor(xmlView(e.getMessage()));
     if (!suggestion.empty()) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace ombrel {
 
@@ -57,9 +58,13 @@ private:
 // swapped (one for words up to five letters, two up to eight, three beyond). None (empty) when
 // `word` is itself in the vocabulary or nothing is that close; of equally close words the first.
 std::u16string_view closestWord(std::u16string_view word, std::span<const XMLCh* const> vocabulary);
+// The same among names the file itself gives (procedure names, image file names), in UTF-8,
+// byte by byte: empty when `word` is one of `names` or none is that close.
+std::string closestName(std::string_view word, const std::vector<std::string>& names);
 
 // Collects the parser's complaints: every error and fatal error goes to the error log as two
-// lines, "Error at file "<system id>", line <n>, column <n>" and "\tMessage: <text>", and sets
+// lines, "Error at file "<system id>", line <n>, column <n>" (a message about that place, so the
+// front ends start it with "<file>:<line>:<column>: error: ") and "\tMessage: <text>", and sets
 // the error flag. When the error refuses an element or an attribute the vocabulary does not
 // know, a third line names the closest word of the vocabulary, if there is one: "did you mean
 // 'DrawBox'?". Warnings are dropped: they never fail a load.

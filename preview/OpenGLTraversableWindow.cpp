@@ -28,6 +28,9 @@ COpenGLTraversableWindow::COpenGLTraversableWindow(std::uint8_t colorBits_, std:
     timer_.setInterval(10);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { UpdateCamera(); });
+    statusTimer_.setSingleShot(true);
+    statusTimer_.setInterval(kStatusMilliseconds);
+    connect(&statusTimer_, &QTimer::timeout, this, [this] { setWindowTitle(ownTitle_); });
 }
 
 bool COpenGLTraversableWindow::InitView() {
@@ -88,6 +91,8 @@ void COpenGLTraversableWindow::keyPressEvent(QKeyEvent* event) {
         leftShiftSeen_ = true;
     }
     const int code = keyCode(*event);
+    const float speed = camera_.moveSpeed;
+    const float step = camera_.rotateStep;
     if (code >= 0) {
         camera_.keyPressed(code, leftShiftDown());
     }
@@ -99,11 +104,30 @@ void COpenGLTraversableWindow::keyPressEvent(QKeyEvent* event) {
             update();
         }
     }
+    if (camera_.moveSpeed != speed || camera_.rotateStep != step) {
+        showCameraStatus();
+    }
     const QString text = event->text();
     if (text.size() == 1 && camera_.characterTyped(text.at(0).unicode())) {
         update();
     }
     COpenGLWindow::keyPressEvent(event);
+}
+
+QString COpenGLTraversableWindow::statusTitle() const {
+    const QString own = statusTimer_.isActive() ? ownTitle_ : windowTitle();
+    return own + QStringLiteral(" - speed %1, turning step %2 degrees")
+                     .arg(double(camera_.moveSpeed), 0, 'g', 4)
+                     .arg(double(camera_.rotateStep), 0, 'g', 4);
+}
+
+void COpenGLTraversableWindow::showCameraStatus() {
+    const QString title = statusTitle();
+    if (!statusTimer_.isActive()) {
+        ownTitle_ = windowTitle();
+    }
+    setWindowTitle(title);
+    statusTimer_.start();
 }
 
 void COpenGLTraversableWindow::keyReleaseEvent(QKeyEvent* event) {

@@ -41,6 +41,12 @@ public:
     // down and the keyboard still reports a Shift held.
     bool leftShiftDown() const;
 
+    // The title while the speed or the turning step changes: the window's own title, then
+    // " - speed S, turning step T degrees". It goes back to the window's own title
+    // kStatusMilliseconds after the last change.
+    QString statusTitle() const;
+    static constexpr int kStatusMilliseconds = 3000;
+
     // Degrees turned per pixel of a left drag.
     static constexpr float kDegreesPerPixel = 0.25f;
     // Distance panned per pixel of a right or middle drag, in move speeds.
@@ -63,6 +69,10 @@ protected:
 private:
     Camera camera_;
     QTimer timer_;
+    // Shows the speed and step in the title for a while (see statusTitle).
+    void showCameraStatus();
+    QTimer statusTimer_;
+    QString ownTitle_;
     bool leftShiftSeen_ = false;
     QPointF lastMouse_;
     Qt::MouseButton dragging_ = Qt::NoButton;

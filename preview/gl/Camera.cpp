@@ -298,6 +298,10 @@ void Camera::advance(float steps) {
 
 void Camera::frame(Vec3 boxMin, Vec3 boxMax, double aspect) {
     position = framedCamera(state(), boxMin, boxMax, aspect).position;
+    const float side = std::max(boxMax.x - boxMin.x, boxMax.y - boxMin.y);
+    if (std::isfinite(side)) {
+        moveSpeed = std::max(1.0f, side / kFramedCrossingTicks);
+    }
 }
 
 void Camera::setHome(const CameraState& home) {

@@ -117,8 +117,12 @@ public:
     void pan(float right, float up);
     // Moves along the viewing direction by `steps` times the move speed (negative: back).
     void advance(float steps);
-    // Frames the box (see framedCamera); the orientation stays.
+    // Frames the box (see framedCamera); the orientation stays. The move speed becomes one
+    // that crosses the box's longer side on the ground in kFramedCrossingTicks ticks (about five
+    // seconds), at least 1, so that a held key flies through a framed city of any size at a
+    // pace one can follow.
     void frame(Vec3 boxMin, Vec3 boxMax, double aspect);
+    static constexpr float kFramedCrossingTicks = 500.0f;
 
     // Places the camera and its home at a new spot, facing along identity.
     void setHome(const CameraState& home);

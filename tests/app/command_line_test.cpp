@@ -37,6 +37,13 @@ private slots:
         row("two files", {"a.xml", "b.xml"}, A::Usage, "",
             "only one construction file can be named, not also b.xml");
         row("after -- a dash name is a file", {"--", "--help"}, A::Run, "--help", "");
+        // Qt's own options are Qt's, with their values, so they are read before any display.
+        row("Qt's platform with its value", {"-platform", "offscreen", "city.xml"}, A::Run,
+            "city.xml", "");
+        row("Qt's options with = and two dashes", {"--style=fusion", "-reverse", "city.xml"},
+            A::Run, "city.xml", "");
+        row("Qt's display, then an unknown option", {"-display", ":9", "--bogus"}, A::Usage, "",
+            "unknown option --bogus");
     }
 
     void parses() {

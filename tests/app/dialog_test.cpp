@@ -398,6 +398,26 @@ private slots:
                  QStringLiteral("/a/city.xodr"));
     }
 
+    // Save As opens beside the last export, else beside the construction file.
+    void saveAsOpensBesideTheLastFile() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("exports")));
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("city")));
+        dialog_->lastSavedPath.clear();
+        dialog_->cfgFile.clear();
+        QCOMPARE(dialog_->exportFolder(), QString());
+        dialog_->cfgFile = dir.filePath(QStringLiteral("city/town.xml"));
+        QCOMPARE(dialog_->exportFolder(), dir.filePath(QStringLiteral("city")));
+        dialog_->lastSavedPath = dir.filePath(QStringLiteral("exports/town.glb"));
+        QCOMPARE(dialog_->exportFolder(), dir.filePath(QStringLiteral("exports")));
+        // A folder that has gone is passed over.
+        dialog_->lastSavedPath = dir.filePath(QStringLiteral("gone/town.glb"));
+        QCOMPARE(dialog_->exportFolder(), dir.filePath(QStringLiteral("city")));
+        dialog_->lastSavedPath.clear();
+        dialog_->cfgFile.clear();
+    }
+
     void browse() {
         dialog_->cfgEdit->setText(QStringLiteral("typed.xml"));
         dialog_->openAnswer.clear();

@@ -7,6 +7,9 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
+
+#include <string>
 
 namespace ombrel {
 
@@ -105,6 +108,18 @@ private slots:
         QVERIFY(bar->maximum() > 0);
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(dialog_->logText().endsWith(QStringLiteral("line 499\n")));
+    }
+
+    // A line longer than the field is wrapped, not cut: all of it is in view without scrolling
+    // sideways.
+    void longLinesWrap() {
+        const std::string path = "/home/someone/" + std::string(300, 'x') + "/town.xml";
+        warningLog.line("Failed loading texture ", path, " (it will not be used)");
+        QCoreApplication::processEvents();
+        const QTextBlock line = dialog_->logEdit->document()->lastBlock().previous();
+        QVERIFY(line.text().startsWith(QStringLiteral("WARNING: Failed loading texture")));
+        QVERIFY(line.layout()->lineCount() > 2);
+        QCOMPARE(dialog_->logEdit->horizontalScrollBar()->maximum(), 0);
     }
 
     void writesBeforeTheDialogAreKept() {

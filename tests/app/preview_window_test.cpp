@@ -323,6 +323,19 @@ private slots:
         QCOMPARE(window_->camera().moveSpeed, 15.0f);
     }
 
+    // While the speed or the step changes, the title says what they are; later it is the
+    // window's own again.
+    void theTitleShowsSpeedAndStepWhileTheyChange() {
+        const QString own = window_->windowTitle();
+        QTest::keyClick(window_.get(), Qt::Key_Plus, Qt::KeypadModifier);
+        QCOMPARE(window_->windowTitle(),
+                 own + QStringLiteral(" - speed 25, turning step 1 degrees"));
+        QTest::keyClick(window_.get(), Qt::Key_Plus, Qt::KeypadModifier);
+        QCOMPARE(window_->windowTitle(),
+                 own + QStringLiteral(" - speed 35, turning step 1 degrees"));
+        QTRY_COMPARE_WITH_TIMEOUT(window_->windowTitle(), own, 20000);
+    }
+
     void keyCodes_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");

@@ -1,17 +1,22 @@
 #include "DialogFixture.h"
 
+#include "app/DocumentWindow.h"
 #include "app/FileWatcher.h"
 #include "preview/CityWindow.h"
 
 #include <QAction>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QUrl>
 
 #include <cstdio>
@@ -203,14 +208,55 @@ class HelpMenuTest : public QObject {
     };
 
 private slots:
-    void theReferenceOpensTheBundledPage() {
+    // The reference opens in a window of the program, rendered, with a link to its folder.
+    void theReferenceOpensInTheProgramsWindow() {
         Dialog dialog;
         QCOMPARE(dialog.referenceAction->text(), QStringLiteral("Construction file reference"));
         dialog.referenceAction->trigger();
+        QVERIFY(dialog.opened.isEmpty());
+        CDocumentWindow* window = dialog.documentWindow();
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Construction file reference"));
+        QVERIFY2(window->documentPath().endsWith(QStringLiteral("/docs/construction-files.md")),
+                 qPrintable(window->documentPath()));
+        // Rendered, not shown as source: the heading's text without its "#".
+        const QString text = window->browser->toPlainText();
+        QVERIFY(text.startsWith(QStringLiteral("Construction files")));
+        QVERIFY(!text.contains(QStringLiteral("# ")));
+        // A link to a heading of the same document scrolls there.
+        QCOMPARE(window->browser->verticalScrollBar()->value(), 0);
+        emit window->browser->anchorClicked(QUrl(QStringLiteral("#the-seed")));
+        QVERIFY(window->browser->verticalScrollBar()->value() > 0);
+        QVERIFY(!window->scrollToHeading(QStringLiteral("no-such-heading")));
+        const QString folder = QFileInfo(window->documentPath()).absolutePath();
+        QVERIFY2(window->folderLink->text().contains(folder),
+                 qPrintable(window->folderLink->text()));
+        emit window->folderLink->linkActivated(QUrl::fromLocalFile(folder).toString());
+        QCOMPARE(dialog.opened, QStringList{folder});
+    }
+
+    // The tutorial shows with its pictures; a link to the reference opens it in the same window,
+    // a link to a folder goes to the desktop.
+    void theTutorialShowsItsPicturesAndFollowsLinks() {
+        Dialog dialog;
+        QCOMPARE(dialog.tutorialAction->text(), QStringLiteral("Tutorial"));
+        dialog.tutorialAction->trigger();
+        CDocumentWindow* window = dialog.documentWindow();
+        QVERIFY(window);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tutorial"));
+        const QVariant picture = window->browser->loadResource(
+            QTextDocument::ImageResource, QUrl(QStringLiteral("pictures/tutorial-1.png")));
+        QVERIFY(picture.isValid());
+        QVERIFY(!QImage::fromData(picture.toByteArray()).isNull() ||
+                !picture.value<QImage>().isNull());
+        emit window->browser->anchorClicked(QUrl(QStringLiteral("construction-files.md")));
+        QVERIFY(window->documentPath().endsWith(QStringLiteral("/docs/construction-files.md")));
+        QVERIFY(dialog.opened.isEmpty());
+        emit window->browser->anchorClicked(QUrl(QStringLiteral("examples/")));
         QCOMPARE(dialog.opened.size(), 1);
-        QVERIFY2(dialog.opened.first().endsWith(QStringLiteral("/docs/construction-files.md")),
+        QVERIFY2(dialog.opened.first().endsWith(QStringLiteral("/docs/examples/")),
                  qPrintable(dialog.opened.first()));
-        QVERIFY(QFile::exists(dialog.opened.first()));
     }
 
     void keysAndMouseShowsTheTable() {
@@ -225,6 +271,9 @@ private slots:
                                 "right or middle drag", "wheel", "frames the city"}) {
             QVERIFY2(box.text.contains(QLatin1String(row)), row);
         }
+        // F is a key: its row comes before the mouse's heading.
+        QVERIFY(box.text.indexOf(QLatin1String("frames the city")) <
+                box.text.indexOf(QLatin1String(">mouse<")));
     }
 };
 

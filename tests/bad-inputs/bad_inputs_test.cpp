@@ -221,16 +221,27 @@ TEST_P(BadInputs, FailsCleanlyWithItsMessages) {
 
 // Lines shared by many cases.
 const std::string kFailed = "ERROR  : Failed parsing input file - fix errors and reload";
+// What the batch tool adds to the loader's failure line.
+const std::string kRunAgain = "ERROR  : fix the file and run again";
+// A failed load: the error lines (those that start with the file's name name their place and
+// carry no label), the failure line and the batch tool's own.
 std::vector<std::string> failedParse(const std::string& file, std::vector<std::string> errors) {
     std::vector<std::string> lines{"Parsing " + file + " ... "};
     for (std::string& e : errors)
-        lines.push_back("ERROR  : " + e);
+        lines.push_back(e.rfind(file + ":", 0) == 0 ? e : "ERROR  : " + e);
     lines.push_back(kFailed);
+    lines.push_back(kRunAgain);
     return lines;
 }
+// The parser's error line about a place, which it names first as a compiler would.
 std::string at(const std::string& file, int line, int column) {
-    return "Error at file \"" + file + "\", line " + std::to_string(line) + ", column " +
-           std::to_string(column);
+    const std::string place = file + ":" + std::to_string(line) + ":" + std::to_string(column);
+    return place + ": error: Error at file \"" + file + "\", line " + std::to_string(line) +
+           ", column " + std::to_string(column);
+}
+// An error of the loader at the place `line`:`column` of `file`.
+std::string errorAt(const std::string& file, int line, int column, const std::string& text) {
+    return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": error: " + text;
 }
 // A successful run: the load's lines, the generation's, then the export's.
 std::vector<std::string> exported(const std::string& file, std::vector<std::string> loading,
@@ -287,6 +298,25 @@ void writeCityInFolder(const fs::path& dir) {
            "</Ombrel>\n";
 }
 
+// A city in a folder of its own with the slips of a first hour: a procedure name and an image
+// name misspelt, a decimal comma, and an image that the current directory holds under the same
+// relative path as the city's folder, but with other content.
+void writeSlips(const fs::path& dir) {
+    fs::create_directories(dir / "textures");
+    fs::create_directories(dir / "city" / "textures");
+    fs::copy_file(kData / "assets" / "one.png", dir / "textures" / "grass.png");
+    fs::copy_file(kData / "assets" / "huge.png", dir / "city" / "textures" / "grass.png");
+    std::ofstream(dir / "city" / "slips.xml")
+        << "<Ombrel numCellsX=\"1\" numCellsY=\"1\" cellSizeX=\"10\" cellSizeY=\"10\" "
+           "randomSeed=\"1\">\n"
+           "  <Procedure name=\"storey\"><GoUp height=\"1\"/></Procedure>\n"
+           "  <TextureGroup name=\"t\"><Texture imageURL=\"textures/grass.png\"/>"
+           "<Texture imageURL=\"textures/gras.png\"/></TextureGroup>\n"
+           "  <Building><Call name=\"story\"/><Call name=\"tower\"/>"
+           "<DrawBox height=\"10,5\" useTextureGroup=\"t\"/></Building>\n"
+           "</Ombrel>\n";
+}
+
 // A valid city followed by 65 MiB of comment: too big to be a construction file.
 void writeHugeFile(const fs::path& dir) {
     std::ofstream out(dir / "huge-file.xml", std::ios::binary);
@@ -301,7 +331,7 @@ void writeHugeFile(const fs::path& dir) {
 INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
     // Files that are no construction file at all.
     BadInput{"missing.xml", 1, {"ERROR  : Specified configuration file doesn't exist: missing.xml"}},
-    BadInput{"folder.xml", 1, {"Parsing folder.xml ... ", "ERROR  : Cannot read folder.xml: it is not a file", kFailed},
+    BadInput{"folder.xml", 1, {"Parsing folder.xml ... ", "ERROR  : Cannot read folder.xml: it is not a file", kFailed, kRunAgain},
              [](const fs::path& dir) { fs::create_directory(dir / "folder.xml"); }},
     BadInput{"empty.xml", 1, failedParse("empty.xml", {
         at("empty.xml", 1, 1), "\tMessage: invalid document structure"})},
@@ -352,14 +382,14 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
     // Sizes and counts.
     BadInput{"huge-file.xml", 1, failedParse("huge-file.xml", {
         "Cannot read huge-file.xml: it is larger than 64 MiB"}), writeHugeFile},
-    BadInput{"huge-grid.xml", 1, failedParse("huge-grid.xml", {
-        "numCellsX x numCellsY is 100000 x 100000 = 10000000000 cells; at most 16777216 are allowed"})},
-    BadInput{"negative-counts.xml", 1, failedParse("negative-counts.xml", {
-        "numCellsX x numCellsY is 4294967291 x 4294967291 = 18446744030759878681 cells; at most 16777216 are allowed"})},
-    BadInput{"long-numbers.xml", 1, failedParse("long-numbers.xml", {
-        "numCellsX x numCellsY is 1 x 3825205247 = 3825205247 cells; at most 16777216 are allowed"})},
-    BadInput{"negative-spacing.xml", 1, failedParse("negative-spacing.xml", {
-        "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is not allowed)"})},
+    BadInput{"huge-grid.xml", 1, failedParse("huge-grid.xml", {errorAt("huge-grid.xml", 3, 1,
+        "numCellsX x numCellsY is 100000 x 100000 = 10000000000 cells; at most 16777216 are allowed")})},
+    BadInput{"negative-counts.xml", 1, failedParse("negative-counts.xml", {errorAt("negative-counts.xml", 3, 1,
+        "numCellsX x numCellsY is 4294967291 x 4294967291 = 18446744030759878681 cells; at most 16777216 are allowed")})},
+    BadInput{"long-numbers.xml", 1, failedParse("long-numbers.xml", {errorAt("long-numbers.xml", 3, 1,
+        "numCellsX x numCellsY is 1 x 3825205247 = 3825205247 cells; at most 16777216 are allowed")})},
+    BadInput{"negative-spacing.xml", 1, failedParse("negative-spacing.xml", {errorAt("negative-spacing.xml", 2, 1,
+        "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is not allowed)")})},
     BadInput{"huge-repeat.xml", 0, exported("huge-repeat.xml", {}, {
         "huge-repeat.xml:5:26: warning: Grammar too large - 1 cell(s) stopped after 1048576 steps"})},
     BadInput{"huge-push.xml", 0, exported("huge-push.xml", {}, {
@@ -466,30 +496,42 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
     // Grammar shapes.
     BadInput{"ranges-without-brackets.xml", 0, exported("ranges-without-brackets.xml", {
         "ranges-without-brackets.xml:6:5: warning: height '10,20' read as [0,20]",
+        "ranges-without-brackets.xml:6:5: warning: write a decimal with a point (10.5), a range as [low,high]",
         "ranges-without-brackets.xml:7:5: warning: height '[10,20' read as [10,20]",
+        "ranges-without-brackets.xml:7:5: warning: write a decimal with a point (10.5), a range as [low,high]",
         "ranges-without-brackets.xml:8:5: warning: height '10,20]' read as [0,20]",
+        "ranges-without-brackets.xml:8:5: warning: write a decimal with a point (10.5), a range as [low,high]",
         "ranges-without-brackets.xml:9:5: warning: height '[3]' read as 0",
         "ranges-without-brackets.xml:10:5: warning: height '[,]' read as [0,0]",
         "ranges-without-brackets.xml:11:5: warning: height ',' read as [0,0]",
+        "ranges-without-brackets.xml:11:5: warning: write a decimal with a point (10.5), a range as [low,high]",
         "ranges-without-brackets.xml:12:5: warning: theta '[30,5' read as [30,5]",
+        "ranges-without-brackets.xml:12:5: warning: write a decimal with a point (10.5), a range as [low,high]",
         "ranges-without-brackets.xml:12:5: warning: Float range [30,5] is in wrong order, flipping",
         "ranges-without-brackets.xml:12:5: warning: distance '0.5]' read as 0.5",
         "ranges-without-brackets.xml:13:5: warning: scalex '[' read as 0",
         "ranges-without-brackets.xml:13:5: warning: scaley ']' read as 0",
         "ranges-without-brackets.xml:14:5: warning: height '5,2' read as [0,2]",
+        "ranges-without-brackets.xml:14:5: warning: write a decimal with a point (10.5), a range as [low,high]",
         "ranges-without-brackets.xml:15:5: warning: repeat '[3,1' read as [3,1]",
+        "ranges-without-brackets.xml:15:5: warning: write a decimal with a point (10.5), a range as [low,high]",
         "ranges-without-brackets.xml:15:5: warning: UINT range [3,1] is in wrong order, flipping",
-        "ranges-without-brackets.xml:16:5: warning: repeat '2,]' read as [0,0]"})},
+        "ranges-without-brackets.xml:16:5: warning: repeat '2,]' read as [0,0]",
+        "ranges-without-brackets.xml:16:5: warning: write a decimal with a point (10.5), a range as [low,high]"})},
     BadInput{"empty-names.xml", 0, exported("empty-names.xml", {
         "empty-names.xml:4:25: warning: Failed loading texture  (it will not be used)",
+        "empty-names.xml:4:25: warning: imageURL is empty",
         "empty-names.xml:8:5: warning: Placing an undefined building part named ' ' - ignored",
+        "empty-names.xml:8:5: warning: procedures defined before it: ''",
         "empty-names.xml:9:5: warning: Use of undefined texture group ' ' ignored"})},
     BadInput{"call-itself.xml", 0, exported("call-itself.xml", {
         "call-itself.xml:4:65: warning: Placing an undefined building part named 'self' - ignored",
+        "call-itself.xml:4:65: warning: (a Procedure cannot call itself)",
         "call-itself.xml:5:26: warning: Placing an undefined building part named 'pong' - ignored",
         "call-itself.xml:5:26: warning: (a Procedure 'pong' is defined at line 6: procedures must come before the elements that call them)"})},
     BadInput{"repairs.xml", 0, exported("repairs.xml", {
         "repairs.xml:4:1: warning: cellSizeX '1,5' read as 1",
+        "repairs.xml:4:1: warning: write a decimal with a point (10.5), a range as [low,high]",
         "repairs.xml:4:1: warning: randomSeed '12 monkeys' read as 0x00000012",
         "repairs.xml:5:30: warning: probability '-2' is negative - kept: it lowers the total weight of its list, so the picks are skewed",
         "repairs.xml:6:3: warning: TextureGroup 'walls' replaces the one at line 5",
@@ -500,16 +542,17 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
         "repairs.xml:8:27: warning: height 'tall' read as 0",
         "repairs.xml:9:3: warning: Procedure 'tower' replaces the one at line 8",
         "repairs.xml:9:27: warning: height '1,5' read as [0,5]",
+        "repairs.xml:9:27: warning: write a decimal with a point (10.5), a range as [low,high]",
         "repairs.xml:10:3: warning: probability '50%' read as 50",
         "repairs.xml:11:5: warning: probability '-0.5' is negative - the Maybe never runs",
         "repairs.xml:12:13: warning: probability '-1' is negative - kept: it lowers the total weight of its list, so the picks are skewed",
         "repairs.xml:12:44: warning: repeat '2 times' read as 2",
         "repairs.xml:13:5: warning: count '1.5' read as 1",
         "repairs.xml:14:5: warning: popHeight 'TRUE' read as false"}, {}, "0x00000012")},
-    BadInput{"deep-300.xml", 1, failedParse("deep-300.xml", {
-        "Grammar elements are nested more than 256 levels deep (Maybe and ChooseOption inside each other)"})},
-    BadInput{"deep-elements.xml", 1, failedParse("deep-elements.xml", {
-        "Elements are nested more than 1000 levels deep"}), writeDeepElements},
+    BadInput{"deep-300.xml", 1, failedParse("deep-300.xml", {errorAt("deep-300.xml", 3, 1,
+        "Grammar elements are nested more than 256 levels deep (Maybe and ChooseOption inside each other)")})},
+    BadInput{"deep-elements.xml", 1, failedParse("deep-elements.xml", {errorAt("deep-elements.xml", 1, 5109,
+        "Elements are nested more than 1000 levels deep")}), writeDeepElements},
     BadInput{"unknown-words.xml", 0, exported("unknown-words.xml", {
         "unknown-words.xml:3:1: warning: firstStreetCrossX must not exceed streetEveryX - default value is taken instead",
         "unknown-words.xml:5:3: warning: Unknown road type \"diagonal\" - road definition ignored",
@@ -529,22 +572,39 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, testing::Values(
         "Looking for texture files from pattern 'assets/o*'",
         "\tAdding '@DIR@/assets/ofolder'",
         "pattern-directory.xml:4:26: warning: Failed loading texture @DIR@/assets/ofolder (it will not be used)",
+        "pattern-directory.xml:4:26: warning: it is a folder, not an image",
         "\tAdding '@DIR@/assets/one.png'"})},
     BadInput{"pattern-not-image.xml", 0, exported("pattern-not-image.xml", {
         "Looking for texture files from pattern 'assets/*.txt'",
         "\tAdding '@DIR@/assets/notes.txt'",
         "pattern-not-image.xml:5:5: warning: Failed loading texture @DIR@/assets/notes.txt (it will not be used)",
+        "pattern-not-image.xml:5:5: warning: cannot be decoded: Image not of any known type, or corrupt",
         "\tAdding '@DIR@/assets/secret.txt'",
         "pattern-not-image.xml:5:5: warning: Failed loading texture @DIR@/assets/secret.txt (it will not be used)",
-        "pattern-not-image.xml:6:5: warning: Failed loading texture assets/text.png (it will not be used)"})},
+        "pattern-not-image.xml:5:5: warning: cannot be decoded: Image not of any known type, or corrupt",
+        "pattern-not-image.xml:6:5: warning: Failed loading texture assets/text.png (it will not be used)",
+        "pattern-not-image.xml:6:5: warning: cannot be decoded: Image not of any known type, or corrupt"})},
     BadInput{"city/pattern-beside.xml", 0, exported("city/pattern-beside.xml", {
         "Looking for texture files from pattern '*.png'",
         "\tAdding '@DIR@/city/roof.png'",
         "Looking for texture files from pattern 'images/w*.png'",
         "\tAdding '@DIR@/city/images/wall.png'"}), writeCityInFolder},
+    BadInput{"city/slips.xml", 0, exported("city/slips.xml", {
+        "city/slips.xml:3:26: warning: Texture textures/grass.png is @DIR@/textures/grass.png, from the current directory; the different @DIR@/city/textures/grass.png beside the construction file is not used",
+        "city/slips.xml:3:66: warning: Failed loading texture textures/gras.png (it will not be used)",
+        "city/slips.xml:3:66: warning: not found; looked in @DIR@/textures and @DIR@/city/textures",
+        "city/slips.xml:3:66: warning: did you mean 'textures/grass.png'?",
+        "city/slips.xml:4:13: warning: Placing an undefined building part named 'story' - ignored",
+        "city/slips.xml:4:13: warning: did you mean 'storey'?",
+        "city/slips.xml:4:33: warning: Placing an undefined building part named 'tower' - ignored",
+        "city/slips.xml:4:33: warning: procedures defined before it: 'storey'",
+        "city/slips.xml:4:53: warning: height '10,5' read as [0,5]",
+        "city/slips.xml:4:53: warning: write a decimal with a point (10.5), a range as [low,high]"}),
+        writeSlips},
     BadInput{"image-1x1.xml", 0, exported("image-1x1.xml", {})},
     BadInput{"image-20000.xml", 0, exported("image-20000.xml", {
-        "image-20000.xml:5:25: warning: Failed loading texture assets/huge.png (it will not be used)"})},
+        "image-20000.xml:5:25: warning: Failed loading texture assets/huge.png (it will not be used)",
+        "image-20000.xml:5:25: warning: it is 20000 x 20000 pixels; images up to 16384 pixels a side and 64 megapixels are read"})},
     BadInput{"texture-spaces-accents.xml", 0, exported("texture-spaces-accents.xml", {
         "Looking for texture files from pattern 'assets/vieille façade/*été.png'",
         "\tAdding '@DIR@/assets/vieille façade/brique rouge été.png'"})}

@@ -61,6 +61,9 @@ TEST_F(Content, EveryRepairIsReportedInReadingOrder) {
                     "randomSeed 'xyz' is not a hexadecimal number - a seed from the clock is "
                     "taken instead") +
                   w(8, 5, "Failed loading texture nowhere.png (it will not be used)") +
+                  w(8, 5,
+                    "not found; looked in " + std::string(OMBREL_SOURCE_DIR) + " and " +
+                        fs::path(kData).parent_path().string()) +
                   w(11, 5, "Float range [5,2] is in wrong order, flipping") +
                   w(12, 5, "Placing an undefined building part named 'later' - ignored") +
                   w(12, 5,
@@ -80,6 +83,7 @@ TEST_F(Content, EveryRepairIsReportedInReadingOrder) {
                   w(29, 5,
                     "Placing an undefined building part named 'Tour \xC3\xA9lev\xC3\xA9"
                     "e' - ignored") +
+                  w(29, 5, "procedures defined before it: 'later', 'part'") +
                   w(31, 7, "Ignoring not-supported x:other under ChooseOption") +
                   w(34, 5, "Float range [30,10] is in wrong order, flipping") +
                   w(34, 5, "Float range [1,0] is in wrong order, flipping") +
@@ -146,7 +150,8 @@ TEST_F(Content, CallsBindToTheProceduresBeforeThem) {
                                 "' is defined at line 9: procedures must come before the elements "
                                 "that call them)") +
                          at("procedures.xml", 10, 26,
-                            "Placing an undefined building part named 'self' - ignored"));
+                            "Placing an undefined building part named 'self' - ignored") +
+                         at("procedures.xml", 10, 26, "(a Procedure cannot call itself)"));
 
     const auto& procedures = factory.procedures;
     ASSERT_EQ(procedures.size(), 6u);
@@ -186,26 +191,33 @@ TEST_F(Content, TextureOptionsAndTextures) {
     const Logged r = loadBody(factory, kData + "textures.xml");
     ASSERT_TRUE(r.ok);
     const std::string folder = fs::absolute(fs::path(kData) / "folder").lexically_normal().string();
-    EXPECT_EQ(r.log,
-              at("textures.xml", 5, 5, "relativeToHeight '1' read as false") +
-                  "Looking for texture files from pattern 'folder/*.png'\r\n"
-                  "\tAdding '" +
-                  folder +
-                  "/a.png'\r\n"
-                  "\tAdding '" +
-                  folder +
-                  "/b.png'\r\n"
-                  "\tAdding '" +
-                  folder + "/c.png'\r\n" +
-                  at("textures.xml", 12, 5,
-                     "Failed loading texture " + kData + "notanimage.png (it will not be used)") +
-                  at("textures.xml", 13, 5,
-                     "Failed loading texture " + kData + "enormous.png (it will not be used)") +
-                  at("textures.xml", 14, 5,
-                     "Failed loading texture http://127.0.0.1:9/remote.png (it will not be "
-                     "used)") +
-                  "Looking for texture files from pattern 'nomatch/*.png'\r\n" +
-                  at("textures.xml", 33, 5, "useLastTexture 'True' read as false"));
+    EXPECT_EQ(
+        r.log,
+        at("textures.xml", 5, 5, "relativeToHeight '1' read as false") +
+            "Looking for texture files from pattern 'folder/*.png'\r\n"
+            "\tAdding '" +
+            folder +
+            "/a.png'\r\n"
+            "\tAdding '" +
+            folder +
+            "/b.png'\r\n"
+            "\tAdding '" +
+            folder + "/c.png'\r\n" +
+            at("textures.xml", 12, 5,
+               "Failed loading texture " + kData + "notanimage.png (it will not be used)") +
+            at("textures.xml", 12, 5,
+               "cannot be decoded: Image not of any known type, or corrupt") +
+            at("textures.xml", 13, 5,
+               "Failed loading texture " + kData + "enormous.png (it will not be used)") +
+            at("textures.xml", 13, 5,
+               "it is 100000 x 100000 pixels; images up to 16384 pixels a side and 64 "
+               "megapixels are read") +
+            at("textures.xml", 14, 5,
+               "Failed loading texture http://127.0.0.1:9/remote.png (it will not be "
+               "used)") +
+            at("textures.xml", 14, 5, "images are read from files only: URLs are never fetched") +
+            "Looking for texture files from pattern 'nomatch/*.png'\r\n" +
+            at("textures.xml", 33, 5, "useLastTexture 'True' read as false"));
 
     const auto& named = factory.textureGroups.at("named")->textures;
     ASSERT_EQ(named.size(), 1u);
@@ -261,6 +273,47 @@ TEST_F(Content, APatternWithoutAFolderSearchesTheCurrentDirectory) {
                          "\tAdding '" +
                          (folder / "c.png").string() + "'\r\n");
     EXPECT_EQ(factory.textureGroups.at("here")->textures.size(), 3u);
+}
+
+// The line after an undefined Call says what can be called there: the name probably meant, or
+// the procedures defined so far (ten at most), or that there are none.
+TEST_F(Content, UndefinedCallsSayWhatCanBeCalled) {
+    const auto procedures = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += "<Procedure name=\"part" + std::to_string(i) +
+                    "\"><GoUp height=\"1\"/></Procedure>";
+        }
+        return text;
+    };
+    const struct {
+        const char* name;
+        std::string procedures;
+        const char* call;
+        std::string hint;
+    } cases[] = {
+        {"none defined", "", "tower", "no Procedure is defined before it"},
+        {"a slip", procedures(2), "prat1", "did you mean 'part1'?"},
+        {"letter case", procedures(1), "PART0", "did you mean 'part0'?"},
+        {"nothing near", procedures(2), "tower", "procedures defined before it: 'part0', 'part1'"},
+        {"ten at most", procedures(12), "tower",
+         "procedures defined before it: 'part0', 'part1', 'part10', 'part11', 'part2', 'part3', "
+         "'part4', 'part5', 'part6', 'part7', ..."},
+    };
+    for (const auto& c : cases) {
+        const fs::path file = fs::path(::testing::TempDir()) / "calls.xml";
+        std::ofstream(file) << "<Ombrel numCellsX=\"1\" numCellsY=\"1\" cellSizeX=\"1\" "
+                               "cellSizeY=\"1\">"
+                            << c.procedures << "\n<Building><Call name=\"" << c.call
+                            << "\"/></Building></Ombrel>\n";
+        CityFactory fresh;
+        const Logged r = loadBody(fresh, file.string());
+        ASSERT_TRUE(r.ok) << c.name;
+        const std::string place = file.string() + ":2:11: ";
+        EXPECT_EQ(r.log, place + "Placing an undefined building part named '" + c.call +
+                             "' - ignored\r\n" + place + c.hint + "\r\n")
+            << c.name;
+    }
 }
 
 TEST_F(Content, ExtensionsAndDeepDefinitions) {

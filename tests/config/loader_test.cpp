@@ -105,25 +105,25 @@ TEST_F(Loader, BadFilesFailCleanly) {
         {testsupport::catalogueFile("own-schema.xml"), {}},
         {data("folder"), "Cannot read @: it is not a file\r\n"},
         // Only Ombrel is a document root; the schema itself refuses the others.
-        {data("rootbuilding.xml"), "Error at file \"@\", line 2, column 27\r\n"
+        {data("rootbuilding.xml"), "@:2:27: Error at file \"@\", line 2, column 27\r\n"
                                    "\tMessage: no declaration found for element 'Building'\r\n"
-                                   "Error at file \"@\", line 2, column 27\r\n"
+                                   "@:2:27: Error at file \"@\", line 2, column 27\r\n"
                                    "\tMessage: attribute 'probability' is not declared for element "
                                    "'Building'\r\n"},
         {data("rootstreet.xml"),
-         "Error at file \"@\", line 2, column 23\r\n"
+         "@:2:23: Error at file \"@\", line 2, column 23\r\n"
          "\tMessage: no declaration found for element 'Street'\r\n"
-         "Error at file \"@\", line 2, column 23\r\n"
+         "@:2:23: Error at file \"@\", line 2, column 23\r\n"
          "\tMessage: attribute 'type' is not declared for element 'Street'\r\n"},
         {data("rootdrawbox.xml"),
-         "Error at file \"@\", line 2, column 23\r\n"
+         "@:2:23: Error at file \"@\", line 2, column 23\r\n"
          "\tMessage: no declaration found for element 'DrawBox'\r\n"
-         "Error at file \"@\", line 2, column 23\r\n"
+         "@:2:23: Error at file \"@\", line 2, column 23\r\n"
          "\tMessage: attribute 'height' is not declared for element 'DrawBox'\r\n"},
         {data("roottexture.xml"),
-         "Error at file \"@\", line 2, column 32\r\n"
+         "@:2:32: Error at file \"@\", line 2, column 32\r\n"
          "\tMessage: no declaration found for element 'Texture'\r\n"
-         "Error at file \"@\", line 2, column 32\r\n"
+         "@:2:32: Error at file \"@\", line 2, column 32\r\n"
          "\tMessage: attribute 'imageURL' is not declared for element 'Texture'\r\n"},
         // The library reports a file it cannot open as an error without a position.
         {data("missing.xml"), "Error at file \"\", line 0, column 0\r\n"

@@ -185,13 +185,14 @@ TEST_F(Parameters, GridLimits) {
     } cases[] = {
         {R"(numCellsX="4096" numCellsY="4096")", true, ""},
         {R"(numCellsX="4097" numCellsY="4096")", false,
-         "numCellsX x numCellsY is 4097 x 4096 = 16781312 cells; at most 16777216 are allowed\r\n"},
+         "@numCellsX x numCellsY is 4097 x 4096 = 16781312 cells; at most 16777216 are "
+         "allowed\r\n"},
         {R"(numCellsX="-1" numCellsY="2")", false,
-         "numCellsX x numCellsY is 4294967295 x 2 = 8589934590 cells; at most 16777216 are "
+         "@numCellsX x numCellsY is 4294967295 x 2 = 8589934590 cells; at most 16777216 are "
          "allowed\r\n"},
         {R"(numCellsX="0" numCellsY="-1")", true, ""},
         {R"(streetEveryY="-1")", false,
-         "streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is not "
+         "@streetEveryX and streetEveryY must be below 4294967295 (a negative spacing is not "
          "allowed)\r\n"},
         {R"(streetEveryX="4294967294")", true, ""},
     };
@@ -218,7 +219,12 @@ TEST_F(Parameters, GridLimits) {
         const std::string first = "Parsing " + file.string() + " ... \r\n";
         const std::string last = c.ok ? "Successfully loaded " + file.string() + "\r\n"
                                       : "Failed parsing input file - fix errors and reload\r\n";
-        EXPECT_EQ(sink.text(), first + c.errors + last) << c.attributes;
+        // "@" stands for the place of the root element, where the limit's error points.
+        std::string errors = c.errors;
+        if (!errors.empty() && errors[0] == '@') {
+            errors.replace(0, 1, file.string() + ":1:1: ");
+        }
+        EXPECT_EQ(sink.text(), first + errors + last) << c.attributes;
         EXPECT_EQ(factory.loaded, c.ok) << c.attributes;
     }
 }

@@ -11,6 +11,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace ombrel {
 namespace {
@@ -28,7 +29,8 @@ TEST(XmlSupport, ReporterLogsErrorsAndIgnoresWarnings) {
     EXPECT_FALSE(reporter.sawErrors()) << "a warning never fails a load";
     EXPECT_EQ(sink.text(), "");
 
-    const std::string pair = "Error at file \"/tmp/caf\xC3\xA9.xml\", line 12, column 34\r\n"
+    const std::string pair = "/tmp/caf\xC3\xA9.xml:12:34: "
+                             "Error at file \"/tmp/caf\xC3\xA9.xml\", line 12, column 34\r\n"
                              "\tMessage: Stra\xC3\x9F"
                              "e " +
                              std::string(1500, 'x') + "\r\n";
@@ -73,8 +75,9 @@ TEST(XmlSupport, ReporterNamesTheWordAMisspeltNameMeant) {
     for (const auto& c : cases) {
         sink.clear();
         reporter.error(xercesc::SAXParseException(c.message, u"", u"a.xml", 2, 3));
-        EXPECT_EQ(sink.text(), "Error at file \"a.xml\", line 2, column 3\r\n\tMessage: " +
-                                   utf16ToUtf8(c.message) + "\r\n" + c.hint)
+        EXPECT_EQ(sink.text(),
+                  "a.xml:2:3: Error at file \"a.xml\", line 2, column 3\r\n\tMessage: " +
+                      utf16ToUtf8(c.message) + "\r\n" + c.hint)
             << utf16ToUtf8(c.message);
     }
 }
@@ -102,6 +105,22 @@ TEST(XmlSupport, ClosestWord) {
     }
     EXPECT_EQ(closestWord(u"numCellX", vocab::attributeNames), u"numCellsX");
     EXPECT_EQ(closestWord(u"close", vocab::attributeNames), u"closed");
+}
+
+// The same rule for the file's own names: procedures and image files.
+TEST(XmlSupport, ClosestName) {
+    const std::vector<std::string> names{"storey", "roof", "grass.png", "facade1.png"};
+    const struct {
+        const char* word;
+        const char* closest; // empty: none
+    } cases[] = {
+        {"story", "storey"},       {"Storey", "storey"},          {"storey", ""}, {"rof", "roof"},
+        {"gras.png", "grass.png"}, {"facade.png", "facade1.png"}, {"tower", ""},  {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(closestName(c.word, names), c.closest) << c.word;
+    }
+    EXPECT_EQ(closestName("story", {}), "");
 }
 
 // The words "did you mean" offers are the schema's: every element and attribute it declares.

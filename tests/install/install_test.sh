@@ -3,7 +3,10 @@
 # programs the way a user would, from an empty folder elsewhere:
 #   - ombrel-export on an installed example: schema and textures found, export written;
 #   - ombrel-export copied where no schema is: the error names every place it looked;
+#   - the installed documents: every relative link resolves, the tutorial's examples export;
+#   - the file type of construction files (application/x-ombrel+xml) and of other XML;
 #   - --version of both programs, and every option of ombrel-export --help in its manual page;
+#   - a usage mistake of the window program answered without a display;
 #   - the window started with a file argument (under the display CTest runs in, or a virtual
 #     one): the field names the file, Generate loads it and the preview shows a city.
 # Usage: install_test.sh BUILD_DIR VERSION
@@ -72,6 +75,46 @@ $scratch/lone/bin/xsd/Ombrel.xsd, $scratch/lone/share/ombrel/xsd/Ombrel.xsd
 ERROR  : Failed parsing input file - fix errors and reload" "$(tr -d '\r' <lone.log)"
 [ ! -e lone.wrl ] || fail "an export was written without a schema"
 
+# The installed documents: every relative link of every Markdown document leads to a file or
+# folder that was installed (a picture, an example, another document), and the tutorial's
+# example files load with their images from where they are installed.
+docs=$prefix/share/doc/ombrel
+links=0
+while IFS= read -r document; do
+    while IFS= read -r target; do
+        case $target in
+        http:* | https:* | mailto:* | "#"*) continue ;;
+        esac
+        target=${target%%#*}
+        links=$((links + 1))
+        [ -e "$(dirname "$document")/$target" ] ||
+            fail "the link $target of ${document#"$docs"/} leads nowhere"
+    done < <(grep -oE '\]\([^)]+\)' "$document" | sed 's/^](\(.*\))$/\1/')
+done < <(find "$docs" -name '*.md')
+[ "$links" -gt 40 ] || fail "only $links links were found in the installed documents"
+for step in 1 6; do
+    example=$docs/docs/examples/tutorial-$step.xml
+    "$prefix/bin/ombrel-export" -o "tutorial-$step.wrl" "$example" 2>tutorial.log ||
+        fail "the installed $example does not export"
+    ! grep -qiE 'warning|error' tutorial.log || fail "tutorial-$step.xml: $(cat tutorial.log)"
+done
+
+# Construction files have their own type, found from their root element, while other XML files
+# stay XML (as the desktop sees them: shared-mime-info through GIO).
+if command -v update-mime-database >/dev/null && command -v xdg-mime >/dev/null &&
+    command -v gio >/dev/null; then
+    update-mime-database "$prefix/share/mime" 2>/dev/null
+    printf '<?xml version="1.0"?>\n<notes>not a city</notes>\n' >plain.xml
+    for pair in "$town application/x-ombrel+xml" "$docs/docs/examples/tutorial-1.xml application/x-ombrel+xml" \
+        "plain.xml application/xml"; do
+        file=${pair% *}
+        expect "type of ${file##*/}" "${pair##* }" "$(XDG_DATA_DIRS=$prefix/share:/usr/share \
+            XDG_CURRENT_DESKTOP=GNOME xdg-mime query filetype "$file")"
+    done
+else
+    echo "install_test: update-mime-database, xdg-mime or gio missing: file type not checked" >&2
+fi
+
 # One version, and manual pages that know every option.
 expect "ombrel-export --version" "ombrel-export $version" "$("$prefix/bin/ombrel-export" --version)"
 man=$(gzip -dc "$prefix/share/man/man1/ombrel-export.1.gz" | sed 's/\\-/-/g')
@@ -93,6 +136,13 @@ status=0
 expect "ombrel with an unknown option: status" 2 "$status"
 expect "ombrel with an unknown option: message" "ombrel: unknown option --no-such-option
 Usage: ombrel [--help] [--version] [CONSTRUCTION_FILE]" "$(grep -v '^QStandardPaths' usage.log)"
+# A usage mistake needs no display.
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/ombrel" --bogus 2>usage.log ||
+    status=$?
+expect "ombrel --bogus without a display: status" 2 "$status"
+expect "ombrel --bogus without a display: message" "ombrel: unknown option --bogus
+Usage: ombrel [--help] [--version] [CONSTRUCTION_FILE]" "$(cat usage.log)"
 
 # The window, with its settings kept in the scratch folder. The program draws the preview
 # before and after pressing Generate, writes what the dialog shows and closes itself.

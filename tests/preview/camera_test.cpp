@@ -207,6 +207,25 @@ TEST(CameraSpeed, AnyKeyDownWhilePlusIsHeldAdjustsAgain) {
     EXPECT_FLOAT_EQ(45.0f, cam.moveSpeed);
 }
 
+// Framing sets a speed that crosses the framed city's longer side in about five seconds of
+// held key (500 ticks), whatever the city's size; a tiny city still moves.
+TEST(CameraSpeed, FramingSetsASpeedForTheCity) {
+    const struct {
+        Vec3 min, max;
+        float speed;
+    } cases[] = {
+        {{0, 0, 0}, {1000, 600, 40}, 2.0f},
+        {{0, 0, 0}, {200, 6000, 40}, 12.0f},
+        {{-50000, 0, 0}, {50000, 10, 40}, 200.0f},
+        {{0, 0, 0}, {30, 30, 5}, 1.0f},
+    };
+    for (const auto& c : cases) {
+        Camera cam;
+        cam.frame(c.min, c.max, 1.0);
+        EXPECT_FLOAT_EQ(cam.moveSpeed, c.speed) << c.max.x << " x " << c.max.y;
+    }
+}
+
 TEST(CameraKeys, CodesOutsideTheTableAreIgnored) {
     Camera cam;
     cam.keyPressed(-1, false);
