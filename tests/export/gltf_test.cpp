@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -46,6 +47,22 @@ const std::string
 
 class Gltf : public testing::Test {
 protected:
+    // The vertices of the .glb's vertex view of `stride` bytes, each as its floats.
+    static std::vector<std::vector<float>> vertices(const std::string& glb, std::size_t stride) {
+        const std::string json = jsonOf(glb);
+        std::smatch m;
+        const std::regex view("\"byteOffset\":(\\d+),\"byteLength\":(\\d+),\"byteStride\":" +
+                              std::to_string(stride) + ",");
+        if (!std::regex_search(json, m, view))
+            return {};
+        const std::size_t at = 20 + json.size() + 8 + std::stoul(m[1]);
+        std::vector<std::vector<float>> out(std::stoul(m[2]) / stride,
+                                            std::vector<float>(stride / 4));
+        for (std::size_t v = 0; v < out.size(); ++v)
+            std::memcpy(out[v].data(), glb.data() + at + stride * v, stride);
+        return out;
+    }
+
     void SetUp() override {
         dir_ =
             fs::path(testing::TempDir()) /
@@ -137,12 +154,14 @@ TEST_F(Gltf, GlbHoldsTheCityInGltfAxes) {
           "{\"name\":\"City_Model\",\"children\":[3,2]}",
           "{\"name\":\"Home\",\"camera\":0,\"translation\":[5,12.5,400]}",
           "\"scenes\":[{\"nodes\":[5,6,4]}]", "\"yfov\":0.7853982,\"znear\":5,\"zfar\":7000",
-          // One material per image and colour: the tower's floor and the second building share.
+          // One material per image, white: the colours are the vertices'. The floors and the
+          // untextured road share the plain one.
           "\"materials\":[{\"pbrMetallicRoughness\":{\"baseColorFactor\":[1,1,1,1],"
           "\"baseColorTexture\":{\"index\":0},\"metallicFactor\":0,\"roughnessFactor\":1}},"
-          "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[1,0.5,0.25,1],\"metallicFactor\":0,"
-          "\"roughnessFactor\":1}},{\"pbrMetallicRoughness\":{\"baseColorFactor\":[0.5,0.5,0.5,1],"
-          "\"metallicFactor\":0,\"roughnessFactor\":1}}]",
+          "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[1,1,1,1],\"metallicFactor\":0,"
+          "\"roughnessFactor\":1}}]",
+          "{\"attributes\":{\"POSITION\":0,\"NORMAL\":1,\"TEXCOORD_0\":2,\"COLOR_0\":3},"
+          "\"indices\":7,\"material\":0}",
           "\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":10497,\"wrapT\":10497}]",
           "\"images\":[{\"bufferView\":0,\"mimeType\":\"image/png\"}]",
           // The wall (city y = 2, z up to 5) lies at Z = -2, up to Y = 5.
@@ -151,18 +170,12 @@ TEST_F(Gltf, GlbHoldsTheCityInGltfAxes) {
     // The image is embedded byte for byte.
     EXPECT_NE(glb.find(kPng), std::string::npos);
 
-    // The wall's vertices: position, a normal facing +Z (the city's -y), v flipped.
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(json, m,
-                                  std::regex("\"byteOffset\":(\\d+),\"byteLength\":(\\d+),"
-                                             "\"byteStride\":32")));
-    const std::size_t at = bin + 8 + std::stoul(m[1]);
+    // The wall's vertices: position, a normal facing +Z (the city's -y), v flipped, white.
+    const std::vector<std::vector<float>> wall = vertices(glb, 44);
     // Four vertices: the wall's two triangles share the corners of their diagonal.
-    ASSERT_EQ(std::stoul(m[2]), 4u * 32);
+    ASSERT_EQ(wall.size(), 4u);
     bool sawCorner = false;
-    for (std::size_t v = 0; v < std::stoul(m[2]) / 32; ++v) {
-        float f[8];
-        std::memcpy(f, glb.data() + at + 32 * v, sizeof f);
+    for (const std::vector<float>& f : wall) {
         if (f[0] == 10 && f[1] == 5) {
             sawCorner = true;
             EXPECT_EQ(f[2], -2);
@@ -172,8 +185,40 @@ TEST_F(Gltf, GlbHoldsTheCityInGltfAxes) {
         EXPECT_EQ(f[3], 0);
         EXPECT_EQ(f[4], 0);
         EXPECT_EQ(f[5], 1);
+        EXPECT_EQ(std::vector<float>(f.begin() + 8, f.end()), (std::vector<float>{1, 1, 1}));
     }
     EXPECT_TRUE(sawCorner);
+    // The floors in the colour they had (clamped to 1), the road in its grey.
+    std::map<std::vector<float>, int> colours;
+    for (const std::vector<float>& f : vertices(glb, 36))
+        ++colours[std::vector<float>(f.begin() + 6, f.end())];
+    EXPECT_EQ(colours,
+              (std::map<std::vector<float>, int>{{{1, 0.5f, 0.25f}, 8}, {{0.5f, 0.5f, 0.5f}, 4}}));
+}
+
+TEST_F(Gltf, EveryTaggedBuildingIsNamedWhateverItDrew) {
+    city_.shedName = "Shed_3_4";
+    const fs::path out = dir_ / "city.glb";
+    ASSERT_TRUE(save(out, ExportFormat::glb)) << log_.text();
+    const std::string json = jsonOf(readFile(out));
+    EXPECT_NE(json.find("{\"name\":\"Shed_3_4\",\"mesh\":1,\"extras\":{\"column\":3,\"row\":4,"
+                        "\"height\":1}}"),
+              std::string::npos)
+        << json;
+}
+
+TEST_F(Gltf, TheCollapsedModelKeepsItsGreyMaterialWithoutVertexColours) {
+    ExportOptions options;
+    options.format = ExportFormat::glb;
+    options.collapseMode = CollapseMode::model;
+    const fs::path out = dir_ / "city.glb";
+    ASSERT_TRUE(saveCity(city_, out.string(), record_, options)) << log_.text();
+    const std::string json = jsonOf(readFile(out));
+    EXPECT_EQ(json.find("COLOR_0"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"materials\":[{\"pbrMetallicRoughness\":{\"baseColorFactor\":[0.5,0.5,"
+                        "0.5,1],\"metallicFactor\":0,\"roughnessFactor\":1}}]"),
+              std::string::npos)
+        << json;
 }
 
 TEST_F(Gltf, GltfNamesItsBinAndImagesRelatively) {
