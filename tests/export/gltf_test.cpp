@@ -207,6 +207,80 @@ TEST_F(Gltf, EveryTaggedBuildingIsNamedWhateverItDrew) {
         << json;
 }
 
+TEST_F(Gltf, MergedBlocksKeepEveryBuildingAsAFeature) {
+    struct Case {
+        const char* name;
+        std::uint32_t shedBlock;
+        std::vector<const char*> parts;
+    };
+    const Case cases[] = {
+        {"one block",
+         0,
+         {"\"extensionsUsed\":[\"EXT_mesh_features\",\"EXT_structural_metadata\"]",
+          "{\"name\":\"block_0_0\",\"mesh\":0,\"extras\":{\"blockColumn\":0,\"blockRow\":0,"
+          "\"buildings\":[0,1]}}",
+          "{\"name\":\"Buildings\",\"children\":[0]}",
+          // The wall is the tower's alone, the floors are both buildings'.
+          "\"COLOR_0\":3,\"_FEATURE_ID_0\":4},\"indices\":9,\"material\":0,\"extensions\":{"
+          "\"EXT_mesh_features\":{\"featureIds\":[{\"featureCount\":1,\"attribute\":0,"
+          "\"propertyTable\":0}]}}",
+          "\"indices\":10,\"material\":1,\"extensions\":{\"EXT_mesh_features\":{\"featureIds\":"
+          "[{\"featureCount\":2,\"attribute\":0,\"propertyTable\":0}]}}",
+          // The road is no building: no feature IDs.
+          "{\"primitives\":[{\"attributes\":{\"POSITION\":5,\"NORMAL\":6,\"COLOR_0\":7},"
+          "\"indices\":11,\"material\":1}]}",
+          "\"propertyTables\":[{\"name\":\"Buildings\",\"class\":\"building\",\"count\":2,"}},
+        {"two blocks",
+         1,
+         {"{\"name\":\"block_0_0\",\"mesh\":0,\"extras\":{\"blockColumn\":0,\"blockRow\":0,"
+          "\"buildings\":[0]}}",
+          "{\"name\":\"block_1_0\",\"mesh\":1,\"extras\":{\"blockColumn\":1,\"blockRow\":0,"
+          "\"buildings\":[1]}}",
+          "{\"name\":\"Buildings\",\"children\":[0,1]}"}},
+    };
+    for (const Case& c : cases) {
+        city_.shedBlockColumn = c.shedBlock;
+        ExportOptions options;
+        options.format = ExportFormat::glb;
+        options.merge = MergeMode::blocks;
+        const fs::path out = dir_ / "city.glb";
+        log_.clear();
+        ASSERT_TRUE(saveCity(city_, out.string(), record_, options)) << log_.text();
+        EXPECT_EQ(log_.text(),
+                  "Saved as glTF to " + out.string() +
+                      "\r\n(normal, textured, triangulated, with roads, blocks merged)\r\n");
+        const std::string glb = readFile(out);
+        const std::string json = jsonOf(glb);
+        for (const char* part : c.parts)
+            EXPECT_NE(json.find(part), std::string::npos) << c.name << ": " << part << "\n" << json;
+    }
+    // One block: the plain vertices carry the building's row in the table, the tower's floor 0
+    // and the shed's 1, after their colour; the road's carry 0 and no primitive reads it.
+    city_.shedBlockColumn = 0;
+    const std::string glb = readFile(dir_ / "city.glb");
+    std::map<float, int> features;
+    for (const std::vector<float>& f : vertices(glb, 40))
+        ++features[f[9]];
+    EXPECT_EQ(features, (std::map<float, int>{{0.0f, 8}, {1.0f, 4}}));
+    // The table's name column: "Tower_1_2" and an empty name, with offsets 0, 9, 9.
+    const std::string json = jsonOf(glb);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        json, m, std::regex("\"name\":\\{\"values\":(\\d+),\"stringOffsets\":(\\d+)")));
+    const std::size_t bin = 20 + json.size() + 8;
+    auto view = [&](const std::string& index) {
+        std::smatch v;
+        const std::regex views("\"bufferViews\":\\[((\\{[^}]*\\},?){" + index +
+                               "})\\{\"buffer\":0,"
+                               "\"byteOffset\":(\\d+),\"byteLength\":(\\d+)");
+        EXPECT_TRUE(std::regex_search(json, v, views)) << index;
+        EXPECT_EQ(std::stoul(v[3]) % 8, 0u) << index;
+        return glb.substr(bin + std::stoul(v[3]), std::stoul(v[4]));
+    };
+    EXPECT_EQ(view(m[1]), "Tower_1_2");
+    EXPECT_EQ(view(m[2]), std::string("\0\0\0\0\x09\0\0\0\x09\0\0\0", 12));
+}
+
 TEST_F(Gltf, TheCollapsedModelKeepsItsGreyMaterialWithoutVertexColours) {
     ExportOptions options;
     options.format = ExportFormat::glb;

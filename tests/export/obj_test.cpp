@@ -91,5 +91,25 @@ TEST_F(Obj, TriangulatedOnRequestAndRefusedWithoutAFolder) {
                            "file to write\r\n");
 }
 
+TEST_F(Obj, MergedBlocksAreObjectsWithAGroupForEachBuilding) {
+    city_.shedName = "Shed_3_4";
+    city_.shedBlockColumn = 1;
+    ExportOptions options;
+    options.format = ExportFormat::obj;
+    options.merge = MergeMode::blocks;
+    options.triangulateEverything = false;
+    const fs::path out = dir_ / "city.obj";
+    ASSERT_TRUE(saveCity(city_, out.string(), record_, options)) << log_.text();
+    EXPECT_EQ(log_.text(),
+              "Saved as OBJ to " + out.string() +
+                  "\r\n(normal, textured, not triangulated, with roads, blocks merged)\r\n");
+    const std::string obj = readFile(out);
+    // The indices go on counting across the blocks.
+    for (const char* part : {"mtllib city.mtl\no block_0_0\ng Tower_1_2\nv 0 0 -2 1 1 1\n",
+                             "\no block_1_0\ng Shed_3_4\nv 0 0 -6 1 0.5 0.25\n",
+                             "f 9//3 10//3 11//3 12//3\no Roads\n"})
+        EXPECT_NE(obj.find(part), std::string::npos) << part << "\n" << obj;
+}
+
 } // namespace
 } // namespace ombrel

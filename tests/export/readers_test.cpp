@@ -54,6 +54,20 @@ long number(const std::string& report, const std::string& key) {
     return std::stol(m[1]);
 }
 
+std::string readText(const fs::path& path) {
+    std::ifstream in(path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+long count(const std::string& text, const std::string& part) {
+    long n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 struct ReaderCase {
     const char* example;
     const char* mode;
@@ -92,19 +106,23 @@ TEST_P(Readers, GltfIsValidWithTheTrianglesOfTheVrml) {
     const Ran wrl = run(kCount + " " + quote(exportAs("city.wrl")), dir_);
     const long triangles = number(wrl.out, "triangles");
     ASSERT_GT(triangles, 0) << wrl.out;
-    for (const char* leaf : {"city.glb", "city.gltf"}) {
-        const Ran report = run("node " + quote(kValidator) + " " + quote(exportAs(leaf)), dir_);
-        ASSERT_NE(report.status, 2)
-            << "the glTF validator did not run (run scripts/setup): " << report.out;
-        EXPECT_EQ(report.status, 0) << leaf << ": " << report.out;
-        EXPECT_EQ(number(report.out, "errors"), 0) << leaf << ": " << report.out;
-        EXPECT_EQ(number(report.out, "warnings"), 0) << leaf << ": " << report.out;
-        EXPECT_EQ(number(report.out, "triangles"), triangles) << leaf;
-    }
+    for (const std::string merge : {"", "--merge blocks"})
+        for (const char* leaf : {"city.glb", "city.gltf"}) {
+            const Ran report =
+                run("node " + quote(kValidator) + " " + quote(exportAs(leaf, merge)), dir_);
+            ASSERT_NE(report.status, 2)
+                << "the glTF validator did not run (run scripts/setup): " << report.out;
+            EXPECT_EQ(report.status, 0) << leaf << merge << ": " << report.out;
+            EXPECT_EQ(number(report.out, "errors"), 0) << leaf << merge << ": " << report.out;
+            EXPECT_EQ(number(report.out, "warnings"), 0) << leaf << merge << ": " << report.out;
+            EXPECT_EQ(number(report.out, "triangles"), triangles) << leaf << merge;
+        }
 }
 
 TEST_P(Readers, ObjLoadsWithoutWarningsWithTheFacesOfTheVrml) {
-    for (const std::string extra : {"", "--no-triangulate"}) {
+    // The collapsed model is grey in its material; every other mode has colours per vertex.
+    const bool coloured = std::string(GetParam().mode) != "model";
+    for (const std::string extra : {"", "--no-triangulate", "--merge blocks"}) {
         const Ran wrl = run(kCount + " " + quote(exportAs("city.wrl", extra)), dir_);
         const std::string obj = exportAs("city.obj", extra);
         const Ran tiny = run(kCount + " " + quote(obj), dir_);
@@ -112,10 +130,22 @@ TEST_P(Readers, ObjLoadsWithoutWarningsWithTheFacesOfTheVrml) {
         EXPECT_EQ(tiny.status, 0) << extra << ": " << tiny.out;
         EXPECT_EQ(number(tiny.out, "triangles"), number(wrl.out, "triangles")) << extra;
         EXPECT_EQ(number(tiny.out, "faces"), number(wrl.out, "faces")) << extra;
+        if (coloured)
+            EXPECT_GT(number(tiny.out, "colours"), 1) << extra << ": " << tiny.out;
+        else
+            EXPECT_LE(number(tiny.out, "colours"), 1) << extra << ": " << tiny.out;
         const Ran assimp = run("assimp info " + quote(obj) + " -r", dir_);
         EXPECT_EQ(assimp.status, 0) << assimp.out;
         EXPECT_EQ(assimp.out.find("arn"), std::string::npos) << assimp.out;
         EXPECT_EQ(number(assimp.out, "Faces"), number(wrl.out, "faces")) << extra << assimp.out;
+        // assimp's dump lists a colour set for every mesh that read colours.
+        const std::string dump = (dir_ / "city.assxml").string();
+        const Ran dumped = run("assimp dump " + quote(obj) + " " + quote(dump), dir_);
+        EXPECT_EQ(dumped.status, 0) << dumped.out;
+        const std::string xml = readText(dump);
+        const long meshes = count(xml, "<Mesh ");
+        EXPECT_GT(meshes, 0) << extra;
+        EXPECT_EQ(count(xml, "<Colors "), coloured ? meshes : 0) << extra;
     }
 }
 
