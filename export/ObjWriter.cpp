@@ -10,11 +10,14 @@
 #include "vrml/Triangulate.h"
 #include "vrml/VRSceneSink.h"
 
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -38,6 +41,26 @@ struct ColouredPoint {
     Vec3 colour;
 };
 static_assert(sizeof(ColouredPoint) == 2 * sizeof(Vec3));
+
+// Its bits as a key of its own: a string of them would not fit in a string's own storage.
+using ColouredKey = std::array<std::uint32_t, 6>;
+struct ColouredKeyHash {
+    std::size_t operator()(const ColouredKey& key) const {
+        std::uint64_t h = 0;
+        for (std::uint32_t word : key)
+            h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+        return std::size_t(h ^ (h >> 32));
+    }
+};
+
+template <class T> std::string keyOf(const T& value) {
+    return bitsOf(value);
+}
+inline ColouredKey keyOf(const ColouredPoint& value) {
+    ColouredKey key;
+    std::memcpy(key.data(), &value, sizeof key);
+    return key;
+}
 
 // A piece's vertices as text and its faces over them, numbered from 1 within the piece: each
 // face its corner count, then position, texture coordinate (0: none) and normal per corner.
@@ -109,7 +132,16 @@ public:
         // With colours per vertex the materials differ only by image and noColor.
         std::uint32_t m = 0;
         if (colours_) {
-            colour_ = material.noColor ? Vec3{1, 1, 1} : material.colour;
+            const Vec3 colour = material.noColor ? Vec3{1, 1, 1} : material.colour;
+            // Its text is made once for the run of vertices in that colour.
+            if (colourText_.empty() || std::memcmp(&colour, &colour_, sizeof colour) != 0) {
+                colour_ = colour;
+                colourText_.clear();
+                for (float f : {colour.x, colour.y, colour.z}) {
+                    colourText_ += ' ';
+                    appendNumber(colourText_, f);
+                }
+            }
             FaceMaterial key = material;
             key.colour = {1, 1, 1};
             m = materials_.add(key).first;
@@ -183,9 +215,9 @@ private:
         const std::uint32_t vn = lookup(normals_, normalText_, normal, "vn");
         faces->push_back(std::uint32_t(n));
         for (std::size_t i = 0; i < n; ++i) {
-            faces->push_back(
-                colours_ ? lookup(positions_, positionText_, ColouredPoint{points[i], colour_}, "v")
-                         : lookup(positions_, positionText_, points[i], "v"));
+            faces->push_back(colours_ ? lookup(colouredPositions_, positionText_,
+                                               ColouredPoint{points[i], colour_}, "v")
+                                      : lookup(positions_, positionText_, points[i], "v"));
             faces->push_back(uv ? lookup(uvs_, uvText_, uv[i], "vt") : 0);
             faces->push_back(vn);
         }
@@ -207,10 +239,9 @@ private:
         return line + "\n";
     }
 
-    template <class T>
-    std::uint32_t lookup(std::unordered_map<std::string, std::uint32_t>& map, std::string& text,
-                         const T& value, const char* keyword) {
-        const auto [it, added] = map.try_emplace(bitsOf(value), 0);
+    template <class Map, class T>
+    std::uint32_t lookup(Map& map, std::string& text, const T& value, const char* keyword) {
+        const auto [it, added] = map.try_emplace(keyOf(value), 0);
         if (!added)
             return it->second;
         std::uint32_t& count = keyword[1] == 't'   ? uvCount_
@@ -219,11 +250,13 @@ private:
         it->second = ++count;
         text += keyword;
         if constexpr (sizeof(T) == sizeof(ColouredPoint)) {
+            // The colour is colour_, whose text is ready.
             const ColouredPoint& v = reinterpret_cast<const ColouredPoint&>(value);
-            for (float f : {v.point.x, v.point.y, v.point.z, v.colour.x, v.colour.y, v.colour.z}) {
+            for (float f : {v.point.x, v.point.y, v.point.z}) {
                 text += ' ';
                 appendNumber(text, f);
             }
+            text += colourText_;
         } else if constexpr (sizeof(T) == sizeof(Vec3)) {
             const Vec3& v = reinterpret_cast<const Vec3&>(value);
             for (float f : {v.x, v.y, v.z}) {
@@ -256,6 +289,7 @@ private:
         uvText_.clear();
         normalText_.clear();
         positions_.clear();
+        colouredPositions_.clear();
         uvs_.clear();
         normals_.clear();
         pieceFaces_.clear();
@@ -263,23 +297,28 @@ private:
         return piece;
     }
 
-    // Writes a piece's vertices and faces, its indices counted on from those of the file.
-    void writePiece(const PieceText& piece, std::string prefix = {}) {
-        std::string text = std::move(prefix);
+    // Writes a piece's vertices and faces after `prefix`, its indices counted on from those of
+    // the file.
+    void writePiece(const PieceText& piece, std::string_view prefix = {}) {
+        // One buffer used again for every piece: it keeps its storage.
+        std::string& text = pieceText_;
+        text.assign(prefix);
         text += piece.vertices;
         for (const auto& [m, faces] : piece.faces) {
-            text += "usemtl m" + std::to_string(m) + "\n";
+            text += "usemtl m";
+            appendIndex(text, m);
+            text += '\n';
             for (std::size_t i = 0; i < faces.size();) {
                 const std::uint32_t n = faces[i++];
                 text += 'f';
                 for (std::uint32_t k = 0; k < n; ++k, i += 3) {
                     text += ' ';
-                    text += std::to_string(filePositions_ + faces[i]);
+                    appendIndex(text, filePositions_ + faces[i]);
                     text += '/';
                     if (faces[i + 1])
-                        text += std::to_string(fileUvs_ + faces[i + 1]);
+                        appendIndex(text, fileUvs_ + faces[i + 1]);
                     text += '/';
-                    text += std::to_string(fileNormals_ + faces[i + 2]);
+                    appendIndex(text, fileNormals_ + faces[i + 2]);
                 }
                 text += '\n';
             }
@@ -288,6 +327,11 @@ private:
         filePositions_ += piece.positions;
         fileUvs_ += piece.uvs;
         fileNormals_ += piece.normals;
+    }
+
+    static void appendIndex(std::string& out, std::uint64_t value) {
+        char digits[24];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
     }
 
     // Writes the blocks held, in the order they were first met: an object for each block, a
@@ -321,7 +365,9 @@ private:
     std::uint64_t filePositions_ = 0, fileUvs_ = 0, fileNormals_ = 0;
     bool colours_;
     bool merge_;
-    Vec3 colour_{1, 1, 1}; // that of the faces coming, when colours are kept
+    Vec3 colour_{1, 1, 1};   // that of the faces coming, when colours are kept
+    std::string colourText_; // colour_ as the vertices give it: " R G B"
+    std::string pieceText_;  // the text of the piece being written
     struct HeldBlock {
         std::uint32_t column = 0;
         std::uint32_t row = 0;
@@ -330,6 +376,7 @@ private:
     std::vector<HeldBlock> band_; // the blocks of the column of blocks being walked
     std::unordered_map<std::uint32_t, std::size_t> bandLookup_;
     std::unordered_map<std::string, std::uint32_t> positions_, uvs_, normals_;
+    std::unordered_map<ColouredKey, std::uint32_t, ColouredKeyHash> colouredPositions_;
     std::string positionText_, uvText_, normalText_;
     std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> pieceFaces_;
     std::size_t current_ = 0; // the faces of the current material in pieceFaces_
