@@ -132,6 +132,8 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
     logEdit->setGeometry(du.rect(6, 121, 287, 102));
     saveRoadsCheck = new QCheckBox(QStringLiteral("Save roads"), form);
     saveRoadsCheck->setGeometry(du.rect(129, 71, 52, 10).adjusted(0, 0, 20, 0));
+    mergeBlocksCheck = new QCheckBox(QStringLiteral("Merge blocks"), form);
+    mergeBlocksCheck->setGeometry(du.rect(129, 45, 60, 10).adjusted(0, 0, 20, 0));
 
     collapseGroup_ = new QButtonGroup(this);
     collapseGroup_->addButton(normalRadio, 0);
@@ -160,6 +162,9 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
         QStringLiteral("The entire model is a single shape in a single color (no texture)"));
     triangulateCheck->setToolTip(QStringLiteral("Create a VRML with only triangle primitives"));
     saveRoadsCheck->setToolTip(QStringLiteral("Include the roads in the VRML"));
+    mergeBlocksCheck->setToolTip(QStringLiteral(
+        "In glTF and OBJ, make the buildings of each street block one object, each building "
+        "still told apart inside it"));
     saveButton->setToolTip(QStringLiteral("Export to a VRML 2.0 file (CTRL-CLICK to resave)"));
     logEdit->setToolTip(QStringLiteral("Execution log window"));
 
@@ -176,6 +181,7 @@ COmbrelDialog::COmbrelDialog(QWidget* parent) : QDialog(parent) {
     QWidget::setTabOrder(triangulateCheck, saveButton);
     QWidget::setTabOrder(saveButton, closeButton);
     QWidget::setTabOrder(closeButton, saveRoadsCheck);
+    QWidget::setTabOrder(saveRoadsCheck, mergeBlocksCheck);
 
     connect(browseButton, &QPushButton::clicked, this, &COmbrelDialog::OnBrowse);
     connect(reloadButton, &QPushButton::clicked, this, &COmbrelDialog::OnReloadCfg);
@@ -214,8 +220,8 @@ COmbrelDialog::~COmbrelDialog() {
 }
 
 Settings COmbrelDialog::values() const {
-    return Settings{cfgFile,      lastSavedPath, triangulateEverything,
-                    collapseMode, saveRoads,     watchFile};
+    return Settings{cfgFile,   lastSavedPath, triangulateEverything, collapseMode, saveRoads,
+                    watchFile, mergeBlocks};
 }
 
 void COmbrelDialog::setValues(const Settings& s) {
@@ -225,6 +231,7 @@ void COmbrelDialog::setValues(const Settings& s) {
     collapseMode = s.collapseMode;
     saveRoads = s.saveRoads;
     watchFile = s.watchFile;
+    mergeBlocks = s.mergeBlocks;
 }
 
 void COmbrelDialog::updateData(bool saveAndValidate) {
@@ -233,6 +240,7 @@ void COmbrelDialog::updateData(bool saveAndValidate) {
         triangulateEverything = triangulateCheck->isChecked() ? 1 : 0;
         collapseMode = collapseGroup_->checkedId(); // -1 when none is selected
         saveRoads = saveRoadsCheck->isChecked() ? 1 : 0;
+        mergeBlocks = mergeBlocksCheck->isChecked() ? 1 : 0;
         return;
     }
     if (cfgEdit->text() != cfgFile) {
@@ -247,6 +255,10 @@ void COmbrelDialog::updateData(bool saveAndValidate) {
         saveRoads = 0;
     }
     saveRoadsCheck->setChecked(saveRoads != 0);
+    if (mergeBlocks < 0 || mergeBlocks > 2) {
+        mergeBlocks = 0;
+    }
+    mergeBlocksCheck->setChecked(mergeBlocks != 0);
     watchAction->setChecked(watchFile != 0);
     if (collapseMode >= 0 && collapseMode <= 2) {
         collapseGroup_->button(collapseMode)->setChecked(true);
@@ -549,6 +561,7 @@ void COmbrelDialog::SaveVrml() {
     options.collapseMode = collapseModeFromSetting(collapseMode);
     options.triangulateEverything = triangulateEverything != 0;
     options.saveRoads = saveRoads == 1;
+    options.merge = mergeBlocks != 0 ? MergeMode::blocks : MergeMode::none;
     BusyCursor busy;
     session_->save(toNarrow(path), options);
 }

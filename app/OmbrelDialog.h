@@ -41,7 +41,8 @@ public:
     int collapseMode = 0;
     int saveRoads = 1;
     QString lastSavedPath;
-    int watchFile = 1; // the "Regenerate when the file changes" menu item: 0 off, 1 on
+    int watchFile = 1;   // the "Regenerate when the file changes" menu item: 0 off, 1 on
+    int mergeBlocks = 0; // the "Merge blocks" check box: 0 off, 1 on
 
     Settings values() const;
     void setValues(const Settings& settings);
@@ -133,6 +134,7 @@ public:
     QPushButton* closeButton;
     QPlainTextEdit* logEdit;
     QCheckBox* saveRoadsCheck;
+    QCheckBox* mergeBlocksCheck;
     QAction* watchAction;
     QAction* referenceAction;
     QAction* tutorialAction;

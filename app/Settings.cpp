@@ -29,6 +29,7 @@ Settings readSettings(QSettings& store) {
     s.collapseMode = readInt(store, QStringLiteral("collapseMode"), 0);
     s.saveRoads = readInt(store, QStringLiteral("saveRoads"), 1);
     s.watchFile = readInt(store, QStringLiteral("watchFile"), 1);
+    s.mergeBlocks = readInt(store, QStringLiteral("mergeBlocks"), 0);
     store.endGroup();
     return s;
 }
@@ -41,6 +42,7 @@ void writeSettings(QSettings& store, const Settings& s) {
     store.setValue(QStringLiteral("collapseMode"), s.collapseMode);
     store.setValue(QStringLiteral("saveRoads"), s.saveRoads);
     store.setValue(QStringLiteral("watchFile"), s.watchFile);
+    store.setValue(QStringLiteral("mergeBlocks"), s.mergeBlocks);
     store.endGroup();
     store.sync();
 }

@@ -1,6 +1,7 @@
 // Saving the 100 x 100 example city in each format and collapse mode, every face triangulated,
 // to a file in a scratch folder (the files replace the last run's, as an export replaces a
-// file): the triangulated VRML against glTF (.glb, .gltf) and OBJ, taken in the same run.
+// file): the triangulated VRML against glTF (.glb, .gltf) and OBJ, taken in the same run, and
+// glTF and OBJ with the buildings merged by block.
 // Counters: cells per second and the bytes written (every file of the export).
 
 #include "base/Log.h"
@@ -54,6 +55,7 @@ void BM_Save(benchmark::State& state) {
     ExportOptions options;
     options.format = static_cast<ExportFormat>(state.range(0));
     options.collapseMode = static_cast<CollapseMode>(state.range(1));
+    options.merge = state.range(2) ? MergeMode::blocks : MergeMode::none;
     const fs::path dir = fs::temp_directory_path() / ("ombrel_bench_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const fs::path out = dir / (std::string("city.") + formatExtension(options.format));
@@ -69,11 +71,14 @@ void BM_Save(benchmark::State& state) {
     state.SetLabel(std::string(formatExtension(options.format)) +
                    (options.collapseMode == CollapseMode::normal     ? " normal"
                     : options.collapseMode == CollapseMode::building ? " building"
-                                                                     : " model"));
+                                                                     : " model") +
+                   (options.merge == MergeMode::blocks ? " merged" : ""));
 }
-// Arguments: format (0 wrl, 1 glb, 2 gltf, 3 obj), collapse mode (0 normal, 1 building, 2 model).
+// Arguments: format (0 wrl, 1 glb, 2 gltf, 3 obj), collapse mode (0 normal, 1 building, 2 model),
+// buildings merged by block (1) or not (0; the VRML and the collapsed model never merge).
 BENCHMARK(BM_Save)
-    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}, {0}})
+    ->ArgsProduct({{1, 2, 3}, {0, 1}, {1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -109,7 +109,14 @@ void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSi
                 piece.column = buildingCells[cell].column;
                 piece.row = buildingCells[cell].row;
                 piece.height = buildingCells[cell].height;
+                piece.blockColumn = buildingCells[cell].blockColumn;
+                piece.blockRow = buildingCells[cell].blockRow;
             }
+            piece.number = std::uint32_t(cell);
+            // A building that drew one piece hands over that piece's node, which carries no
+            // name; the name is told beside it.
+            if (const auto* compound = dynamic_cast<const CompoundDrawable*>(drawable.get()))
+                piece.name = compound->vrmlName;
             ++child;
             sink.piece(piece);
             sink.node(std::move(node));

@@ -29,6 +29,8 @@ public:
         std::uint32_t column = 0;
         std::uint32_t row = 0;
         float height = 0.0f;
+        std::uint32_t blockColumn = 0; // the street block: street columns and rows before it
+        std::uint32_t blockRow = 0;
     };
     std::vector<BuildingCell> buildingCells;
     std::vector<std::unique_ptr<Drawable>> roadDrawables;

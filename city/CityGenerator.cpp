@@ -136,7 +136,7 @@ CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
             city.buildingDrawables.push_back(
                 def->createBuilding(px, py, px + cellSizeX, py + cellSizeY, low, high, colour));
             city.buildingColours.push_back(colour);
-            city.buildingCells.push_back({x, y, high});
+            city.buildingCells.push_back({x, y, high, kx, ky});
             if (low <= lowest) {
                 lowest = low;
             }

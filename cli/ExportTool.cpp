@@ -46,6 +46,9 @@ constexpr const char* kUsage =
     "  -m, --collapse MODE      normal | building | model      (default normal)\n"
     "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
     "      --no-roads           leave the roads out            (default: roads saved)\n"
+    "      --merge WHAT         none | blocks: in glTF and OBJ, each building an object of its\n"
+    "                           own, or the buildings of each street block one object with\n"
+    "                           every building still told apart inside it (default none)\n"
     "  -n, --generations N      generate N cities in a row without reloading, export the last\n"
     "                           (default 1)\n"
     "      --seed HEX           generate from this seed instead of the file's randomSeed\n"
@@ -169,6 +172,14 @@ Options parse(int argc, char** argv) {
             else
                 throw UsageError{"unknown collapse mode '" + mode +
                                  "' (use normal, building or model)"};
+        } else if (arg == "--merge") {
+            const std::string what = value();
+            if (what == "none")
+                o.exportOptions.merge = MergeMode::none;
+            else if (what == "blocks")
+                o.exportOptions.merge = MergeMode::blocks;
+            else
+                throw UsageError{"unknown merge '" + what + "' (use none or blocks)"};
         } else if (arg == "--no-triangulate") {
             flag();
             o.exportOptions.triangulateEverything = false;

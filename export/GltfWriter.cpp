@@ -1,6 +1,7 @@
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "base/Version.h"
+#include "export/BuildingFeatures.h"
 #include "export/CityExport.h"
 #include "export/ImageEmbed.h"
 #include "export/Output.h"
@@ -11,6 +12,7 @@
 #include "vrml/Triangulate.h"
 #include "vrml/VRSceneSink.h"
 
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -50,29 +52,69 @@ constexpr int kElementArrayBuffer = 34963;
 constexpr int kUnsignedShort = 5123;
 constexpr int kUnsignedInt = 5125;
 
-// The vertices as the binary data holds them, interleaved.
-struct TexturedVertex {
-    float position[3];
-    float normal[3];
-    float uv[2];
+// The vertices of one kind, interleaved as the binary data holds them, all 32-bit floats: the
+// position, the normal, the texture coordinates (textured vertices), the colour (when the export
+// keeps colours per vertex) and the feature ID (when it merges buildings).
+class VertexSet {
+public:
+    explicit VertexSet(std::size_t stride = 6) : stride_(stride) {}
+    std::size_t stride() const { return stride_; } // in floats
+    std::size_t size() const { return values_.size() / stride_; }
+    bool empty() const { return values_.empty(); }
+    void clear() { values_.clear(); }
+    void resize(std::size_t n) { values_.resize(n * stride_); }
+    // Room for n more vertices, to be filled; where they start.
+    float* grow(std::size_t n) {
+        const std::size_t at = values_.size();
+        values_.resize(at + n * stride_);
+        return values_.data() + at;
+    }
+    const float* data() const { return values_.data(); }
+    std::uint64_t bytes() const { return values_.size() * sizeof(float); }
+    // Makes this set a copy of the vertices of `other` from `first` on.
+    void assignTail(const VertexSet& other, std::size_t first) {
+        stride_ = other.stride_;
+        values_.assign(other.values_.begin() + std::ptrdiff_t(first * stride_),
+                       other.values_.end());
+    }
+    void append(const VertexSet& other) {
+        values_.insert(values_.end(), other.values_.begin(), other.values_.end());
+    }
+    void swap(VertexSet& other) {
+        values_.swap(other.values_);
+        std::swap(stride_, other.stride_);
+    }
+
+private:
+    std::vector<float> values_;
+    std::size_t stride_;
 };
-struct PlainVertex {
-    float position[3];
-    float normal[3];
-};
-static_assert(sizeof(TexturedVertex) == 32 && sizeof(PlainVertex) == 24);
 
 // One primitive of the piece being gathered: its material's triangles, as indices into the
-// chunk's textured or plain vertices.
+// chunk's textured or plain vertices, and how many buildings (features) drew into it.
 struct Batch {
     std::uint32_t material = 0;
     bool textured = false;
     std::vector<std::uint32_t> indices;
+    std::uint32_t features = 0;
+    std::int64_t lastFeature = -1;
     void reset(std::uint32_t m, bool t) {
         material = m;
         textured = t;
         indices.clear();
+        features = 0;
+        lastFeature = -1;
     }
+};
+
+// The buildings of one street block, gathered until the walk leaves its column of blocks.
+struct Block {
+    std::uint32_t column = 0;
+    std::uint32_t row = 0;
+    VertexSet textured, plain;
+    std::vector<Batch> batches;
+    std::size_t usedBatches = 0;
+    std::vector<std::uint32_t> numbers; // the buildings' numbers, in the order they came
 };
 
 void appendUint(std::string& out, std::uint64_t value) {
@@ -380,7 +422,9 @@ class GltfSink : public VRSceneSink, public FaceSink {
 public:
     GltfSink(const std::string& path, const ExportOptions& options, BinaryStore& store)
         : path_(path), options_(options), store_(store), urls_(path), nodes_(path), meshes_(path),
-          accessors_(path), bufferViews_(path), materialsJson_(path) {}
+          accessors_(path), bufferViews_(path),
+          colours_(options.collapseMode != CollapseMode::model), merge_(mergesBlocks(options)),
+          textured_(stride(true)), plain_(stride(false)), materialsJson_(path) {}
 
     void openGroup(VRRef<VRGroup>) override {}
     void closeGroup() override {}
@@ -399,20 +443,26 @@ public:
             return;
         }
         if (piece && piece->kind == VRPiece::Kind::road) {
+            placeBlocks();
             hadRoads_ = true;
+            feature_ = 0;
             faces_.read(std::move(node), *this);
             place(Target::roads);
             return;
         }
-        std::string name;
-        const bool named = node && node->name;
-        if (named)
+        // The name of the building's definition, else that of its node.
+        std::string name = piece ? piece->name : std::string();
+        if (name.empty() && node && node->name)
             name = *node->name;
+        if (merge_) {
+            gather(piece ? *piece : VRPiece(), name, std::move(node));
+            return;
+        }
         faces_.read(std::move(node), *this);
         const bool hasMesh = place(Target::building);
         std::string& json = nodeText_;
         json = "{";
-        if (named) {
+        if (!name.empty()) {
             json += "\"name\":";
             appendJsonString(json, name);
             json += ',';
@@ -434,14 +484,31 @@ public:
     }
 
     void material(const FaceMaterial& material) override {
-        const std::uint32_t m = materialIndex(material);
-        for (batch_ = 0; batch_ < usedBatches_; ++batch_)
-            if (pieceBatches_[batch_].material == m)
-                return;
-        // Batches are kept for the next pieces, with their storage.
-        if (usedBatches_ == pieceBatches_.size())
-            pieceBatches_.emplace_back();
-        pieceBatches_[usedBatches_++].reset(m, !material.image.empty() && textures_[m] >= 0);
+        // With colours per vertex the materials differ only by image and noColor: the colour
+        // goes into the vertices, white for untinted faces.
+        std::uint32_t m = 0;
+        if (colours_) {
+            colour_ = material.noColor ? Vec3{1, 1, 1} : material.colour;
+            FaceMaterial key = material;
+            key.colour = {1, 1, 1};
+            m = materialIndex(key);
+        } else {
+            m = materialIndex(material);
+        }
+        batch_ = 0;
+        while (batch_ < usedBatches_ && pieceBatches_[batch_].material != m)
+            ++batch_;
+        if (batch_ == usedBatches_) {
+            // Batches are kept for the next pieces, with their storage.
+            if (usedBatches_ == pieceBatches_.size())
+                pieceBatches_.emplace_back();
+            pieceBatches_[usedBatches_++].reset(m, !material.image.empty() && textures_[m] >= 0);
+        }
+        Batch& batch = pieceBatches_[batch_];
+        if (batch.lastFeature != std::int64_t(feature_)) {
+            batch.lastFeature = feature_;
+            ++batch.features;
+        }
     }
 
     void face(const Vec3* points, const Vec2* uv, std::size_t n,
@@ -464,15 +531,29 @@ public:
         // other normals or texture coordinates almost always (sharing across faces saved under
         // 1 % of the bytes of the bundled cities, for a lookup at every corner). A corner that the
         // triangulation left out (on a line with its neighbours) keeps its unused vertex.
-        const auto base = std::uint32_t(batch->textured ? textured_.size() : plain_.size());
+        VertexSet& set = batch->textured ? textured_ : plain_;
+        const auto base = std::uint32_t(set.size());
+        float* v = set.grow(n);
         for (std::size_t k = 0; k < n; ++k) {
             const Vec3 p = points[k];
-            if (batch->textured)
+            *v++ = p.x;
+            *v++ = p.y;
+            *v++ = p.z;
+            *v++ = normal.x;
+            *v++ = normal.y;
+            *v++ = normal.z;
+            if (batch->textured) {
                 // glTF's images start at the top left, VRML's at the bottom left.
-                textured_.push_back(
-                    {{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}, {uv[k].x, 1.0f - uv[k].y}});
-            else
-                plain_.push_back({{p.x, p.y, p.z}, {normal.x, normal.y, normal.z}});
+                *v++ = uv[k].x;
+                *v++ = 1.0f - uv[k].y;
+            }
+            if (colours_) {
+                *v++ = colour_.x;
+                *v++ = colour_.y;
+                *v++ = colour_.z;
+            }
+            if (merge_)
+                *v++ = float(feature_);
         }
         for (const FaceTriangle& t : triangles) {
             batch->indices.push_back(base + std::uint32_t(t.a));
@@ -484,7 +565,9 @@ public:
     // Writes what is still gathered and the meshes of the roads and the model; called once
     // the city is handed over.
     void finish() {
+        placeBlocks();
         flushChunk();
+        writeFeatureTable();
         if (!roadPrimitives_.empty())
             roadsMesh_ = addMesh(roadPrimitives_);
         if (!modelPrimitives_.empty())
@@ -555,7 +638,15 @@ public:
         appendJsonString(head, record.constructionFile);
         head += ",\"seed\":";
         appendUint(head, record.seed);
-        head += "}},\"scene\":0,\"scenes\":[{\"nodes\":[";
+        head += "}},";
+        if (featureViews_) {
+            head += "\"extensionsUsed\":[";
+            head += kFeatureExtensionsUsed;
+            head += "],\"extensions\":{";
+            head += features_.metadataJson(*featureViews_);
+            head += "},";
+        }
+        head += "\"scene\":0,\"scenes\":[{\"nodes\":[";
         appendUint(head, homeNode);
         head += ',';
         appendUint(head, originNode);
@@ -621,12 +712,14 @@ public:
 
 private:
     enum class Target { building, roads, model };
-    // A primitive inside the chunk: its indices' place in the chunk's index list.
+    // A primitive inside the chunk: its indices' place in the chunk's index list, and the
+    // number of buildings it holds when they are told apart by feature IDs (0: not).
     struct PrimitiveRef {
         std::uint32_t material = 0;
         bool textured = false;
         std::size_t first = 0;
         std::size_t count = 0;
+        std::uint32_t features = 0;
     };
     // A primitive of the roads or the model that gathers the faces of many pieces until the
     // chunk is written.
@@ -636,6 +729,116 @@ private:
         bool textured = false;
         std::vector<std::uint32_t> indices;
     };
+
+    // The floats of a vertex: position and normal, texture coordinates, colour, feature ID.
+    std::size_t stride(bool textured) const {
+        return 6 + (textured ? 2 : 0) + (colours_ ? 3 : 0) + (merge_ ? 1 : 0);
+    }
+
+    // Gathers a building into its street block. When the walk has come to another column of
+    // blocks, those of the last column are complete and are placed first.
+    void gather(const VRPiece& piece, const std::string& name, VRRef<VRNode> node) {
+        if (!band_.empty() && band_.front().column != piece.blockColumn)
+            placeBlocks();
+        const std::uint64_t key = piece.blockRow;
+        auto [it, added] = bandLookup_.try_emplace(key, band_.size());
+        if (added) {
+            band_.emplace_back();
+            Block& fresh = band_.back();
+            fresh.column = piece.blockColumn;
+            fresh.row = piece.blockRow;
+            fresh.textured = VertexSet(stride(true));
+            fresh.plain = VertexSet(stride(false));
+        }
+        Block& block = band_[it->second];
+        feature_ = features_.add({piece.number, piece.column, piece.row, piece.height, name});
+        block.numbers.push_back(piece.number);
+        // The faces go into the block's vertices and batches for the time of the reading.
+        textured_.swap(block.textured);
+        plain_.swap(block.plain);
+        pieceBatches_.swap(block.batches);
+        std::swap(usedBatches_, block.usedBatches);
+        faces_.read(std::move(node), *this);
+        textured_.swap(block.textured);
+        plain_.swap(block.plain);
+        pieceBatches_.swap(block.batches);
+        std::swap(usedBatches_, block.usedBatches);
+    }
+
+    // Places the gathered blocks as pieces of the chunk, in the order they were first met, each
+    // a node of its own mesh named after the block.
+    void placeBlocks() {
+        for (Block& block : band_) {
+            const auto textured = std::uint32_t(textured_.size());
+            const auto plain = std::uint32_t(plain_.size());
+            textured_.append(block.textured);
+            plain_.append(block.plain);
+            pieceBatches_.swap(block.batches);
+            usedBatches_ = block.usedBatches;
+            for (std::size_t b = 0; b < usedBatches_; ++b)
+                for (std::uint32_t& i : pieceBatches_[b].indices)
+                    i += pieceBatches_[b].textured ? textured : plain;
+            const bool hasMesh = place(Target::building);
+            std::string& json = nodeText_;
+            json = "{\"name\":\"block_";
+            appendUint(json, block.column);
+            json += '_';
+            appendUint(json, block.row);
+            json += '"';
+            if (hasMesh) {
+                json += ",\"mesh\":";
+                appendUint(json, meshesAssigned_ - 1);
+            }
+            json += ",\"extras\":{\"blockColumn\":";
+            appendUint(json, block.column);
+            json += ",\"blockRow\":";
+            appendUint(json, block.row);
+            json += ",\"buildings\":[";
+            for (std::size_t i = 0; i < block.numbers.size(); ++i) {
+                if (i > 0)
+                    json += ',';
+                appendUint(json, block.numbers[i]);
+            }
+            json += "]}}";
+            nodes_.add(json);
+            ++buildings_;
+            // The batches' storage is kept for the next pieces; the block's own goes.
+            pieceBatches_.swap(block.batches);
+            usedBatches_ = 0;
+        }
+        band_.clear();
+        bandLookup_.clear();
+    }
+
+    // Writes the columns of the buildings' property table, each in a view of its own that
+    // starts at a multiple of 8 bytes; nothing when no building was merged.
+    void writeFeatureTable() {
+        if (features_.size() == 0 || store_.failed())
+            return;
+        std::array<std::uint32_t, BuildingFeatureTable::kColumns> views{};
+        for (std::size_t i = 0; i < views.size(); ++i) {
+            const std::vector<char> bytes = features_.column(i);
+            std::uint32_t buffer = 0;
+            std::uint64_t offset = 0;
+            if (!store_.block(bytes.size() + 4, buffer, offset))
+                return;
+            if (offset % 8 != 0) {
+                static constexpr char kZeros[4] = {};
+                store_.write(kZeros, 4);
+                offset += 4;
+            }
+            store_.write(bytes.data(), bytes.size());
+            store_.pad();
+            // A view may not be empty: an empty column (no names) gets a byte of its own.
+            views[i] = bufferViews_.add(
+                viewJson(buffer, offset, std::max<std::uint64_t>(bytes.size(), 1), 0, 0));
+            if (bytes.empty()) {
+                static constexpr char kZero[4] = {};
+                store_.write(kZero, 4);
+            }
+        }
+        featureViews_ = views;
+    }
 
     // Adds a mesh of the primitives' JSON, separated by commas; returns its index.
     std::uint32_t addMesh(std::string_view primitives) {
@@ -727,8 +930,10 @@ private:
             view += ",\"byteStride\":";
             appendUint(view, std::uint64_t(stride));
         }
-        view += ",\"target\":";
-        appendUint(view, std::uint64_t(target));
+        if (target) {
+            view += ",\"target\":";
+            appendUint(view, std::uint64_t(target));
+        }
         return view + "}";
     }
 
@@ -740,9 +945,8 @@ private:
         const std::span<Batch> batches(pieceBatches_.data(), usedBatches_);
         if ((textured_.size() > kChunkVertices || plain_.size() > kChunkVertices) &&
             (pieceTextured_ > 0 || piecePlain_ > 0)) {
-            spareTextured_.assign(textured_.begin() + std::ptrdiff_t(pieceTextured_),
-                                  textured_.end());
-            sparePlain_.assign(plain_.begin() + std::ptrdiff_t(piecePlain_), plain_.end());
+            spareTextured_.assignTail(textured_, pieceTextured_);
+            sparePlain_.assignTail(plain_, piecePlain_);
             textured_.resize(pieceTextured_);
             plain_.resize(piecePlain_);
             for (Batch& b : batches) {
@@ -760,8 +964,8 @@ private:
                 continue;
             std::vector<std::uint32_t>* out = &indices_;
             if (target == Target::building) {
-                pendingPrimitives_.push_back(
-                    {b.material, b.textured, indices_.size(), b.indices.size()});
+                pendingPrimitives_.push_back({b.material, b.textured, indices_.size(),
+                                              b.indices.size(), merge_ ? b.features : 0});
             } else {
                 OpenPrimitive* open = nullptr;
                 for (OpenPrimitive& o : open_)
@@ -786,19 +990,22 @@ private:
     }
 
     // The accessors of one vertex set, interleaved in one view: POSITION (with its exact
-    // bounds), NORMAL and, for textured vertices, TEXCOORD_0. Returns the attributes' JSON.
-    template <class Vertex>
-    std::string vertexAccessors(const std::vector<Vertex>& set, std::uint32_t view) {
-        constexpr bool textured = std::is_same_v<Vertex, TexturedVertex>;
+    // bounds), NORMAL, for textured vertices TEXCOORD_0, and COLOR_0 when colours are kept.
+    // Returns the attributes' JSON without its closing brace; sets `feature` to the accessor
+    // of the feature IDs when buildings are merged and `withFeatures`.
+    std::string vertexAccessors(const VertexSet& set, bool textured, std::uint32_t view,
+                                bool withFeatures, std::uint32_t& feature) {
+        const std::size_t stride = set.stride();
+        const float* values = set.data();
         float lo[3], hi[3];
         for (int k = 0; k < 3; ++k)
-            lo[k] = hi[k] = set.front().position[k];
-        for (const Vertex& v : set)
+            lo[k] = hi[k] = values[k];
+        for (const float* v = values; v != values + set.size() * stride; v += stride)
             for (int k = 0; k < 3; ++k) {
-                lo[k] = std::min(lo[k], v.position[k]);
-                hi[k] = std::max(hi[k], v.position[k]);
+                lo[k] = std::min(lo[k], v[k]);
+                hi[k] = std::max(hi[k], v[k]);
             }
-        auto accessor = [&](int byteOffset, const char* type, bool bounds) {
+        auto accessor = [&](std::size_t byteOffset, const char* type, bool bounds) {
             std::string json = "{\"bufferView\":";
             appendUint(json, view);
             if (byteOffset) {
@@ -828,11 +1035,20 @@ private:
         appendUint(a, accessor(0, "VEC3", true));
         a += ",\"NORMAL\":";
         appendUint(a, accessor(12, "VEC3", false));
+        std::size_t at = 24;
         if (textured) {
             a += ",\"TEXCOORD_0\":";
-            appendUint(a, accessor(24, "VEC2", false));
+            appendUint(a, accessor(at, "VEC2", false));
+            at += 8;
         }
-        return a + "}";
+        if (colours_) {
+            a += ",\"COLOR_0\":";
+            appendUint(a, accessor(at, "VEC3", false));
+            at += 12;
+        }
+        if (merge_ && withFeatures)
+            feature = accessor(at, "SCALAR", false);
+        return a;
     }
 
     // Writes the chunk as one block: the textured vertices interleaved with their texture
@@ -848,23 +1064,32 @@ private:
         open_.clear();
         if (!indices_.empty() && !store_.failed()) {
             const bool small = std::max(textured_.size(), plain_.size()) <= kShortIndexVertices;
-            const std::uint64_t texturedBytes = textured_.size() * 32;
-            const std::uint64_t plainBytes = plain_.size() * 24;
+            const std::uint64_t texturedBytes = textured_.bytes();
+            const std::uint64_t plainBytes = plain_.bytes();
+            // The feature IDs get accessors only where a primitive uses them.
+            bool texturedFeatures = false, plainFeatures = false;
+            for (const PrimitiveRef& ref : pendingPrimitives_)
+                if (ref.features > 0)
+                    (ref.textured ? texturedFeatures : plainFeatures) = true;
+            std::uint32_t texturedFeature = 0, plainFeature = 0;
             const std::uint64_t indexBytes = (indices_.size() * (small ? 2 : 4) + 3) / 4 * 4;
             std::uint32_t buffer = 0;
             std::uint64_t offset = 0;
             if (store_.block(texturedBytes + plainBytes + indexBytes, buffer, offset)) {
                 std::string texturedAttributes, plainAttributes;
                 if (!textured_.empty()) {
-                    const std::uint32_t view =
-                        bufferViews_.add(viewJson(buffer, offset, texturedBytes, 32, kArrayBuffer));
-                    texturedAttributes = vertexAccessors(textured_, view);
+                    const std::uint32_t view = bufferViews_.add(viewJson(
+                        buffer, offset, texturedBytes, int(textured_.stride() * 4), kArrayBuffer));
+                    texturedAttributes =
+                        vertexAccessors(textured_, true, view, texturedFeatures, texturedFeature);
                     store_.write(textured_.data(), texturedBytes);
                 }
                 if (!plain_.empty()) {
-                    const std::uint32_t view = bufferViews_.add(
-                        viewJson(buffer, offset + texturedBytes, plainBytes, 24, kArrayBuffer));
-                    plainAttributes = vertexAccessors(plain_, view);
+                    const std::uint32_t view =
+                        bufferViews_.add(viewJson(buffer, offset + texturedBytes, plainBytes,
+                                                  int(plain_.stride() * 4), kArrayBuffer));
+                    plainAttributes =
+                        vertexAccessors(plain_, false, view, plainFeatures, plainFeature);
                     store_.write(plain_.data(), plainBytes);
                 }
                 const std::uint32_t indexView =
@@ -894,10 +1119,19 @@ private:
                     json += ",\"type\":\"SCALAR\"}";
                     out += "{\"attributes\":";
                     out += ref.textured ? texturedAttributes : plainAttributes;
-                    out += ",\"indices\":";
+                    if (ref.features > 0) {
+                        out += ",\"_FEATURE_ID_0\":";
+                        appendUint(out, ref.textured ? texturedFeature : plainFeature);
+                    }
+                    out += "},\"indices\":";
                     appendUint(out, accessors_.add(json));
                     out += ",\"material\":";
                     appendUint(out, ref.material);
+                    if (ref.features > 0) {
+                        out += ",\"extensions\":{";
+                        out += primitiveFeaturesJson(ref.features, 0, 0);
+                        out += '}';
+                    }
                     out += '}';
                 };
                 std::size_t first = 0;
@@ -937,12 +1171,19 @@ private:
     std::size_t batch_ = 0; // that of the faces coming
     // The chunk: vertices shared by the primitives of many pieces, their indices, the meshes of
     // its buildings (numbered already) and the shared primitives still open.
-    std::vector<TexturedVertex> textured_;
-    std::vector<PlainVertex> plain_;
+    bool colours_;              // colours per vertex: in every mode but the collapsed model
+    bool merge_;                // buildings gathered by street block, told apart by feature IDs
+    Vec3 colour_{1, 1, 1};      // that of the faces coming
+    std::uint32_t feature_ = 0; // the building whose faces are coming, when merging
+    std::vector<Block> band_;   // the blocks of the column of blocks being walked
+    std::unordered_map<std::uint64_t, std::size_t> bandLookup_;
+    BuildingFeatureTable features_;
+    std::optional<std::array<std::uint32_t, BuildingFeatureTable::kColumns>> featureViews_;
+    VertexSet textured_;
+    VertexSet plain_;
     // Where the piece being gathered begins in them, and room for it while the chunk is written.
     std::size_t pieceTextured_ = 0, piecePlain_ = 0;
-    std::vector<TexturedVertex> spareTextured_;
-    std::vector<PlainVertex> sparePlain_;
+    VertexSet spareTextured_, sparePlain_;
     std::vector<std::uint32_t> indices_;
     std::vector<std::uint16_t> shorts_; // the indices as written, when they fit in 16 bits
     std::vector<PrimitiveRef> pendingPrimitives_;

@@ -11,11 +11,14 @@
 #include "vrml/Triangulate.h"
 #include "vrml/VRSceneSink.h"
 
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -33,13 +36,52 @@ template <class T> std::string bitsOf(const T& value) {
     return std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-// Writes the city object by object as the pieces come: a building's positions, texture
-// coordinates and normals, then its faces material by material.
+// A position with its vertex colour: the same place in two colours is two vertices.
+struct ColouredPoint {
+    Vec3 point;
+    Vec3 colour;
+};
+static_assert(sizeof(ColouredPoint) == 2 * sizeof(Vec3));
+
+// Its bits as a key of its own: a string of them would not fit in a string's own storage.
+using ColouredKey = std::array<std::uint32_t, 6>;
+struct ColouredKeyHash {
+    std::size_t operator()(const ColouredKey& key) const {
+        std::uint64_t h = 0;
+        for (std::uint32_t word : key)
+            h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+        return std::size_t(h ^ (h >> 32));
+    }
+};
+
+template <class T> std::string keyOf(const T& value) {
+    return bitsOf(value);
+}
+inline ColouredKey keyOf(const ColouredPoint& value) {
+    ColouredKey key;
+    std::memcpy(key.data(), &value, sizeof key);
+    return key;
+}
+
+// A piece's vertices as text and its faces over them, numbered from 1 within the piece: each
+// face its corner count, then position, texture coordinate (0: none) and normal per corner.
+struct PieceText {
+    std::string vertices;
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> faces; // by material
+    std::uint32_t positions = 0, uvs = 0, normals = 0;
+};
+
+// Writes the city object by object as the pieces come: a building's positions (with its colours
+// after them, except in the collapsed model), texture coordinates and normals, then its faces
+// material by material. When blocks are merged, the buildings of a column of street blocks are
+// held until the walk leaves it, then written block by block as objects with a group for each
+// building.
 class ObjSink : public VRSceneSink, public FaceSink {
 public:
     ObjSink(std::FILE* out, const ExportOptions& options)
         : out_(out), options_(options),
-          faces_(options.triangulateEverything ? &triangulator_ : nullptr) {}
+          faces_(options.triangulateEverything ? &triangulator_ : nullptr),
+          colours_(options.collapseMode != CollapseMode::model), merge_(mergesBlocks(options)) {}
 
     void openGroup(VRRef<VRGroup>) override {}
     void closeGroup() override {}
@@ -54,25 +96,59 @@ public:
             const FaceMaterial grey = greyMaterial();
             faces_.read(std::move(node), *this, &grey);
         } else if (piece && piece->kind == VRPiece::Kind::road) {
+            writeBlocks();
             if (!inRoads_)
                 object("Roads");
             inRoads_ = true;
             faces_.read(std::move(node), *this);
         } else {
-            std::string name;
-            if (node && node->name)
+            // The name of the building's definition, else its node's, else its cell's.
+            std::string name = piece ? piece->name : std::string();
+            if (name.empty() && node && node->name)
                 name = *node->name;
-            else
+            if (name.empty())
                 name = "building_" + std::to_string(piece ? piece->column : 0) + "_" +
                        std::to_string(piece ? piece->row : 0);
+            if (merge_) {
+                const VRPiece cell = piece ? *piece : VRPiece();
+                if (!band_.empty() && band_.front().column != cell.blockColumn)
+                    writeBlocks();
+                auto [it, added] = bandLookup_.try_emplace(cell.blockRow, band_.size());
+                if (added)
+                    band_.push_back({cell.blockColumn, cell.blockRow, {}});
+                faces_.read(std::move(node), *this);
+                band_[it->second].buildings.emplace_back(std::move(name), takePiece());
+                return;
+            }
             object(name);
             faces_.read(std::move(node), *this);
         }
-        flushPiece();
+        writePiece(takePiece());
     }
 
+    // Writes the blocks still held; called once the city is handed over.
+    void finish() { writeBlocks(); }
+
     void material(const FaceMaterial& material) override {
-        const std::uint32_t m = materials_.add(material).first;
+        // With colours per vertex the materials differ only by image and noColor.
+        std::uint32_t m = 0;
+        if (colours_) {
+            const Vec3 colour = material.noColor ? Vec3{1, 1, 1} : material.colour;
+            // Its text is made once for the run of vertices in that colour.
+            if (colourText_.empty() || std::memcmp(&colour, &colour_, sizeof colour) != 0) {
+                colour_ = colour;
+                colourText_.clear();
+                for (float f : {colour.x, colour.y, colour.z}) {
+                    colourText_ += ' ';
+                    appendNumber(colourText_, f);
+                }
+            }
+            FaceMaterial key = material;
+            key.colour = {1, 1, 1};
+            m = materials_.add(key).first;
+        } else {
+            m = materials_.add(material).first;
+        }
         for (current_ = 0; current_ < pieceFaces_.size(); ++current_)
             if (pieceFaces_[current_].first == m)
                 return;
@@ -140,7 +216,9 @@ private:
         const std::uint32_t vn = lookup(normals_, normalText_, normal, "vn");
         faces->push_back(std::uint32_t(n));
         for (std::size_t i = 0; i < n; ++i) {
-            faces->push_back(lookup(positions_, positionText_, points[i], "v"));
+            faces->push_back(colours_ ? lookup(colouredPositions_, positionText_,
+                                               ColouredPoint{points[i], colour_}, "v")
+                                      : lookup(positions_, positionText_, points[i], "v"));
             faces->push_back(uv ? lookup(uvs_, uvText_, uv[i], "vt") : 0);
             faces->push_back(vn);
         }
@@ -151,16 +229,20 @@ private:
     void object(const std::string& name) {
         started_ = true;
         inRoads_ = false;
-        std::string line = "o ";
-        for (char c : name)
-            line += (c == '\n' || c == '\r') ? ' ' : c;
-        put(line + "\n");
+        put(nameLine("o ", name));
     }
 
-    template <class T>
-    std::uint32_t lookup(std::unordered_map<std::string, std::uint32_t>& map, std::string& text,
-                         const T& value, const char* keyword) {
-        const auto [it, added] = map.try_emplace(bitsOf(value), 0);
+    // "o NAME" or "g NAME" with line breaks in the name written as spaces.
+    static std::string nameLine(const char* keyword, const std::string& name) {
+        std::string line = keyword;
+        for (char c : name)
+            line += (c == '\n' || c == '\r') ? ' ' : c;
+        return line + "\n";
+    }
+
+    template <class Map, class T>
+    std::uint32_t lookup(Map& map, std::string& text, const T& value, const char* keyword) {
+        const auto [it, added] = map.try_emplace(keyOf(value), 0);
         if (!added)
             return it->second;
         std::uint32_t& count = keyword[1] == 't'   ? uvCount_
@@ -168,7 +250,15 @@ private:
                                                    : positionCount_;
         it->second = ++count;
         text += keyword;
-        if constexpr (sizeof(T) == sizeof(Vec3)) {
+        if constexpr (sizeof(T) == sizeof(ColouredPoint)) {
+            // The colour is colour_, whose text is ready.
+            const ColouredPoint& v = reinterpret_cast<const ColouredPoint&>(value);
+            for (float f : {v.point.x, v.point.y, v.point.z}) {
+                text += ' ';
+                appendNumber(text, f);
+            }
+            text += colourText_;
+        } else if constexpr (sizeof(T) == sizeof(Vec3)) {
             const Vec3& v = reinterpret_cast<const Vec3&>(value);
             for (float f : {v.x, v.y, v.z}) {
                 text += ' ';
@@ -185,37 +275,76 @@ private:
         return it->second;
     }
 
-    // Writes the piece's vertices and faces and forgets them: indices are counted over the whole
-    // file, the sharing only within a piece.
-    void flushPiece() {
-        std::string text = std::move(positionText_);
-        text += uvText_;
-        text += normalText_;
-        for (const auto& [m, faces] : pieceFaces_) {
-            text += "usemtl m" + std::to_string(m) + "\n";
+    // The piece gathered so far, which is forgotten here: its vertices are shared only within
+    // it.
+    PieceText takePiece() {
+        PieceText piece;
+        piece.vertices = std::move(positionText_);
+        piece.vertices += uvText_;
+        piece.vertices += normalText_;
+        piece.faces = std::move(pieceFaces_);
+        piece.positions = positionCount_;
+        piece.uvs = uvCount_;
+        piece.normals = normalCount_;
+        positionText_.clear();
+        uvText_.clear();
+        normalText_.clear();
+        positions_.clear();
+        colouredPositions_.clear();
+        uvs_.clear();
+        normals_.clear();
+        pieceFaces_.clear();
+        positionCount_ = uvCount_ = normalCount_ = 0;
+        return piece;
+    }
+
+    // Writes a piece's vertices and faces after `prefix`, its indices counted on from those of
+    // the file.
+    void writePiece(const PieceText& piece, std::string_view prefix = {}) {
+        // One buffer used again for every piece: it keeps its storage.
+        std::string& text = pieceText_;
+        text.assign(prefix);
+        text += piece.vertices;
+        for (const auto& [m, faces] : piece.faces) {
+            text += "usemtl m";
+            appendIndex(text, m);
+            text += '\n';
             for (std::size_t i = 0; i < faces.size();) {
                 const std::uint32_t n = faces[i++];
                 text += 'f';
                 for (std::uint32_t k = 0; k < n; ++k, i += 3) {
                     text += ' ';
-                    text += std::to_string(faces[i]);
+                    appendIndex(text, filePositions_ + faces[i]);
                     text += '/';
                     if (faces[i + 1])
-                        text += std::to_string(faces[i + 1]);
+                        appendIndex(text, fileUvs_ + faces[i + 1]);
                     text += '/';
-                    text += std::to_string(faces[i + 2]);
+                    appendIndex(text, fileNormals_ + faces[i + 2]);
                 }
                 text += '\n';
             }
         }
         put(text);
-        positionText_.clear();
-        uvText_.clear();
-        normalText_.clear();
-        positions_.clear();
-        uvs_.clear();
-        normals_.clear();
-        pieceFaces_.clear();
+        filePositions_ += piece.positions;
+        fileUvs_ += piece.uvs;
+        fileNormals_ += piece.normals;
+    }
+
+    static void appendIndex(std::string& out, std::uint64_t value) {
+        char digits[24];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    }
+
+    // Writes the blocks held, in the order they were first met: an object for each block, a
+    // group for each of its buildings.
+    void writeBlocks() {
+        for (const HeldBlock& block : band_) {
+            object("block_" + std::to_string(block.column) + "_" + std::to_string(block.row));
+            for (const auto& [name, piece] : block.buildings)
+                writePiece(piece, nameLine("g ", name));
+        }
+        band_.clear();
+        bandLookup_.clear();
     }
 
     void put(const std::string& text) {
@@ -232,8 +361,23 @@ private:
     bool inRoads_ = false;
     bool failed_ = false;
     std::uint64_t triangles_ = 0;
+    // The vertices of the piece being gathered, and of the file written so far.
     std::uint32_t positionCount_ = 0, uvCount_ = 0, normalCount_ = 0;
+    std::uint64_t filePositions_ = 0, fileUvs_ = 0, fileNormals_ = 0;
+    bool colours_;
+    bool merge_;
+    Vec3 colour_{1, 1, 1};   // that of the faces coming, when colours are kept
+    std::string colourText_; // colour_ as the vertices give it: " R G B"
+    std::string pieceText_;  // the text of the piece being written
+    struct HeldBlock {
+        std::uint32_t column = 0;
+        std::uint32_t row = 0;
+        std::vector<std::pair<std::string, PieceText>> buildings;
+    };
+    std::vector<HeldBlock> band_; // the blocks of the column of blocks being walked
+    std::unordered_map<std::uint32_t, std::size_t> bandLookup_;
     std::unordered_map<std::string, std::uint32_t> positions_, uvs_, normals_;
+    std::unordered_map<ColouredKey, std::uint32_t, ColouredKeyHash> colouredPositions_;
     std::string positionText_, uvText_, normalText_;
     std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> pieceFaces_;
     std::size_t current_ = 0; // the faces of the current material in pieceFaces_
@@ -282,6 +426,7 @@ bool exportCityObj(const VRSceneSource& city, const std::string& path, const Cit
     if (ok)
         city.toVrmlScene(options.collapseMode == CollapseMode::building, options.saveRoads, sink,
                          progress);
+    sink.finish();
     ok = ok && sink.ok();
     if (ok) {
         TextureUrls urls(mtlPath);

@@ -3,8 +3,9 @@
 VRML file, or every triangle (and every face) of an OBJ file read by tinyobjloader.
 
 Usage: count-triangles.py FILE.wrl|FILE.obj
-Prints "triangles=N faces=N"; for an OBJ also every warning the reader gave (exit status 1 when
-there is one, 2 when the file cannot be read)."""
+Prints "triangles=N faces=N"; for an OBJ also "colours=N", the number of distinct vertex colours
+it read (0 when it has none), and every warning the reader gave (exit status 1 when there is one,
+2 when the file cannot be read)."""
 import re
 import sys
 
@@ -42,7 +43,9 @@ def count_obj(path):
         for n in shape.mesh.num_face_vertices:
             faces += 1
             triangles += n == 3
-    print(f"triangles={triangles} faces={faces}")
+    values = reader.GetAttrib().colors
+    colours = len(set(tuple(values[i:i + 3]) for i in range(0, len(values), 3)))
+    print(f"triangles={triangles} faces={faces} colours={colours}")
     warning = reader.Warning().strip()
     if warning:
         print("warning " + warning)

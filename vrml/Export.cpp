@@ -200,8 +200,15 @@ std::string describeExport(const ExportOptions& options) {
     const bool triangles = options.triangulateEverything || options.format == ExportFormat::glb ||
                            options.format == ExportFormat::gltf;
     text += triangles ? ", triangulated" : ", not triangulated";
-    text += options.saveRoads ? ", with roads)" : ", without roads)";
-    return text;
+    text += options.saveRoads ? ", with roads" : ", without roads";
+    if (mergesBlocks(options))
+        text += ", blocks merged";
+    return text + ")";
+}
+
+bool mergesBlocks(const ExportOptions& options) {
+    return options.merge == MergeMode::blocks && options.format != ExportFormat::vrml &&
+           options.collapseMode != CollapseMode::model;
 }
 
 std::string exportHeader(const std::string& constructionFile, std::uint32_t randomSeed) {

@@ -39,16 +39,27 @@ enum class ExportFormat {
     xodr, // the street network as OpenDRIVE 1.6 (.xodr), no geometry
 };
 
+// Whether the glTF and OBJ exports gather buildings into larger objects.
+enum class MergeMode {
+    none,   // every building an object of its own
+    blocks, // the buildings of one street block one object, each still told apart inside it
+};
+
 struct ExportOptions {
     CollapseMode collapseMode = CollapseMode::normal;
     bool triangulateEverything = true; // every face cut into triangles (glTF always is)
     bool saveRoads = true;             // the roads exported with the buildings
     ExportFormat format = ExportFormat::vrml;
+    MergeMode merge = MergeMode::none; // glTF and OBJ only; the VRML keeps its buildings
 };
+
+// True when the export gathers buildings by block: merge is blocks, the format glTF or OBJ
+// and the buildings not collapsed into one model.
+bool mergesBlocks(const ExportOptions& options);
 
 // The line logged after "Saved as ... to PATH": the collapse mode and the options in brackets,
 // such as "(normal, textured, triangulated, with roads)" or "(collapse model, not triangulated,
-// without roads)".
+// without roads)"; ", blocks merged" before the bracket when mergesBlocks.
 std::string describeExport(const ExportOptions& options);
 
 // What every format's export logs when it is done: "Saved as <format> to PATH", then the

@@ -6,6 +6,7 @@
 #include "vrml/VRNode.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace ombrel {
@@ -20,6 +21,14 @@ struct VRPiece {
     std::uint32_t column = 0; // the cell's column (x) and row (y)
     std::uint32_t row = 0;
     float height = 0.0f; // a building's height, where its grammar stopped
+    // The street block of a building: lots between the same two street lines each way share
+    // it (the count of street columns and rows before the cell).
+    std::uint32_t blockColumn = 0;
+    std::uint32_t blockRow = 0;
+    std::uint32_t number = 0; // the building's place among the city's buildings, from 0
+    // The building's name from its definition's vrmlTag, whatever its node is named; empty
+    // when it has none.
+    std::string name;
 };
 
 class VRSceneSink {

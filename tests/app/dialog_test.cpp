@@ -284,6 +284,26 @@ private slots:
                  triangulate ? 1 : 0);
     }
 
+    void mergeBlocksReachesTheGltfExport() {
+        generateWith(examplePath("town"));
+        dialog_->normalRadio->click();
+        dialog_->triangulateCheck->setChecked(true);
+        dialog_->saveRoadsCheck->setChecked(true);
+        QVERIFY(!dialog_->mergeBlocksCheck->isChecked());
+        dialog_->mergeBlocksCheck->setChecked(true);
+        const QString out = tmp_.filePath(QStringLiteral("merged.glb"));
+        QFile::remove(out);
+        dialog_->saveAnswer = out;
+        QTest::mouseClick(dialog_->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog_->mergeBlocks, 1);
+        QCOMPARE(dialog_->values().mergeBlocks, 1);
+        QVERIFY(readAll(out).contains("\"name\":\"block_1_1\""));
+        QCOMPARE(logLines(*dialog_, QStringLiteral("(")),
+                 QStringList{QStringLiteral(
+                     "(normal, textured, triangulated, with roads, blocks merged)")});
+        dialog_->mergeBlocksCheck->setChecked(false);
+    }
+
     void texturesAreFreedOnceNothingUsesThem() {
         generateWith(examplePath("town"));
         dialog_->preview()->grabFramebuffer(); // draws, so the textures are uploaded

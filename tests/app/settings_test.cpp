@@ -29,11 +29,12 @@ private slots:
         QCOMPARE(s.collapseMode, 0);
         QCOMPARE(s.saveRoads, 1);
         QCOMPARE(s.watchFile, 1);
+        QCOMPARE(s.mergeBlocks, 0);
     }
 
     void roundTrip() {
         const Settings written{
-            QStringLiteral("/tmp/a b/city.xml"), QStringLiteral("/tmp/out.wrl"), 0, 2, 0, 0};
+            QStringLiteral("/tmp/a b/city.xml"), QStringLiteral("/tmp/out.wrl"), 0, 2, 0, 0, 1};
         {
             QSettings store(path(), QSettings::IniFormat);
             writeSettings(store, written);
@@ -41,7 +42,7 @@ private slots:
         QSettings store(path(), QSettings::IniFormat);
         QCOMPARE(readSettings(store), written);
         for (const char* key : {"cfgFile", "lastSavedPath", "triangulateEverything", "collapseMode",
-                                "saveRoads", "watchFile"}) {
+                                "saveRoads", "watchFile", "mergeBlocks"}) {
             QVERIFY2(store.contains(QStringLiteral("Settings/") + QLatin1String(key)), key);
         }
     }

@@ -99,6 +99,14 @@ TEST_F(GenerateTest, GridLayoutKindsDrawsAndBox) {
     EXPECT_EQ(cellsOf(g.city->roadDrawables), roads);
     EXPECT_EQ(cellsOf(g.city->buildingDrawables), buildings);
     EXPECT_EQ(g.city->buildingColours.size(), 4u);
+    // The street column at x = 1 parts the lots: column 0 is block 0, columns 2 to 4 block 1;
+    // the street row 0 leaves row 1 in block 1.
+    ASSERT_EQ(g.city->buildingCells.size(), 4u);
+    const std::uint32_t blockColumns[] = {0, 1, 1, 1};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(g.city->buildingCells[i].blockColumn, blockColumns[i]) << i;
+        EXPECT_EQ(g.city->buildingCells[i].blockRow, 1u) << i;
+    }
 
     // One draw per cell, nothing else.
     generationContext().randomState = 0x1234;

@@ -171,6 +171,40 @@ TEST_F(SceneTest, CollapseOfTheOnlyBuilding) {
     }
 }
 
+// Records what a scene source tells its sink about each building.
+class PieceRecorder : public VRSceneSink {
+public:
+    std::vector<VRPiece> pieces;
+    std::vector<bool> nodeNamed;
+    void piece(const VRPiece& p) override { pieces.push_back(p); }
+    void openGroup(VRRef<VRGroup>) override {}
+    void node(VRRef<VRNode> node) override { nodeNamed.push_back(node && node->hasName()); }
+    void closeGroup() override {}
+};
+
+TEST_F(SceneTest, EveryBuildingIsToldWithItsNameNumberAndBlock) {
+    City city;
+    addBuilding(city, building(0, 1, "Solo_0_0"), 0x607080);
+    addBuilding(city, building(20, 2, "Pair_2_0"), 0x607080);
+    addBuilding(city, building(40, 1, ""), 0x607080);
+    city.buildingCells = {{0, 0, 5, 0, 0}, {2, 0, 10, 1, 0}, {4, 1, 5, 1, 1}};
+    for (const bool collapse : {false, true}) {
+        PieceRecorder sink;
+        city.toVrmlScene(collapse, false, sink);
+        ASSERT_EQ(sink.pieces.size(), 3u) << collapse;
+        // The one-piece building's node has no name, but its piece does.
+        EXPECT_EQ(sink.nodeNamed, (std::vector<bool>{false, true, false})) << collapse;
+        const char* names[] = {"Solo_0_0", "Pair_2_0", ""};
+        const std::uint32_t blocks[][2] = {{0, 0}, {1, 0}, {1, 1}};
+        for (std::uint32_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(sink.pieces[i].name, names[i]) << i;
+            EXPECT_EQ(sink.pieces[i].number, i) << i;
+            EXPECT_EQ(sink.pieces[i].blockColumn, blocks[i][0]) << i;
+            EXPECT_EQ(sink.pieces[i].blockRow, blocks[i][1]) << i;
+        }
+    }
+}
+
 TEST_F(SceneTest, ToVrmlIsTheUncollapsedSceneWithRoads) {
     City city;
     addBuilding(city, building(0, 2, "A"), 0x607080);

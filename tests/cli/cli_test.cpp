@@ -137,6 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"BadMode",
                   {"-m", "flat", "-o", "x.wrl", kTown},
                   "unknown collapse mode 'flat' (use normal, building or model)"},
+        UsageCase{"BadMerge",
+                  {"--merge", "streets", "-o", "x.glb", kTown},
+                  "unknown merge 'streets' (use none or blocks)"},
         UsageCase{"BadCount",
                   {"-n", "2x", "-o", "x.wrl", kTown},
                   "bad number of generations '2x' (1 to 1000000)"},
@@ -274,6 +277,28 @@ TEST_F(Cli, LongRunShowsNoProgressWhenStderrIsNotATerminal) {
     }
     EXPECT_EQ(generated, generations);
     EXPECT_EQ(last, "(collapse model, not triangulated, with roads)");
+}
+
+TEST_F(Cli, TheOptionsLineNamesMergedBlocks) {
+    struct Case {
+        const char* leaf;
+        const char* merge;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"a.glb", "blocks", "(normal, textured, triangulated, with roads, blocks merged)"},
+        {"a.obj", "blocks", "(normal, textured, triangulated, with roads, blocks merged)"},
+        {"a.glb", "none", "(normal, textured, triangulated, with roads)"},
+        // The VRML keeps its buildings: nothing is merged, and the line says so.
+        {"a.wrl", "blocks", "(normal, textured, triangulated, with roads)"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = tool({"--merge", c.merge, "-o", path(c.leaf), kTown});
+        ASSERT_EQ(r.status, 0) << c.leaf << " " << c.merge << r.err;
+        EXPECT_NE(r.err.find(std::string("\n") + c.line + "\n"), std::string::npos)
+            << c.leaf << " " << c.merge << "\n"
+            << r.err;
+    }
 }
 
 TEST_F(Cli, MissingConstructionFileExitsOne) {

@@ -1,11 +1,13 @@
 #pragma once
 
 // A small city scene for the writers' tests: a named building with a textured wall and a
-// coloured floor, an unnamed building with a floor of the same colour, and one textured road.
+// coloured floor, a building of one piece with a floor of the same colour (named only when
+// the test names it), and one textured road.
 
 #include "vrml/VRNode.h"
 #include "vrml/VRSceneSink.h"
 
+#include <cstdint>
 #include <string>
 
 namespace ombrel::testsupport {
@@ -39,14 +41,15 @@ class FakeCity : public VRSceneSource {
 public:
     std::string wallImage;
     std::string roadImage;
+    std::string shedName;              // the second building's vrmlTag name; empty: none
+    std::uint32_t shedBlockColumn = 0; // its street block's column (the tower's is 0)
 
     VRRef<VRNode> toVrmlScene(bool collapse, bool roads) const override {
         VRTreeBuilder builder;
         toVrmlScene(collapse, roads, builder, nullptr);
         return builder.result();
     }
-    void toVrmlScene(bool, bool saveRoads, VRSceneSink& sink,
-                     Progress* = nullptr) const override {
+    void toVrmlScene(bool, bool saveRoads, VRSceneSink& sink, Progress* = nullptr) const override {
         auto root = makeNode<VRGroup>();
         root->setName("City_Model");
         sink.openGroup(std::move(root));
@@ -59,9 +62,22 @@ public:
         tower->addChild(quad({{0, 2, 0}, {10, 2, 0}, {10, 2, 5}, {0, 2, 5}}, {1, 1, 1}, wallImage));
         tower->addChild(
             quad({{0, 2, 0}, {0, 4, 0}, {10, 4, 0}, {10, 2, 0}}, {1.2f, 0.5f, 0.25f}, ""));
-        sink.piece({VRPiece::Kind::building, 1, 2, 12.5f});
+        VRPiece towerPiece;
+        towerPiece.column = 1;
+        towerPiece.row = 2;
+        towerPiece.height = 12.5f;
+        towerPiece.name = "Tower_1_2";
+        sink.piece(towerPiece);
         sink.node(std::move(tower));
-        sink.piece({VRPiece::Kind::building, 3, 4, 1.0f});
+        // A building that drew one piece: its node is the Shape itself, without a name.
+        VRPiece shed;
+        shed.column = 3;
+        shed.row = 4;
+        shed.height = 1.0f;
+        shed.number = 1;
+        shed.name = shedName;
+        shed.blockColumn = shedBlockColumn;
+        sink.piece(shed);
         sink.node(quad({{0, 6, 0}, {0, 8, 0}, {10, 8, 0}, {10, 6, 0}}, {1.2f, 0.5f, 0.25f}, ""));
         sink.closeGroup();
         if (saveRoads) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -46,6 +47,22 @@ const std::string
 
 class Gltf : public testing::Test {
 protected:
+    // The vertices of the .glb's vertex view of `stride` bytes, each as its floats.
+    static std::vector<std::vector<float>> vertices(const std::string& glb, std::size_t stride) {
+        const std::string json = jsonOf(glb);
+        std::smatch m;
+        const std::regex view("\"byteOffset\":(\\d+),\"byteLength\":(\\d+),\"byteStride\":" +
+                              std::to_string(stride) + ",");
+        if (!std::regex_search(json, m, view))
+            return {};
+        const std::size_t at = 20 + json.size() + 8 + std::stoul(m[1]);
+        std::vector<std::vector<float>> out(std::stoul(m[2]) / stride,
+                                            std::vector<float>(stride / 4));
+        for (std::size_t v = 0; v < out.size(); ++v)
+            std::memcpy(out[v].data(), glb.data() + at + stride * v, stride);
+        return out;
+    }
+
     void SetUp() override {
         dir_ =
             fs::path(testing::TempDir()) /
@@ -137,12 +154,14 @@ TEST_F(Gltf, GlbHoldsTheCityInGltfAxes) {
           "{\"name\":\"City_Model\",\"children\":[3,2]}",
           "{\"name\":\"Home\",\"camera\":0,\"translation\":[5,12.5,400]}",
           "\"scenes\":[{\"nodes\":[5,6,4]}]", "\"yfov\":0.7853982,\"znear\":5,\"zfar\":7000",
-          // One material per image and colour: the tower's floor and the second building share.
+          // One material per image, white: the colours are the vertices'. The floors and the
+          // untextured road share the plain one.
           "\"materials\":[{\"pbrMetallicRoughness\":{\"baseColorFactor\":[1,1,1,1],"
           "\"baseColorTexture\":{\"index\":0},\"metallicFactor\":0,\"roughnessFactor\":1}},"
-          "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[1,0.5,0.25,1],\"metallicFactor\":0,"
-          "\"roughnessFactor\":1}},{\"pbrMetallicRoughness\":{\"baseColorFactor\":[0.5,0.5,0.5,1],"
-          "\"metallicFactor\":0,\"roughnessFactor\":1}}]",
+          "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[1,1,1,1],\"metallicFactor\":0,"
+          "\"roughnessFactor\":1}}]",
+          "{\"attributes\":{\"POSITION\":0,\"NORMAL\":1,\"TEXCOORD_0\":2,\"COLOR_0\":3},"
+          "\"indices\":7,\"material\":0}",
           "\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":10497,\"wrapT\":10497}]",
           "\"images\":[{\"bufferView\":0,\"mimeType\":\"image/png\"}]",
           // The wall (city y = 2, z up to 5) lies at Z = -2, up to Y = 5.
@@ -151,18 +170,12 @@ TEST_F(Gltf, GlbHoldsTheCityInGltfAxes) {
     // The image is embedded byte for byte.
     EXPECT_NE(glb.find(kPng), std::string::npos);
 
-    // The wall's vertices: position, a normal facing +Z (the city's -y), v flipped.
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(json, m,
-                                  std::regex("\"byteOffset\":(\\d+),\"byteLength\":(\\d+),"
-                                             "\"byteStride\":32")));
-    const std::size_t at = bin + 8 + std::stoul(m[1]);
+    // The wall's vertices: position, a normal facing +Z (the city's -y), v flipped, white.
+    const std::vector<std::vector<float>> wall = vertices(glb, 44);
     // Four vertices: the wall's two triangles share the corners of their diagonal.
-    ASSERT_EQ(std::stoul(m[2]), 4u * 32);
+    ASSERT_EQ(wall.size(), 4u);
     bool sawCorner = false;
-    for (std::size_t v = 0; v < std::stoul(m[2]) / 32; ++v) {
-        float f[8];
-        std::memcpy(f, glb.data() + at + 32 * v, sizeof f);
+    for (const std::vector<float>& f : wall) {
         if (f[0] == 10 && f[1] == 5) {
             sawCorner = true;
             EXPECT_EQ(f[2], -2);
@@ -172,8 +185,114 @@ TEST_F(Gltf, GlbHoldsTheCityInGltfAxes) {
         EXPECT_EQ(f[3], 0);
         EXPECT_EQ(f[4], 0);
         EXPECT_EQ(f[5], 1);
+        EXPECT_EQ(std::vector<float>(f.begin() + 8, f.end()), (std::vector<float>{1, 1, 1}));
     }
     EXPECT_TRUE(sawCorner);
+    // The floors in the colour they had (clamped to 1), the road in its grey.
+    std::map<std::vector<float>, int> colours;
+    for (const std::vector<float>& f : vertices(glb, 36))
+        ++colours[std::vector<float>(f.begin() + 6, f.end())];
+    EXPECT_EQ(colours,
+              (std::map<std::vector<float>, int>{{{1, 0.5f, 0.25f}, 8}, {{0.5f, 0.5f, 0.5f}, 4}}));
+}
+
+TEST_F(Gltf, EveryTaggedBuildingIsNamedWhateverItDrew) {
+    city_.shedName = "Shed_3_4";
+    const fs::path out = dir_ / "city.glb";
+    ASSERT_TRUE(save(out, ExportFormat::glb)) << log_.text();
+    const std::string json = jsonOf(readFile(out));
+    EXPECT_NE(json.find("{\"name\":\"Shed_3_4\",\"mesh\":1,\"extras\":{\"column\":3,\"row\":4,"
+                        "\"height\":1}}"),
+              std::string::npos)
+        << json;
+}
+
+TEST_F(Gltf, MergedBlocksKeepEveryBuildingAsAFeature) {
+    struct Case {
+        const char* name;
+        std::uint32_t shedBlock;
+        std::vector<const char*> parts;
+    };
+    const Case cases[] = {
+        {"one block",
+         0,
+         {"\"extensionsUsed\":[\"EXT_mesh_features\",\"EXT_structural_metadata\"]",
+          "{\"name\":\"block_0_0\",\"mesh\":0,\"extras\":{\"blockColumn\":0,\"blockRow\":0,"
+          "\"buildings\":[0,1]}}",
+          "{\"name\":\"Buildings\",\"children\":[0]}",
+          // The wall is the tower's alone, the floors are both buildings'.
+          "\"COLOR_0\":3,\"_FEATURE_ID_0\":4},\"indices\":9,\"material\":0,\"extensions\":{"
+          "\"EXT_mesh_features\":{\"featureIds\":[{\"featureCount\":1,\"attribute\":0,"
+          "\"propertyTable\":0}]}}",
+          "\"indices\":10,\"material\":1,\"extensions\":{\"EXT_mesh_features\":{\"featureIds\":"
+          "[{\"featureCount\":2,\"attribute\":0,\"propertyTable\":0}]}}",
+          // The road is no building: no feature IDs.
+          "{\"primitives\":[{\"attributes\":{\"POSITION\":5,\"NORMAL\":6,\"COLOR_0\":7},"
+          "\"indices\":11,\"material\":1}]}",
+          "\"propertyTables\":[{\"name\":\"Buildings\",\"class\":\"building\",\"count\":2,"}},
+        {"two blocks",
+         1,
+         {"{\"name\":\"block_0_0\",\"mesh\":0,\"extras\":{\"blockColumn\":0,\"blockRow\":0,"
+          "\"buildings\":[0]}}",
+          "{\"name\":\"block_1_0\",\"mesh\":1,\"extras\":{\"blockColumn\":1,\"blockRow\":0,"
+          "\"buildings\":[1]}}",
+          "{\"name\":\"Buildings\",\"children\":[0,1]}"}},
+    };
+    for (const Case& c : cases) {
+        city_.shedBlockColumn = c.shedBlock;
+        ExportOptions options;
+        options.format = ExportFormat::glb;
+        options.merge = MergeMode::blocks;
+        const fs::path out = dir_ / "city.glb";
+        log_.clear();
+        ASSERT_TRUE(saveCity(city_, out.string(), record_, options)) << log_.text();
+        EXPECT_EQ(log_.text(),
+                  "Saved as glTF to " + out.string() +
+                      "\r\n(normal, textured, triangulated, with roads, blocks merged)\r\n");
+        const std::string glb = readFile(out);
+        const std::string json = jsonOf(glb);
+        for (const char* part : c.parts)
+            EXPECT_NE(json.find(part), std::string::npos) << c.name << ": " << part << "\n" << json;
+    }
+    // One block: the plain vertices carry the building's row in the table, the tower's floor 0
+    // and the shed's 1, after their colour; the road's carry 0 and no primitive reads it.
+    city_.shedBlockColumn = 0;
+    const std::string glb = readFile(dir_ / "city.glb");
+    std::map<float, int> features;
+    for (const std::vector<float>& f : vertices(glb, 40))
+        ++features[f[9]];
+    EXPECT_EQ(features, (std::map<float, int>{{0.0f, 8}, {1.0f, 4}}));
+    // The table's name column: "Tower_1_2" and an empty name, with offsets 0, 9, 9.
+    const std::string json = jsonOf(glb);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        json, m, std::regex("\"name\":\\{\"values\":(\\d+),\"stringOffsets\":(\\d+)")));
+    const std::size_t bin = 20 + json.size() + 8;
+    auto view = [&](const std::string& index) {
+        std::smatch v;
+        const std::regex views("\"bufferViews\":\\[((\\{[^}]*\\},?){" + index +
+                               "})\\{\"buffer\":0,"
+                               "\"byteOffset\":(\\d+),\"byteLength\":(\\d+)");
+        EXPECT_TRUE(std::regex_search(json, v, views)) << index;
+        EXPECT_EQ(std::stoul(v[3]) % 8, 0u) << index;
+        return glb.substr(bin + std::stoul(v[3]), std::stoul(v[4]));
+    };
+    EXPECT_EQ(view(m[1]), "Tower_1_2");
+    EXPECT_EQ(view(m[2]), std::string("\0\0\0\0\x09\0\0\0\x09\0\0\0", 12));
+}
+
+TEST_F(Gltf, TheCollapsedModelKeepsItsGreyMaterialWithoutVertexColours) {
+    ExportOptions options;
+    options.format = ExportFormat::glb;
+    options.collapseMode = CollapseMode::model;
+    const fs::path out = dir_ / "city.glb";
+    ASSERT_TRUE(saveCity(city_, out.string(), record_, options)) << log_.text();
+    const std::string json = jsonOf(readFile(out));
+    EXPECT_EQ(json.find("COLOR_0"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"materials\":[{\"pbrMetallicRoughness\":{\"baseColorFactor\":[0.5,0.5,"
+                        "0.5,1],\"metallicFactor\":0,\"roughnessFactor\":1}}]"),
+              std::string::npos)
+        << json;
 }
 
 TEST_F(Gltf, GltfNamesItsBinAndImagesRelatively) {
