@@ -56,11 +56,11 @@ template <class Visit> void forEachNamed(const DOMElement& root, const XMLCh* na
     }
 }
 
-// Direct child elements of `parent`, in document order.
+// Direct child elements of `parent`, in document order. Follows the sibling links: the XML
+// library's child list counts and indexes by walking the children from the first each time, which
+// would make reading an element's children take the square of their number.
 template <class Visit> void forEachChildElement(const DOMElement& parent, Visit visit) {
-    const DOMNodeList* children = parent.getChildNodes();
-    for (XMLSize_t i = 0; i < children->getLength(); ++i) {
-        const DOMNode* node = children->item(i);
+    for (const DOMNode* node = parent.getFirstChild(); node; node = node->getNextSibling()) {
         if (node->getNodeType() == DOMNode::ELEMENT_NODE) {
             visit(*static_cast<const DOMElement*>(node));
         }
@@ -266,9 +266,10 @@ void ConstructionReader::warnUndefinedCall(const std::string& name,
 }
 
 bool ConstructionReader::read(const DOMDocument& document) {
-    const DOMNodeList* roots = document.getElementsByTagName(vocab::Ombrel);
+    // The first Ombrel element; item() stops there, where counting the list walks the whole
+    // document.
     const DOMElement* root =
-        roots->getLength() ? static_cast<const DOMElement*>(roots->item(0)) : nullptr;
+        static_cast<const DOMElement*>(document.getElementsByTagName(vocab::Ombrel)->item(0));
     if (!root) {
         errorLog.line("The file has no Ombrel element");
         return false;

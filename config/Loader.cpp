@@ -221,6 +221,9 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
     parser.setDoNamespaces(true);
     parser.setDoSchema(true);
     parser.setValidationSchemaFullChecking(true);
+    // The white space between elements is never read; keeping it would add a text node for
+    // every element.
+    parser.setIncludeIgnorableWhitespace(false);
     DOMTreeErrorReporter reporter;
     parser.setErrorHandler(&reporter);
     // Nothing but the file itself and the schema is ever read: no DTD, no external entity, no
