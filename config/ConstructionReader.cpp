@@ -38,21 +38,24 @@ bool isGrammarContainer(const DOMNode* node) {
             isVocab(node, vocab::ChooseOption));
 }
 
-// Every element named `name` below `root`, in document order.
+// Every element named `name` below `root`, in document order. Walks the tree by its links,
+// without recursion and without the XML library's node iterators, which each take memory from
+// the document that is only given back with it.
 template <class Visit> void forEachNamed(const DOMElement& root, const XMLCh* name, Visit visit) {
-    DOMDocument* document = root.getOwnerDocument();
-    DOMNameFilter filter(name);
-    DOMNodeIterator* it = document->createNodeIterator(const_cast<DOMElement*>(&root),
-                                                       DOMNodeFilter::SHOW_ELEMENT, &filter, false);
-    std::vector<const DOMElement*> found;
-    for (DOMNode* node = it->nextNode(); node; node = it->nextNode()) {
-        if (node != &root && node->getNamespaceURI() == nullptr) {
-            found.push_back(static_cast<const DOMElement*>(node));
+    const DOMNode* node = root.getFirstChild();
+    while (node) {
+        const bool element = node->getNodeType() == DOMNode::ELEMENT_NODE;
+        if (element && isVocab(node, name)) {
+            visit(*static_cast<const DOMElement*>(node));
         }
-    }
-    it->release();
-    for (const DOMElement* element : found) {
-        visit(*element);
+        if (const DOMNode* child = element ? node->getFirstChild() : nullptr) {
+            node = child;
+            continue;
+        }
+        while (node != &root && !node->getNextSibling()) {
+            node = node->getParentNode();
+        }
+        node = node == &root ? nullptr : node->getNextSibling();
     }
 }
 
