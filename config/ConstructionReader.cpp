@@ -258,13 +258,14 @@ void ConstructionReader::warnUndefinedCall(const std::string& name,
     if (found == procedureLines_.end()) {
         return;
     }
-    for (const auto& [index, line] : found->second) {
-        if (index > readingProcedure_) {
-            warningLog.at(place).line("(a Procedure '", name, "' is defined at line ", line,
-                                      ": procedures must come before the elements that call "
-                                      "them)");
-            return;
-        }
+    // The first Procedure of that name after the one being read; they are listed in order.
+    const auto& defined = found->second;
+    const auto later = std::upper_bound(
+        defined.begin(), defined.end(), readingProcedure_,
+        [](std::size_t reading, const auto& procedure) { return reading < procedure.first; });
+    if (later != defined.end()) {
+        warningLog.at(place).line("(a Procedure '", name, "' is defined at line ", later->second,
+                                  ": procedures must come before the elements that call them)");
     }
 }
 
