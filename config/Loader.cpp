@@ -11,12 +11,16 @@
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/Locator.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -45,14 +49,64 @@ constexpr XMLSize_t kMaxElementDepth = 1000;
 // Thrown out of the parse when the elements nest deeper than kMaxElementDepth.
 struct ElementsTooDeep {};
 
+// Memory for one parse: the parser, its grammar and the document it builds. The document takes
+// its memory in blocks of up to half a megabyte, thousands of them for a large file; each is
+// mapped with its pages already in place, in one call, where the heap would fault them in one
+// page at a time as the document fills them. Everything else comes from the heap.
+class ParseMemory : public MemoryManager {
+public:
+    MemoryManager* getExceptionMemoryManager() override {
+        return XMLPlatformUtils::fgMemoryManager;
+    }
+
+    void* allocate(XMLSize_t size) override {
+        if (size >= kMappedFrom) {
+            void* block = mmap(nullptr, size + kHeader, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            if (block == MAP_FAILED) {
+                throw OutOfMemoryException();
+            }
+            return withHeader(block, size + kHeader);
+        }
+        void* block = ::operator new(size + kHeader, std::nothrow);
+        if (!block) {
+            throw OutOfMemoryException();
+        }
+        return withHeader(block, 0);
+    }
+
+    void deallocate(void* p) override {
+        if (!p) {
+            return;
+        }
+        char* block = static_cast<char*>(p) - kHeader;
+        const std::size_t mapped = *reinterpret_cast<std::size_t*>(block);
+        if (mapped) {
+            munmap(block, mapped);
+        } else {
+            ::operator delete(block);
+        }
+    }
+
+private:
+    // The mapped length in front of each block (0 for the heap's), keeping the block aligned.
+    static constexpr std::size_t kHeader = alignof(std::max_align_t);
+    static constexpr std::size_t kMappedFrom = 64 * 1024;
+
+    static void* withHeader(void* block, std::size_t mapped) {
+        *static_cast<std::size_t*>(block) = mapped;
+        return static_cast<char*>(block) + kHeader;
+    }
+};
+
 // The DOM parser, stopping as soon as an element opens deeper than kMaxElementDepth, and
 // recording where each element starts. The library tells where it is in the text at each event
 // it reports; an element starts where the event before its start tag ended (the text, white
 // space, comment or tag before it).
 class ConstructionParser : public XercesDOMParser {
 public:
-    explicit ConstructionParser(ElementPlaces& places)
-        : XercesDOMParser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr), places_(places) {}
+    ConstructionParser(ElementPlaces& places, MemoryManager& memory)
+        : XercesDOMParser(nullptr, &memory, nullptr), places_(places) {}
 
     void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                       const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
@@ -216,7 +270,8 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
     clear();
 
     ElementPlaces places;
-    ConstructionParser parser(places);
+    ParseMemory memory;
+    ConstructionParser parser(places, memory);
     parser.setValidationScheme(XercesDOMParser::Val_Always);
     parser.setDoNamespaces(true);
     parser.setDoSchema(true);
