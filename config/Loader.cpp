@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <new>
 #include <optional>
 #include <sys/mman.h>
@@ -52,27 +53,45 @@ struct ElementsTooDeep {};
 // Memory for one parse: the parser, its grammar and the document it builds. The document takes
 // its memory in blocks of up to half a megabyte, thousands of them for a large file; each is
 // mapped with its pages already in place, in one call, where the heap would fault them in one
-// page at a time as the document fills them. Everything else comes from the heap.
+// page at a time as the document fills them. A large block given back is kept for the next
+// request of its size until the parse is over (the parser makes and drops a reader of over
+// 64 KiB for every entity it expands), up to kKeptAtMost bytes. Smaller blocks come from the heap.
 class ParseMemory : public MemoryManager {
 public:
+    ParseMemory() = default;
+    ParseMemory(const ParseMemory&) = delete;
+    ParseMemory& operator=(const ParseMemory&) = delete;
+    ~ParseMemory() override {
+        for (const auto& [length, block] : kept_) {
+            munmap(block, length);
+        }
+    }
+
     MemoryManager* getExceptionMemoryManager() override {
         return XMLPlatformUtils::fgMemoryManager;
     }
 
     void* allocate(XMLSize_t size) override {
-        if (size >= kMappedFrom) {
-            void* block = mmap(nullptr, size + kHeader, PROT_READ | PROT_WRITE,
-                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (block == MAP_FAILED) {
+        if (size < kMappedFrom) {
+            void* block = ::operator new(size + kHeader, std::nothrow);
+            if (!block) {
                 throw OutOfMemoryException();
             }
-            return withHeader(block, size + kHeader);
+            return withHeader(block, 0);
         }
-        void* block = ::operator new(size + kHeader, std::nothrow);
-        if (!block) {
+        const std::size_t length = size + kHeader;
+        if (const auto kept = kept_.find(length); kept != kept_.end()) {
+            char* block = kept->second;
+            kept_.erase(kept);
+            keptBytes_ -= length;
+            return block + kHeader;
+        }
+        void* block = mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (block == MAP_FAILED) {
             throw OutOfMemoryException();
         }
-        return withHeader(block, 0);
+        return withHeader(block, length);
     }
 
     void deallocate(void* p) override {
@@ -80,11 +99,14 @@ public:
             return;
         }
         char* block = static_cast<char*>(p) - kHeader;
-        const std::size_t mapped = *reinterpret_cast<std::size_t*>(block);
-        if (mapped) {
-            munmap(block, mapped);
-        } else {
+        const std::size_t length = *reinterpret_cast<std::size_t*>(block);
+        if (length == 0) {
             ::operator delete(block);
+        } else if (keptBytes_ + length <= kKeptAtMost) {
+            kept_.emplace(length, block);
+            keptBytes_ += length;
+        } else {
+            munmap(block, length);
         }
     }
 
@@ -92,11 +114,16 @@ private:
     // The mapped length in front of each block (0 for the heap's), keeping the block aligned.
     static constexpr std::size_t kHeader = alignof(std::max_align_t);
     static constexpr std::size_t kMappedFrom = 64 * 1024;
+    static constexpr std::size_t kKeptAtMost = 64 * 1024 * 1024;
 
-    static void* withHeader(void* block, std::size_t mapped) {
-        *static_cast<std::size_t*>(block) = mapped;
+    static void* withHeader(void* block, std::size_t length) {
+        *static_cast<std::size_t*>(block) = length;
         return static_cast<char*>(block) + kHeader;
     }
+
+    // Mapped blocks given back, by length.
+    std::multimap<std::size_t, char*> kept_;
+    std::size_t keptBytes_ = 0;
 };
 
 // The DOM parser, stopping as soon as an element opens deeper than kMaxElementDepth, and
