@@ -51,11 +51,12 @@ constexpr XMLSize_t kMaxElementDepth = 1000;
 struct ElementsTooDeep {};
 
 // Memory for one parse: the parser, its grammar and the document it builds. The document takes
-// its memory in blocks of up to half a megabyte, thousands of them for a large file; each is
-// mapped with its pages already in place, in one call, where the heap would fault them in one
-// page at a time as the document fills them. A large block given back is kept for the next
-// request of its size until the parse is over (the parser makes and drops a reader of over
-// 64 KiB for every entity it expands), up to kKeptAtMost bytes. Smaller blocks come from the heap.
+// its memory in blocks that grow to half a megabyte, thousands of them for a large file; blocks of
+// that size are mapped with their pages already in place, in one call, where the heap would fault
+// them in one page at a time as the document fills them. A mapped block given back is kept for the
+// next request of its size until the parse is over, up to kKeptAtMost bytes. Smaller blocks (all
+// of a small file's, and the reader of 160 KiB the parser makes for every entity it expands) come
+// from the heap, which reuses them from one load to the next.
 class ParseMemory : public MemoryManager {
 public:
     ParseMemory() = default;
@@ -113,7 +114,7 @@ public:
 private:
     // The mapped length in front of each block (0 for the heap's), keeping the block aligned.
     static constexpr std::size_t kHeader = alignof(std::max_align_t);
-    static constexpr std::size_t kMappedFrom = 64 * 1024;
+    static constexpr std::size_t kMappedFrom = 512 * 1024;
     static constexpr std::size_t kKeptAtMost = 64 * 1024 * 1024;
 
     static void* withHeader(void* block, std::size_t length) {
