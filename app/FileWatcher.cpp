@@ -33,9 +33,12 @@ FileWatcher::Stamp FileWatcher::stampOf(const QString& path) {
 }
 
 void FileWatcher::watch(const QStringList& files) {
+    // Lists are searched through sets: a city may draw from many thousands of images.
     QStringList wanted;
+    QSet<QString> wantedSet;
     for (const QString& file : files) {
-        if (!wanted.contains(file)) {
+        if (!wantedSet.contains(file)) {
+            wantedSet.insert(file);
             wanted.append(file);
         }
     }
@@ -43,9 +46,11 @@ void FileWatcher::watch(const QStringList& files) {
         // What was seen of them stays, so a change made meanwhile is still told apart.
         return;
     }
-    const QStringList watchedFiles = watcher_->files();
+    const QStringList watchedList = watcher_->files();
+    const QSet<QString> watchedFiles(watchedList.begin(), watchedList.end());
+    const QSet<QString> followed(files_.begin(), files_.end());
     for (const QString& file : std::as_const(files_)) {
-        if (!wanted.contains(file)) {
+        if (!wantedSet.contains(file)) {
             stamps_.remove(file);
             if (watchedFiles.contains(file)) {
                 watcher_->removePath(file);
@@ -53,7 +58,7 @@ void FileWatcher::watch(const QStringList& files) {
         }
     }
     for (const QString& file : std::as_const(wanted)) {
-        if (!files_.contains(file)) {
+        if (!followed.contains(file)) {
             stamps_.insert(file, stampOf(file));
             // Missing files are found again through their folders.
             if (QFileInfo::exists(file)) {
@@ -71,7 +76,8 @@ void FileWatcher::watch(const QStringList& files) {
             watcher_->removePath(folder);
         }
     }
-    const QStringList watchedFolders = watcher_->directories();
+    const QStringList folderList = watcher_->directories();
+    const QSet<QString> watchedFolders(folderList.begin(), folderList.end());
     for (const QString& folder : std::as_const(folders)) {
         if (!watchedFolders.contains(folder) && QFileInfo(folder).isDir()) {
             watcher_->addPath(folder);
@@ -121,7 +127,8 @@ void FileWatcher::onFolderChanged(const QString& folder) {
 }
 
 void FileWatcher::rewatch() {
-    const QStringList watched = watcher_->files();
+    const QStringList watchedList = watcher_->files();
+    const QSet<QString> watched(watchedList.begin(), watchedList.end());
     for (const QString& file : std::as_const(files_)) {
         if (!watched.contains(file) && QFileInfo::exists(file)) {
             watcher_->addPath(file);

@@ -1,5 +1,7 @@
 // Generation speed and memory of square cities with a grammar of about ten elements per
-// building: a Choose between two options, a Call with repeat, boxes, floors and a pyramid.
+// building: a Choose between two options, a Call with repeat, boxes, floors and a pyramid. And
+// the time of a city whose every cell picks from many building definitions, which must not grow
+// with their number.
 
 #include "base/Log.h"
 #include "config/CityFactory.h"
@@ -102,7 +104,46 @@ void BM_Generate(benchmark::State& state) {
     setCurrentGenerationContext(&fresh);
 }
 
+// 256 x 256 building lots, no streets, picking among `definitions` one-box buildings of weights
+// 1, 2 and 3 in turn.
+void BM_GenerateFromManyDefinitions(benchmark::State& state) {
+    NullLogSink sink;
+    ScopedLogSink scoped(sink);
+    const auto definitions = state.range(0);
+    CityFactory f;
+    f.numCellsX = 256;
+    f.numCellsY = 256;
+    f.cellSizeX = 20;
+    f.cellSizeY = 20;
+    f.streetSizeX = 20;
+    f.streetSizeY = 20;
+    for (std::int64_t i = 0; i < definitions; ++i) {
+        auto building = std::make_unique<CityBuildingFactory>("b%X_%Y");
+        building->add(
+            std::make_unique<DrawBoxFactory>(false, nullptr, FloatRange(4, 12), ClosedMode::no));
+        f.buildings.add(static_cast<float>(1 + i % 3), std::move(building));
+    }
+    generationContext().randomState = 0x1234;
+    for (auto _ : state) {
+        CityFactory::Generated g = f.generate();
+        benchmark::DoNotOptimize(g.city.get());
+        state.PauseTiming();
+        g.city.reset();
+        state.ResumeTiming();
+    }
+    state.counters["cells/s"] =
+        benchmark::Counter(256.0 * 256.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+    static GenerationContext fresh;
+    fresh = GenerationContext{};
+    setCurrentGenerationContext(&fresh);
+}
+
 BENCHMARK(BM_Generate)->Arg(64)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GenerateFromManyDefinitions)
+    ->Arg(1)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace ombrel

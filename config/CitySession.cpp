@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
+#include <unordered_set>
 
 namespace ombrel {
 
@@ -109,13 +110,15 @@ CitySession::LoadResult CitySession::regenerate(const std::string& path, int lar
 
 std::vector<std::string> CitySession::watchedFiles() const {
     std::vector<std::string> files;
-    const auto add = [&files](const std::string& path) {
+    // Looked up by name, not searched: a city may draw from many thousands of images.
+    std::unordered_set<std::string> named;
+    const auto add = [&files, &named](const std::string& path) {
         std::error_code ec;
         std::string absolute = std::filesystem::absolute(path, ec).lexically_normal().string();
         if (ec) {
             absolute = path;
         }
-        if (std::find(files.begin(), files.end(), absolute) == files.end()) {
+        if (named.insert(absolute).second) {
             files.push_back(std::move(absolute));
         }
     };

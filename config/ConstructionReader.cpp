@@ -41,29 +41,32 @@ bool isGrammarContainer(const DOMNode* node) {
             isVocab(node, vocab::ChooseOption));
 }
 
-// Every element named `name` below `root`, in document order.
+// Every element named `name` below `root`, in document order. Walks the tree by its links,
+// without recursion and without the XML library's node iterators, which each take memory from
+// the document that is only given back with it.
 template <class Visit> void forEachNamed(const DOMElement& root, const XMLCh* name, Visit visit) {
-    DOMDocument* document = root.getOwnerDocument();
-    DOMNameFilter filter(name);
-    DOMNodeIterator* it = document->createNodeIterator(const_cast<DOMElement*>(&root),
-                                                       DOMNodeFilter::SHOW_ELEMENT, &filter, false);
-    std::vector<const DOMElement*> found;
-    for (DOMNode* node = it->nextNode(); node; node = it->nextNode()) {
-        if (node != &root && node->getNamespaceURI() == nullptr) {
-            found.push_back(static_cast<const DOMElement*>(node));
+    const DOMNode* node = root.getFirstChild();
+    while (node) {
+        const bool element = node->getNodeType() == DOMNode::ELEMENT_NODE;
+        if (element && isVocab(node, name)) {
+            visit(*static_cast<const DOMElement*>(node));
         }
-    }
-    it->release();
-    for (const DOMElement* element : found) {
-        visit(*element);
+        if (const DOMNode* child = element ? node->getFirstChild() : nullptr) {
+            node = child;
+            continue;
+        }
+        while (node != &root && !node->getNextSibling()) {
+            node = node->getParentNode();
+        }
+        node = node == &root ? nullptr : node->getNextSibling();
     }
 }
 
-// Direct child elements of `parent`, in document order.
+// Direct child elements of `parent`, in document order. Follows the sibling links: the XML
+// library's child list counts and indexes by walking the children from the first each time, which
+// would make reading an element's children take the square of their number.
 template <class Visit> void forEachChildElement(const DOMElement& parent, Visit visit) {
-    const DOMNodeList* children = parent.getChildNodes();
-    for (XMLSize_t i = 0; i < children->getLength(); ++i) {
-        const DOMNode* node = children->item(i);
+    for (const DOMNode* node = parent.getFirstChild(); node; node = node->getNextSibling()) {
         if (node->getNodeType() == DOMNode::ELEMENT_NODE) {
             visit(*static_cast<const DOMElement*>(node));
         }
@@ -309,17 +312,20 @@ void ConstructionReader::warnUndefinedCall(const std::string& name,
     warningLog.at(place).line("Placing an undefined building part named '", name, "' - ignored");
     const auto found = procedureLines_.find(name);
     if (found != procedureLines_.end()) {
-        for (const auto& [index, line] : found->second) {
-            if (index == readingProcedure_) {
-                warningLog.at(place).line("(a Procedure cannot call itself)");
-                return;
-            }
-            if (index > readingProcedure_) {
-                warningLog.at(place).line("(a Procedure '", name, "' is defined at line ", line,
-                                          ": procedures must come before the elements that "
-                                          "call them)");
-                return;
-            }
+        // The Procedure being read, or the first of that name after it; they are listed in order.
+        const auto& defined = found->second;
+        const auto at = std::lower_bound(
+            defined.begin(), defined.end(), readingProcedure_,
+            [](const auto& procedure, std::size_t reading) { return procedure.first < reading; });
+        if (at != defined.end() && at->first == readingProcedure_) {
+            warningLog.at(place).line("(a Procedure cannot call itself)");
+            return;
+        }
+        if (at != defined.end()) {
+            warningLog.at(place).line("(a Procedure '", name, "' is defined at line ", at->second,
+                                      ": procedures must come before the elements that call "
+                                      "them)");
+            return;
         }
     }
     // A slip of the fingers, as for element names; else what may be called here.
@@ -345,9 +351,10 @@ void ConstructionReader::warnUndefinedCall(const std::string& name,
 }
 
 bool ConstructionReader::read(const DOMDocument& document) {
-    const DOMNodeList* roots = document.getElementsByTagName(vocab::Ombrel);
+    // The first Ombrel element; item() stops there, where counting the list walks the whole
+    // document.
     const DOMElement* root =
-        roots->getLength() ? static_cast<const DOMElement*>(roots->item(0)) : nullptr;
+        static_cast<const DOMElement*>(document.getElementsByTagName(vocab::Ombrel)->item(0));
     if (!root) {
         errorLog.line("The file has no Ombrel element");
         return false;

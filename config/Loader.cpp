@@ -11,13 +11,18 @@
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/Locator.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <new>
 #include <optional>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -49,14 +54,91 @@ struct ElementsTooDeep {
     ElementPlaces::Position at;
 };
 
+// Memory for one parse: the parser, its grammar and the document it builds. The document takes
+// its memory in blocks that grow to half a megabyte, thousands of them for a large file; blocks of
+// that size are mapped with their pages already in place, in one call, where the heap would fault
+// them in one page at a time as the document fills them. A mapped block given back is kept for the
+// next request of its size until the parse is over, up to kKeptAtMost bytes. Smaller blocks (all
+// of a small file's, and the reader of 160 KiB the parser makes for every entity it expands) come
+// from the heap, which reuses them from one load to the next.
+class ParseMemory : public MemoryManager {
+public:
+    ParseMemory() = default;
+    ParseMemory(const ParseMemory&) = delete;
+    ParseMemory& operator=(const ParseMemory&) = delete;
+    ~ParseMemory() override {
+        for (const auto& [length, block] : kept_) {
+            munmap(block, length);
+        }
+    }
+
+    MemoryManager* getExceptionMemoryManager() override {
+        return XMLPlatformUtils::fgMemoryManager;
+    }
+
+    void* allocate(XMLSize_t size) override {
+        if (size < kMappedFrom) {
+            void* block = ::operator new(size + kHeader, std::nothrow);
+            if (!block) {
+                throw OutOfMemoryException();
+            }
+            return withHeader(block, 0);
+        }
+        const std::size_t length = size + kHeader;
+        if (const auto kept = kept_.find(length); kept != kept_.end()) {
+            char* block = kept->second;
+            kept_.erase(kept);
+            keptBytes_ -= length;
+            return block + kHeader;
+        }
+        void* block = mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (block == MAP_FAILED) {
+            throw OutOfMemoryException();
+        }
+        return withHeader(block, length);
+    }
+
+    void deallocate(void* p) override {
+        if (!p) {
+            return;
+        }
+        char* block = static_cast<char*>(p) - kHeader;
+        const std::size_t length = *reinterpret_cast<std::size_t*>(block);
+        if (length == 0) {
+            ::operator delete(block);
+        } else if (keptBytes_ + length <= kKeptAtMost) {
+            kept_.emplace(length, block);
+            keptBytes_ += length;
+        } else {
+            munmap(block, length);
+        }
+    }
+
+private:
+    // The mapped length in front of each block (0 for the heap's), keeping the block aligned.
+    static constexpr std::size_t kHeader = alignof(std::max_align_t);
+    static constexpr std::size_t kMappedFrom = 512 * 1024;
+    static constexpr std::size_t kKeptAtMost = 64 * 1024 * 1024;
+
+    static void* withHeader(void* block, std::size_t length) {
+        *static_cast<std::size_t*>(block) = length;
+        return static_cast<char*>(block) + kHeader;
+    }
+
+    // Mapped blocks given back, by length.
+    std::multimap<std::size_t, char*> kept_;
+    std::size_t keptBytes_ = 0;
+};
+
 // The DOM parser, stopping as soon as an element opens deeper than kMaxElementDepth, and
 // recording where each element starts. The library tells where it is in the text at each event
 // it reports; an element starts where the event before its start tag ended (the text, white
 // space, comment or tag before it).
 class ConstructionParser : public XercesDOMParser {
 public:
-    explicit ConstructionParser(ElementPlaces& places)
-        : XercesDOMParser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr), places_(places) {}
+    ConstructionParser(ElementPlaces& places, MemoryManager& memory)
+        : XercesDOMParser(nullptr, &memory, nullptr), places_(places) {}
 
     void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                       const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
@@ -220,11 +302,15 @@ bool CityFactory::load(const std::string& path, int largestTexture) {
     clear();
 
     ElementPlaces places;
-    ConstructionParser parser(places);
+    ParseMemory memory;
+    ConstructionParser parser(places, memory);
     parser.setValidationScheme(XercesDOMParser::Val_Always);
     parser.setDoNamespaces(true);
     parser.setDoSchema(true);
     parser.setValidationSchemaFullChecking(true);
+    // The white space between elements is never read; keeping it would add a text node for
+    // every element.
+    parser.setIncludeIgnorableWhitespace(false);
     DOMTreeErrorReporter reporter;
     parser.setErrorHandler(&reporter);
     // Nothing but the file itself and the schema is ever read: no DTD, no external entity, no

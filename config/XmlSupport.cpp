@@ -167,8 +167,4 @@ void DOMTreeErrorReporter::resetErrors() {
     errors_ = false;
 }
 
-xercesc::DOMNodeFilter::FilterAction DOMNameFilter::acceptNode(const xercesc::DOMNode* node) const {
-    return hasName(node, name_) ? FILTER_ACCEPT : FILTER_SKIP;
-}
-
 } // namespace ombrel

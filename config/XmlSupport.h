@@ -89,17 +89,4 @@ private:
     bool lineOpen_ = false;
 };
 
-// Accepts elements of one name for a node iterator, and skips every other node (so the
-// iterator still descends below them).
-class DOMNameFilter : public xercesc::DOMNodeFilter {
-public:
-    // `name` is not owned; it must outlive the filter (the vocabulary's constants do).
-    explicit DOMNameFilter(const XMLCh* name) : name_(name) {}
-    ~DOMNameFilter() override = default;
-    FilterAction acceptNode(const xercesc::DOMNode* node) const override;
-
-private:
-    const XMLCh* name_;
-};
-
 } // namespace ombrel

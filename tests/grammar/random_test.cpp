@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -114,6 +115,74 @@ TEST_F(RandomTest, ZeroWeightsPickFirst) {
     for (float u : {0.0f, 0.5f, 0.99f}) {
         EXPECT_EQ(pickWeightedIndex(list, u), 0u) << "u " << u;
     }
+}
+
+// The pick as a plain walk over the running sum of the shares: what the bounds kept by the list
+// must give for every draw.
+std::size_t pickBySumming(const std::vector<float>& weights, float total, float u) {
+    float acc = 0.0f;
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        const float next = acc + weights[i] / total;
+        if (acc <= u && u < next) {
+            return i;
+        }
+        acc = next;
+    }
+    return 0;
+}
+
+TEST_F(RandomTest, PicksAsTheRunningSumDoes) {
+    struct Case {
+        const char* name;
+        std::vector<float> weights;
+    };
+    std::vector<float> many;
+    for (int i = 0; i < 1000; ++i) {
+        many.push_back(static_cast<float>(1 + (i * 7919) % 13) * 0.37f);
+    }
+    const Case cases[] = {
+        {"one", {0.5f}},
+        {"two", {1.0f, 3.0f}},
+        {"zero weights between", {1.0f, 0.0f, 0.0f, 2.0f, 0.0f}},
+        {"all zero", {0.0f, 0.0f}},
+        {"a negative weight", {2.0f, -1.0f, 3.0f}},
+        {"negative total", {-1.0f, -2.0f}},
+        {"thirds that round", {1.0f, 1.0f, 1.0f}},
+        {"many", many},
+    };
+    for (const Case& c : cases) {
+        WeightedList<int> list;
+        float total = 0.0f;
+        for (std::size_t i = 0; i < c.weights.size(); ++i) {
+            list.add(c.weights[i], static_cast<int>(i));
+            total += c.weights[i];
+        }
+        // Draws on, just below and just above every bound, and outside [0, 1).
+        std::vector<float> draws{-0.5f, -0.0f, 0.0f, 0.5f, 0.999999f, 1.0f, 1.5f};
+        float acc = 0.0f;
+        for (const float weight : c.weights) {
+            acc = acc + weight / total;
+            draws.insert(draws.end(), {acc, std::nextafter(acc, -2.0f), std::nextafter(acc, 2.0f)});
+        }
+        for (int i = 0; i < 200; ++i) {
+            draws.push_back(static_cast<float>(randomUnit()));
+        }
+        for (const float u : draws) {
+            ASSERT_EQ(pickWeightedIndex(list, u), pickBySumming(c.weights, total, u))
+                << c.name << ", u " << u;
+        }
+    }
+}
+
+TEST_F(RandomTest, PicksSeeWeightsChangedInPlace) {
+    WeightedList<int> list;
+    list.add(1.0f, 0);
+    list.add(1.0f, 1);
+    EXPECT_EQ(pickWeightedIndex(list, 0.25f), 0u);
+    list.entries()[0].weight = 0.0f;
+    EXPECT_EQ(pickWeightedIndex(list, 0.25f), 1u) << "shares 0 and 1/2 of a total of 2";
+    list.add(2.0f, 2);
+    EXPECT_EQ(pickWeightedIndex(list, 0.5f), 2u) << "shares 0, 1/4 and 1/2 of a total of 4";
 }
 
 TEST(GrammarStateTest, CellRectangle) {
