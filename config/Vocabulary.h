@@ -125,6 +125,9 @@ inline constexpr const XMLCh* attributeNames[] = {numCellsX,
                                                   count,
                                                   popCellVertices,
                                                   popHeight,
-                                                  popRandomSeed};
+                                                  popRandomSeed,
+                                                  surface,
+                                                  roofSurface,
+                                                  material};
 
 } // namespace ombrel::vocab
