@@ -5,6 +5,7 @@
 
 #include "tests/support/Files.h"
 #include "tests/support/PipeReader.h"
+#include "tests/support/Shell.h"
 #include "tests/support/ToolProcess.h"
 
 #include <gtest/gtest.h>
@@ -60,10 +61,7 @@ struct Outcome {
 };
 
 std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+    return testsupport::shellQuote(s);
 }
 
 class Cli : public testing::Test {
