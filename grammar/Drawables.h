@@ -16,6 +16,7 @@ namespace ombrel {
 
 class Texture;
 class VRAppearance;
+class VRIndexedFaceSet;
 
 // Which caps a box has. The bottom exists for onlyBottom and yes, the top for onlyTop and yes.
 enum class ClosedMode : int { onlyTop = 0, onlyBottom = 1, yes = 2, no = 3 };
@@ -49,6 +50,9 @@ protected:
     // The Shape's Appearance: a Material of the colour unless noColor, an ImageTexture naming
     // the texture's path when there is one.
     VRRef<VRAppearance> makeAppearance() const;
+    // Gives the faces of the drawable's face set the surface classes and materials that collect
+    // gives them, for the exports that keep them (the VRML file does not).
+    void labelFaces(VRIndexedFaceSet& faces) const;
 };
 
 // A flat quadrilateral at baseHeight; corners are kept in drawing order. Its face is a "floor"
