@@ -210,12 +210,15 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
     // Most Shapes lie in the world's coordinates already.
     const VRMatrix none = VRMatrix::identity();
     const bool identity = std::memcmp(m.m, none.m, sizeof m.m) == 0;
-    // The sink hears of the material with the Shape's first face.
+    // The sink hears of the material with the Shape's first face, and again with a face of
+    // another label than the one it heard of last.
     bool told = false;
+    const VRFaceLabel* toldLabel = nullptr;
     auto tell = [&] {
-        if (!told)
+        if (!told || label != toldLabel)
             sink_->material(material_);
         told = true;
+        toldLabel = label;
     };
     std::size_t start = 0;
     for (std::size_t i = 0; i <= index.size(); ++i) {
@@ -227,7 +230,6 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
         if (const VRFaceLabel* own = faces.labelOf(face++); own != label) {
             label = own;
             setLabel(label);
-            told = false;
         }
         if (n < 3)
             continue;
