@@ -225,16 +225,6 @@ TEST(MaterialName, JoinsClassMaterialAndImageLeavingOutWhatIsNotThere) {
         EXPECT_EQ(materialName(c.material), c.name) << c.name;
 }
 
-TEST(MaterialTable, TellsLabelsApart) {
-    MaterialTable table;
-    EXPECT_TRUE(table.add(labelled("wall", "")).second);
-    EXPECT_TRUE(table.add(labelled("roof", "")).second);
-    EXPECT_TRUE(table.add(labelled("roof", "metal")).second);
-    EXPECT_TRUE(table.add(labelled("", "")).second);
-    EXPECT_EQ(table.add(labelled("roof", "metal")), std::make_pair(2u, false));
-    EXPECT_EQ(table.add(labelled("wall", "")), std::make_pair(0u, false));
-}
-
 TEST(UniqueNames, NumbersANameMetAgain) {
     UniqueNames names;
     EXPECT_EQ(names.add("wall"), "wall");

@@ -6,7 +6,6 @@
 #include "grammar/Range.h"
 #include "grammar/SurfaceLabels.h"
 #include "grammar/Texture.h"
-#include "tests/support/FaceSets.h"
 #include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
 
@@ -415,47 +414,6 @@ TEST_F(DrawableTest, NothingSaidCostsNoLabels) {
     s.surfaces = &none;
     auto box = DrawBoxFactory(false, nullptr, FloatRange(4)).create(s);
     EXPECT_EQ(static_cast<const DrawBox&>(*box).labels, nullptr);
-}
-
-// The VRML face sets carry the labels collect gives, face by face, for the glTF and OBJ
-// exports; a table of each distinct label and, where they differ, one entry per face.
-TEST_F(DrawableTest, TheVrmlFacesCarryTheLabelsOfCollect) {
-    DrawBoxFactory labelled(false, nullptr, FloatRange(4), ClosedMode::yes);
-    labelled.labels.roofSurface = "terrace";
-    labelled.labels.material = "brick";
-    DrawPyramidFactory glass(false, nullptr, FloatRange(4));
-    glass.labels.surface = "glass";
-    const DrawFloorFactory floor;
-    const DrawBoxFactory box(false, nullptr, FloatRange(4), ClosedMode::onlyTop);
-    const struct {
-        const char* name;
-        const DrawFactory& factory;
-        MFFaceLabel labels;
-        MFInt32 labelIndex;
-    } cases[] = {
-        {"floor", floor, {{"floor", ""}}, {}},
-        {"box", box, {{"wall", ""}, {"roof", ""}}, {0, 0, 0, 0, 1}},
-        {"labelled box",
-         labelled,
-         {{"floor", "brick"}, {"wall", "brick"}, {"terrace", "brick"}},
-         {0, 1, 1, 1, 1, 2}},
-        {"pyramid", glass, {{"glass", ""}}, {}},
-    };
-    for (const auto& c : cases) {
-        GrammarState s = cell();
-        const auto drawable = c.factory.create(s);
-        const VRRef<VRNode> node = drawable->toVrml();
-        const VRIndexedFaceSet& faces = facesOf(node);
-        EXPECT_EQ(faces.labels, c.labels) << c.name;
-        EXPECT_EQ(faces.labelIndex, c.labelIndex) << c.name;
-        // Face by face the same as collect.
-        const Labels collected = labelsOf(*drawable);
-        for (std::size_t i = 0; i < collected.size(); ++i) {
-            const VRFaceLabel* label = faces.labelOf(i);
-            ASSERT_NE(label, nullptr) << c.name << " face " << i;
-            EXPECT_EQ(label->surface + "/" + label->material, collected[i]) << c.name << i;
-        }
-    }
 }
 
 } // namespace

@@ -79,8 +79,8 @@ VRRef<VRShape> labelledShape(std::vector<Vec3> points, MFInt32 coordIndex, MFFac
     return shape;
 }
 
-// Every face of a merge keeps its label: the labels of all shapes in one table, each once, the
-// faces of unlabelled shapes with an empty label.
+// Every face of a merge (a collapse) keeps its label: the labels of all shapes in one table, each
+// once, the faces of unlabelled shapes with an empty label. A clone keeps them too.
 TEST(VRNode, MergedFacesKeepTheirLabels) {
     const std::vector<Vec3> square{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
     const struct {
@@ -110,29 +110,10 @@ TEST(VRNode, MergedFacesKeepTheirLabels) {
         mergeShapes(c.shapes, *target);
         EXPECT_EQ(facesOf(*target).labels, c.labels) << c.name;
         EXPECT_EQ(facesOf(*target).labelIndex, c.labelIndex) << c.name;
+        VRRef<VRShape> copy = cloneAs(target.get());
+        EXPECT_EQ(facesOf(*copy).labels, c.labels) << c.name << ", cloned";
+        EXPECT_EQ(facesOf(*copy).labelIndex, c.labelIndex) << c.name << ", cloned";
     }
-}
-
-// A collapsed building, or the single shape of one, and a clone keep every face's label.
-TEST(VRNode, CollapseAndCloneKeepTheLabels) {
-    auto group = makeNode<VRGroup>();
-    group->addChild(labelledShape({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {0, 1, 2, -1, 2, 1, 0, -1},
-                                  {{"wall", ""}, {"roof", "metal"}}, {1, 0}));
-    VRRef<VRShape> single = collapseToShape(group.get());
-    EXPECT_EQ(facesOf(*single).labels, (MFFaceLabel{{"wall", ""}, {"roof", "metal"}}));
-    EXPECT_EQ(facesOf(*single).labelIndex, (MFInt32{1, 0}));
-    group->addChild(labelledShape({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {0, 1, 2}, {{"floor", ""}}));
-    VRRef<VRShape> merged = collapseToShape(group.get());
-    EXPECT_EQ(facesOf(*merged).labels,
-              (MFFaceLabel{{"wall", ""}, {"roof", "metal"}, {"floor", ""}}));
-    EXPECT_EQ(facesOf(*merged).labelIndex, (MFInt32{1, 0, 2}));
-    VRRef<VRShape> copy = cloneAs(merged.get());
-    EXPECT_EQ(facesOf(*copy).labels, facesOf(*merged).labels);
-    EXPECT_EQ(facesOf(*copy).labelIndex, facesOf(*merged).labelIndex);
-    const VRIndexedFaceSet& faces = facesOf(*copy);
-    ASSERT_NE(faces.labelOf(0), nullptr);
-    EXPECT_EQ(faces.labelOf(0)->material, "metal");
-    EXPECT_EQ(faces.labelOf(3), nullptr);
 }
 
 TEST(VRNode, WorldShapesIgnoreRootTransformAndFoldInner) {
