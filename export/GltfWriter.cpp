@@ -478,6 +478,10 @@ public:
         appendUint(json, piece ? piece->row : 0);
         json += ",\"height\":";
         appendShortFloat(json, piece ? piece->height : 0.0f);
+        if (piece && !piece->definition.empty()) {
+            json += ",\"definition\":";
+            appendJsonString(json, piece->definition);
+        }
         json += "}}";
         nodes_.add(json);
         ++buildings_;

@@ -109,6 +109,10 @@ public:
             if (name.empty())
                 name = "building_" + std::to_string(piece ? piece->column : 0) + "_" +
                        std::to_string(piece ? piece->row : 0);
+            // Where the building's definition stands, before its object or group.
+            const std::string definition = piece && !piece->definition.empty()
+                                               ? nameLine("# definition ", piece->definition)
+                                               : std::string();
             if (merge_) {
                 const VRPiece cell = piece ? *piece : VRPiece();
                 if (!band_.empty() && band_.front().column != cell.blockColumn)
@@ -117,9 +121,11 @@ public:
                 if (added)
                     band_.push_back({cell.blockColumn, cell.blockRow, {}});
                 faces_.read(std::move(node), *this);
-                band_[it->second].buildings.emplace_back(std::move(name), takePiece());
+                band_[it->second].buildings.emplace_back(definition + nameLine("g ", name),
+                                                         takePiece());
                 return;
             }
+            put(definition);
             object(name);
             faces_.read(std::move(node), *this);
         }
@@ -257,7 +263,7 @@ private:
         put(nameLine("o ", name));
     }
 
-    // "o NAME" or "g NAME" with line breaks in the name written as spaces.
+    // "o NAME", "g NAME" or a comment with line breaks in the name written as spaces.
     static std::string nameLine(const char* keyword, const std::string& name) {
         std::string line = keyword;
         for (char c : name)
@@ -365,8 +371,8 @@ private:
     void writeBlocks() {
         for (const HeldBlock& block : band_) {
             object("block_" + std::to_string(block.column) + "_" + std::to_string(block.row));
-            for (const auto& [name, piece] : block.buildings)
-                writePiece(piece, nameLine("g ", name));
+            for (const auto& [lines, piece] : block.buildings)
+                writePiece(piece, lines);
         }
         band_.clear();
         bandLookup_.clear();
@@ -397,6 +403,7 @@ private:
     struct HeldBlock {
         std::uint32_t column = 0;
         std::uint32_t row = 0;
+        // Each building's lines before its faces (its definition and its group), and its faces.
         std::vector<std::pair<std::string, PieceText>> buildings;
     };
     std::vector<HeldBlock> band_; // the blocks of the column of blocks being walked

@@ -2,7 +2,8 @@
 // with each drawing element in a building and in the streets, with `surface`, `roofSurface` and
 // `material` overriding and inherited, exported by ombrel-export. glTF names its materials after
 // them and holds them in their extras (and passes the Khronos validator), OBJ names its materials
-// the same (as assimp reads them), and the VRML is that of the same file without them.
+// the same (as assimp reads them), and the VRML is that of the same file without them. Each
+// building names the place of its definition.
 #include "tests/support/Shell.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,13 @@ std::string constructionFile(const std::string& image) {
 // The file without the new attributes: what a construction file written before them says.
 std::string withoutLabels(const std::string& text) {
     return std::regex_replace(text, std::regex(" (surface|roofSurface|material)=\"[^\"]*\""), "");
+}
+
+long count(const std::string& text, const std::string& part) {
+    long n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
 }
 
 struct ModeCase {
@@ -106,6 +114,9 @@ protected:
         return out;
     }
 
+    // The building objects of the export: four, none in the collapsed model.
+    long buildings() const { return std::string(GetParam().mode) == "model" ? 0 : 4; }
+
     fs::path dir_;
 };
 
@@ -124,6 +135,9 @@ TEST_P(Labels, GltfNamesItsMaterialsAfterThemAndHoldsThemInExtras) {
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(materials.insert(line).second) << "twice: " << line;
     EXPECT_EQ(materials, GetParam().materials);
+    // Each building node names the place of its Building element (the collapsed model has none).
+    const std::string definition = "\"definition\":\"" + (dir_ / "labels.xml").string() + ":4\"";
+    EXPECT_EQ(count(readFile(gltf), definition), buildings()) << definition;
     const std::string glb = exportAs("labels.xml", "city.glb");
     for (const std::string& file : {gltf, glb}) {
         const auto report = run("node " + shellQuote(kValidator) + " " + shellQuote(file));
@@ -157,6 +171,8 @@ TEST_P(Labels, ObjUsesTheSameNamesAndAssimpReadsThem) {
     const std::string obj = exportAs("labels.xml", "city.obj");
     const Names expected = objNames(GetParam().materials);
     EXPECT_EQ(linesAfter(readFile(obj), "usemtl "), expected);
+    EXPECT_EQ(count(readFile(obj), "# definition " + (dir_ / "labels.xml").string() + ":4\no B_"),
+              buildings());
     const std::string mtl = readFile(dir_ / "city.mtl");
     EXPECT_EQ(linesAfter(mtl, "newmtl "), expected);
     EXPECT_NE(mtl.find("# material medium dry ground\nnewmtl park/medium_dry_ground\n"),
