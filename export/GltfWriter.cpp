@@ -1445,11 +1445,8 @@ bool exportCityGltf(const VRSceneSource& city, const std::string& path, const Ci
             reportFailure(path, file->reason());
             return false;
         }
-        if (!sink.json(record, store.names()).write(file->stream(), file->descriptor())) {
-            const bool failed = writeFailed(*file);
-            file->discard();
-            return failed;
-        }
+        if (!sink.json(record, store.names()).write(file->stream(), file->descriptor()))
+            return writeFailed(*file);
         for (auto& bin : store.files())
             files.push_back(std::move(bin));
         files.push_back(std::move(file));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace ombrel {
 
@@ -28,6 +29,25 @@ std::unique_ptr<Drawable> ChooseFactory::create(GrammarState& state) const {
 
 CallFactory::CallFactory(std::shared_ptr<const BBlockFactory> procedure_, UintRange repeat_)
     : procedure(std::move(procedure_)), repeat(repeat_) {}
+
+CallFactory::~CallFactory() {
+    // The outermost Call being freed frees, one after the other, the procedures that the Calls
+    // freed inside it hand over; those only queue theirs.
+    thread_local std::vector<std::shared_ptr<const BBlockFactory>>* freeing = nullptr;
+    if (freeing) {
+        freeing->push_back(std::move(procedure));
+        return;
+    }
+    std::vector<std::shared_ptr<const BBlockFactory>> queue;
+    queue.push_back(std::move(procedure));
+    freeing = &queue;
+    while (!queue.empty()) {
+        std::shared_ptr<const BBlockFactory> next = std::move(queue.back());
+        queue.pop_back();
+        next.reset();
+    }
+    freeing = nullptr;
+}
 
 namespace {
 

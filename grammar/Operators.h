@@ -47,6 +47,12 @@ public:
     // as about four billion) is stopped by the cell's step budget, which every repetition counts
     // against.
     CallFactory(std::shared_ptr<const BBlockFactory> procedure, UintRange repeat = UintRange(1));
+    // Lets go of the procedure without recursing into its Calls: a file of thousands of
+    // procedures each calling the one before would otherwise free them one inside the other,
+    // as deep as the chain, and run out of stack.
+    ~CallFactory() override;
+    CallFactory(const CallFactory&) = delete;
+    CallFactory& operator=(const CallFactory&) = delete;
 
     std::shared_ptr<const BBlockFactory> procedure; // never none once built
     UintRange repeat;

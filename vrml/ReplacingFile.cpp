@@ -393,9 +393,7 @@ bool ReplacingFile::place() {
             return false;
         }
         // The temporary name is gone: it became the target.
-        releaseSlot(slot_);
-        slot_ = -1;
-        temporary_.clear();
+        forgetTemporary();
         placed_ = Placed::created;
         return true;
     }
@@ -433,9 +431,7 @@ bool ReplacingFile::place() {
         backup_.clear();
         return false;
     }
-    releaseSlot(slot_);
-    slot_ = -1;
-    temporary_.clear();
+    forgetTemporary();
     placed_ = backup_.empty() ? Placed::overwritten : Placed::backedUp;
     return true;
 }
@@ -445,9 +441,7 @@ void ReplacingFile::undo() {
     case Placed::exchanged:
         // The previous file moves back over the new one, which goes with it.
         if (::rename(temporary_.c_str(), target_.c_str()) == 0) {
-            releaseSlot(slot_);
-            slot_ = -1;
-            temporary_.clear();
+            forgetTemporary();
         }
         break;
     case Placed::backedUp:

@@ -1,6 +1,8 @@
 // Runs ombrel-export on the bundled examples and opens its glTF and OBJ files in other readers:
 // the Khronos glTF validator (tools/, installed by scripts/setup), assimp, tinyobjloader and
 // Blender.
+#include "tests/support/Shell.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,31 +26,11 @@ const std::string kTool = std::string(OMBREL_BIN_DIR) + "/ombrel-export";
 const std::string kValidator = kSource + "/tools/validate-gltf.js";
 const std::string kCount = "/usr/bin/python3 " + kSource + "/tools/count-triangles.py";
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct Ran {
-    int status = -1;
-    std::string out; // standard output and error
-};
+using Ran = testsupport::ShellResult;
+using testsupport::shellQuote;
 
 Ran run(const std::string& command, const fs::path& scratch) {
-    const fs::path out = scratch / "output.txt";
-    const std::string line =
-        "cd " + quote(kSource) + " && " + command + " >" + quote(out.string()) + " 2>&1";
-    const int raw = std::system(line.c_str());
-    Ran r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream in(out);
-    std::ostringstream s;
-    s << in.rdbuf();
-    r.out = s.str();
-    fs::remove(out);
-    return r;
+    return testsupport::runShell(command, kSource, scratch);
 }
 
 // The number after "key=" (or "key: ") in a reader's report; -1 when it is not there.
@@ -96,8 +78,8 @@ protected:
     // Exports to dir_/leaf with the case's collapse mode; returns the path.
     std::string exportAs(const std::string& leaf, const std::string& extra = "") {
         const std::string out = (dir_ / leaf).string();
-        const Ran r = run(quote(kTool) + " -q -m " + GetParam().mode + " " + extra + " -o " +
-                              quote(out) + " " + quote(file_),
+        const Ran r = run(shellQuote(kTool) + " -q -m " + GetParam().mode + " " + extra + " -o " +
+                              shellQuote(out) + " " + shellQuote(file_),
                           dir_);
         EXPECT_EQ(r.status, 0) << leaf << ": " << r.out;
         return out;
@@ -108,13 +90,13 @@ protected:
 };
 
 TEST_P(Readers, GltfIsValidWithTheTrianglesOfTheVrml) {
-    const Ran wrl = run(kCount + " " + quote(exportAs("city.wrl")), dir_);
+    const Ran wrl = run(kCount + " " + shellQuote(exportAs("city.wrl")), dir_);
     const long triangles = number(wrl.out, "triangles");
     ASSERT_GT(triangles, 0) << wrl.out;
     for (const std::string merge : {"", "--merge blocks"})
         for (const char* leaf : {"city.glb", "city.gltf"}) {
-            const Ran report =
-                run("node " + quote(kValidator) + " " + quote(exportAs(leaf, merge)), dir_);
+            const Ran report = run(
+                "node " + shellQuote(kValidator) + " " + shellQuote(exportAs(leaf, merge)), dir_);
             ASSERT_NE(report.status, 2)
                 << "the glTF validator did not run (run scripts/setup): " << report.out;
             EXPECT_EQ(report.status, 0) << leaf << merge << ": " << report.out;
@@ -128,9 +110,9 @@ TEST_P(Readers, ObjLoadsWithoutWarningsWithTheFacesOfTheVrml) {
     // The collapsed model is grey in its material; every other mode has colours per vertex.
     const bool coloured = std::string(GetParam().mode) != "model";
     for (const std::string extra : {"", "--no-triangulate", "--merge blocks"}) {
-        const Ran wrl = run(kCount + " " + quote(exportAs("city.wrl", extra)), dir_);
+        const Ran wrl = run(kCount + " " + shellQuote(exportAs("city.wrl", extra)), dir_);
         const std::string obj = exportAs("city.obj", extra);
-        const Ran tiny = run(kCount + " " + quote(obj), dir_);
+        const Ran tiny = run(kCount + " " + shellQuote(obj), dir_);
         ASSERT_NE(tiny.status, 2) << "tinyobjloader did not read the file: " << tiny.out;
         EXPECT_EQ(tiny.status, 0) << extra << ": " << tiny.out;
         EXPECT_EQ(number(tiny.out, "triangles"), number(wrl.out, "triangles")) << extra;
@@ -139,13 +121,13 @@ TEST_P(Readers, ObjLoadsWithoutWarningsWithTheFacesOfTheVrml) {
             EXPECT_GT(number(tiny.out, "colours"), 1) << extra << ": " << tiny.out;
         else
             EXPECT_LE(number(tiny.out, "colours"), 1) << extra << ": " << tiny.out;
-        const Ran assimp = run("assimp info " + quote(obj) + " -r", dir_);
+        const Ran assimp = run("assimp info " + shellQuote(obj) + " -r", dir_);
         EXPECT_EQ(assimp.status, 0) << assimp.out;
         EXPECT_EQ(assimp.out.find("arn"), std::string::npos) << assimp.out;
         EXPECT_EQ(number(assimp.out, "Faces"), number(wrl.out, "faces")) << extra << assimp.out;
         // assimp's dump lists a colour set for every mesh that read colours.
         const std::string dump = (dir_ / "city.assxml").string();
-        const Ran dumped = run("assimp dump " + quote(obj) + " " + quote(dump), dir_);
+        const Ran dumped = run("assimp dump " + shellQuote(obj) + " " + shellQuote(dump), dir_);
         EXPECT_EQ(dumped.status, 0) << dumped.out;
         const std::string xml = readText(dump);
         const long meshes = count(xml, "<Mesh ");
@@ -201,15 +183,15 @@ TEST_P(Blender, ImportsTheExampleAsAnArtistExpects) {
         GTEST_SKIP() << "blender is not installed (scripts/setup installs it)";
     const std::string file = "examples/" + std::string(c.example) + "/" + c.example + ".xml";
     for (const char* leaf : {"city.glb", "city.obj"}) {
-        const Ran r = run(quote(kTool) + " -q " + c.merge + " -o " + quote((dir / leaf).string()) +
-                              " " + quote(file),
+        const Ran r = run(shellQuote(kTool) + " -q " + c.merge + " -o " +
+                              shellQuote((dir / leaf).string()) + " " + shellQuote(file),
                           dir);
         ASSERT_EQ(r.status, 0) << r.out;
     }
-    const Ran b =
-        run("blender -b --factory-startup --python " + quote(kSource + "/tools/blender-check.py") +
-                " -- " + quote((dir / "city.glb").string()) + " " + c.sample,
-            dir);
+    const Ran b = run("blender -b --factory-startup --python " +
+                          shellQuote(kSource + "/tools/blender-check.py") + " -- " +
+                          shellQuote((dir / "city.glb").string()) + " " + c.sample,
+                      dir);
     ASSERT_EQ(b.status, 0) << b.out;
     EXPECT_EQ(number(b.out, "objects"), c.objects) << b.out;
     EXPECT_EQ(number(b.out, "buildings"), c.buildings) << b.out;

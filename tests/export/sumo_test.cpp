@@ -2,6 +2,8 @@
 // netconvert turns each .xodr into a SUMO network without a complaint, with one junction per
 // crossing and a road each way per street, and sumo drives random trips through it until every
 // vehicle has arrived. Skipped where SUMO (Debian's sumo and sumo-tools) is not installed.
+#include "tests/support/Shell.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -21,39 +23,12 @@ const std::string kTool = std::string(OMBREL_BIN_DIR) + "/ombrel-export";
 const std::string kSumoHome = "/usr/share/sumo";
 const std::string kRandomTrips = kSumoHome + "/tools/randomTrips.py";
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct Ran {
-    int status = -1;
-    std::string out; // standard output and error
-};
+using Ran = testsupport::ShellResult;
+using testsupport::shellQuote;
 
 // Runs a shell command in the test's scratch folder, where the tools leave what they write.
 Ran run(const std::string& command, const fs::path& scratch) {
-    const fs::path out = scratch / "output.txt";
-    const std::string line =
-        "cd " + quote(scratch.string()) + " && " + command + " >" + quote(out.string()) + " 2>&1";
-    const int raw = std::system(line.c_str());
-    Ran r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream in(out);
-    std::ostringstream s;
-    s << in.rdbuf();
-    r.out = s.str();
-    fs::remove(out);
-    return r;
-}
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::runShell(command, scratch, scratch);
 }
 
 bool installed(const std::string& program) {
@@ -84,8 +59,8 @@ protected:
         xodr_ = (dir_ / (example + ".xodr")).string();
         net_ = (dir_ / (example + ".net.xml")).string();
         const Ran exported =
-            run(quote(kTool) + " -q -o " + quote(xodr_) + " " +
-                    quote(kSource + "/examples/" + example + "/" + example + ".xml"),
+            run(shellQuote(kTool) + " -q -o " + shellQuote(xodr_) + " " +
+                    shellQuote(kSource + "/examples/" + example + "/" + example + ".xml"),
                 dir_);
         ASSERT_EQ(exported.status, 0) << exported.out;
     }
@@ -97,21 +72,21 @@ protected:
 
 TEST_P(Sumo, NetconvertReadsTheNetworkWithoutComplaint) {
     if (installed("xmllint")) {
-        const Ran lint = run("xmllint --noout " + quote(xodr_), dir_);
+        const Ran lint = run("xmllint --noout " + shellQuote(xodr_), dir_);
         EXPECT_EQ(lint.status, 0) << lint.out;
     }
     const Ran converted = run("SUMO_HOME=" + kSumoHome + " netconvert --opendrive-files " +
-                                  quote(xodr_) + " -o " + quote(net_),
+                                  shellQuote(xodr_) + " -o " + shellQuote(net_),
                               dir_);
     ASSERT_EQ(converted.status, 0) << converted.out;
     EXPECT_EQ(converted.out.find("Error"), std::string::npos) << converted.out;
     EXPECT_EQ(converted.out.find("Warning"), std::string::npos) << converted.out;
 
-    const std::string xodr = readAll(xodr_);
+    const std::string xodr = testsupport::readFile(xodr_);
     const std::size_t crossings = matches(xodr, std::regex("<junction "));
     const std::size_t streets = matches(xodr, std::regex("junction=\"-1\""));
     ASSERT_GT(crossings, 0u);
-    const std::string net = readAll(net_);
+    const std::string net = testsupport::readFile(net_);
     // One SUMO junction per crossing, named as the crossing's junction; the other nodes are
     // the ends of the streets at the city's edge (named after the road and the end).
     const std::size_t nodes = matches(net, std::regex("<junction id=\"[0-9]+\" type=\""));
@@ -127,22 +102,22 @@ TEST_P(Sumo, NetconvertReadsTheNetworkWithoutComplaint) {
 
 TEST_P(Sumo, RandomTripsAllArrive) {
     const Ran converted = run("SUMO_HOME=" + kSumoHome + " netconvert --opendrive-files " +
-                                  quote(xodr_) + " -o " + quote(net_),
+                                  shellQuote(xodr_) + " -o " + shellQuote(net_),
                               dir_);
     ASSERT_EQ(converted.status, 0) << converted.out;
     const std::string trips = (dir_ / "trips.xml").string();
     const Ran planned =
-        run("SUMO_HOME=" + kSumoHome + " python3 " + kRandomTrips + " -n " + quote(net_) + " -o " +
-                quote(trips) + " -b 0 -e 600 -p 2 --seed 42 --validate",
+        run("SUMO_HOME=" + kSumoHome + " python3 " + kRandomTrips + " -n " + shellQuote(net_) +
+                " -o " + shellQuote(trips) + " -b 0 -e 600 -p 2 --seed 42 --validate",
             dir_);
     ASSERT_EQ(planned.status, 0) << planned.out;
     const std::string stats = (dir_ / "stats.xml").string();
     const Ran driven =
-        run("SUMO_HOME=" + kSumoHome + " sumo --no-step-log --seed 42 -n " + quote(net_) + " -r " +
-                quote(trips) + " --statistic-output " + quote(stats),
+        run("SUMO_HOME=" + kSumoHome + " sumo --no-step-log --seed 42 -n " + shellQuote(net_) +
+                " -r " + shellQuote(trips) + " --statistic-output " + shellQuote(stats),
             dir_);
     ASSERT_EQ(driven.status, 0) << driven.out;
-    const std::string summary = readAll(stats);
+    const std::string summary = testsupport::readFile(stats);
     const long loaded = attribute(summary, "vehicles", "loaded");
     EXPECT_GT(loaded, 100) << summary;
     EXPECT_EQ(attribute(summary, "vehicles", "inserted"), loaded) << summary;
