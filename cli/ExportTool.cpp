@@ -306,10 +306,16 @@ Options parse(int argc, char** argv) {
     if (o.output == "-" && o.png == "-")
         throw UsageError{"the VRML file and the picture cannot both go to standard output"};
     {
-        // Two pictures written to one file would leave one of them lost.
+        // Two outputs written to one file would leave one of them lost; a device or a pipe
+        // (such as /dev/null) takes whatever is written to it.
         std::vector<std::string> paths;
+        const auto regular = [](const std::string& p) {
+            std::error_code ec;
+            const auto status = std::filesystem::status(p, ec);
+            return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+        };
         for (const std::string* p : {&o.output, &o.png, &o.labels, &o.instances, &o.depth})
-            if (!p->empty() && *p != "-")
+            if (!p->empty() && *p != "-" && regular(*p))
                 paths.push_back(*p);
         for (const std::string* p : {&o.labels, &o.instances})
             if (!p->empty())
