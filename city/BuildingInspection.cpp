@@ -116,7 +116,9 @@ std::vector<std::string> describeBuilding(const CityDrawable& city, std::size_t 
     head << "Selected the building in column " << cell.column << ", row " << cell.row << ": height "
          << cell.height << ", "
          << (name.empty() ? std::string("no vrmlTag name") : "vrmlTag name " + name) << ", "
-         << "definition unknown";
+         << "definition "
+         << (cell.definition < city.definitions.size() ? city.definitions[cell.definition]
+                                                       : std::string("unknown"));
     text.push_back(head.str());
 
     std::vector<ElementLine> lines;

@@ -388,8 +388,13 @@ bool drawFacePicture(const CitySession& session, const Options& o, SceneView& vi
             std::vector<InstanceCell> cells;
             if (const auto* city = dynamic_cast<const CityDrawable*>(session.city())) {
                 cells.resize(city->buildingDrawables.size());
-                for (std::size_t i = 0; i < cells.size() && i < city->buildingCells.size(); ++i)
-                    cells[i] = {city->buildingCells[i].column, city->buildingCells[i].row};
+                for (std::size_t i = 0; i < cells.size() && i < city->buildingCells.size(); ++i) {
+                    const CityDrawable::BuildingCell& cell = city->buildingCells[i];
+                    cells[i] = {cell.column, cell.row,
+                                cell.definition < city->definitions.size()
+                                    ? city->definitions[cell.definition]
+                                    : std::string()};
+                }
             }
             legend = instancesLegend(name, o.width, o.height, cells, counts);
         }

@@ -70,7 +70,9 @@ std::string instancesLegend(const std::string& picture, int width, int height,
         json += "    {\"building\": " + std::to_string(i) +
                 ", \"value\": " + std::to_string(value) + ", \"colour\": " + rgb(value) +
                 ", \"column\": " + std::to_string(buildings[i].column) +
-                ", \"row\": " + std::to_string(buildings[i].row) +
+                ", \"row\": " + std::to_string(buildings[i].row) + ", \"definition\": " +
+                (buildings[i].definition.empty() ? std::string("null")
+                                                 : jsonString(buildings[i].definition)) +
                 ", \"pixels\": " + std::to_string(countOf(counts, value)) + "}";
     }
     return json + "\n  ]\n}\n";

@@ -24,11 +24,13 @@ std::string labelsLegend(const std::string& picture, int width, int height,
 struct InstanceCell {
     std::uint32_t column = 0;
     std::uint32_t row = 0;
+    std::string definition; // "FILE:LINE" of its Building element; empty: unknown
 };
 
 // The JSON legend of an instances picture: its file name, size, the pixels of value 0 (roads
 // and sky), and for every building its number, value (number + 1) as a number and as
-// [red, green, blue], its cell's column and row and its pixel count (0 when hidden).
+// [red, green, blue], its cell's column and row, its definition's place ("FILE:LINE", null
+// when unknown) and its pixel count (0 when hidden).
 std::string instancesLegend(const std::string& picture, int width, int height,
                             const std::vector<InstanceCell>& buildings, const ValueCounts& counts);
 

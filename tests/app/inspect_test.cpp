@@ -58,7 +58,8 @@ class InspectTest : public QObject {
     QStringList expectedLines() const {
         return {
             QStringLiteral("Selected the building in column 1, row 1: height 6, vrmlTag "
-                           "name B_1_1, definition unknown"),
+                           "name B_1_1, definition %1:3")
+                .arg(file_),
             QStringLiteral("Drawn by DrawFloor at %1:4:3: park; material vegetation").arg(file_),
             QStringLiteral("Drawn by DrawBox at %1:5:3: floor, wall, terrace; material "
                            "concrete")

@@ -143,6 +143,10 @@ TEST_P(PicturesOfExamples, AgreeWithEachOtherAndTheirLegends) {
     EXPECT_NE(instancesLegend.find("{\"building\": 0, \"value\": 1, \"colour\": [0, 0, 1], "
                                    "\"column\": "),
               std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        instancesLegend, std::regex("\"row\": [0-9]+, \"definition\": \"" +
+                                    std::string(GetParam().file) + ":[0-9]+\", \"pixels\": ")))
+        << "each building names its definition";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, PicturesOfExamples,

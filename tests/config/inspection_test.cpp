@@ -62,7 +62,8 @@ TEST_F(InspectionTest, TellsTheCellHeightNameAndEveryElementWithItsPlace) {
     EXPECT_EQ(
         described(1, 2),
         (Lines{"Selected the building in column 1, row 2: height 8, vrmlTag name B_1_2, "
-               "definition unknown",
+               "definition " +
+                   file + ":4",
                "Drawn by DrawFloor at " + file + ":5:3: park; material vegetation",
                "Drawn by DrawBox at " + file + ":6:3: floor, wall, terrace; material concrete",
                "Drawn by DrawPyramid at " + file + ":3:23: roof; material concrete"}));
@@ -74,7 +75,8 @@ TEST_F(InspectionTest, SaysWhenThereIsNoNameAndNoMaterial) {
              "</Building>\n");
     EXPECT_EQ(described(0, 0),
               (Lines{"Selected the building in column 0, row 0: height 3, no vrmlTag name, "
-                     "definition unknown",
+                     "definition " +
+                         file + ":4",
                      "Drawn by DrawBox at " + file + ":5:3: wall; no material"}));
 }
 
@@ -84,8 +86,18 @@ TEST_F(InspectionTest, OneLineForAnElementThatDrewSeveralTimes) {
              "</Building>\n");
     EXPECT_EQ(described(2, 2),
               (Lines{"Selected the building in column 2, row 2: height 6, no vrmlTag name, "
-                     "definition unknown",
+                     "definition " +
+                         file + ":4",
                      "Drawn by DrawPyramid at " + file + ":3:23: roof; no material"}));
+}
+
+TEST_F(InspectionTest, ADefinitionTheCityDoesNotKnowIsSaidToBeUnknown) {
+    generate("<Building><DrawFloor/></Building>\n");
+    city->definitions.clear();
+    const Lines lines = described(0, 1);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "Selected the building in column 0, row 1: height 0, no vrmlTag "
+                             "name, definition unknown");
 }
 
 TEST_F(InspectionTest, NoBuildingNoLines) {
