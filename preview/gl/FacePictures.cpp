@@ -55,23 +55,24 @@ void setBytes(std::uint8_t* to, std::uint32_t rgb) {
 // Hands every face to the arrays with the colours of the piece being collected.
 class PassSink : public GeometrySink {
 public:
-    explicit PassSink(std::vector<FacePictures::SurfaceClass>& classes) : classes_(classes) {}
+    PassSink(std::vector<FacePictures::SurfaceClass>& classes,
+             std::vector<FacePictures::Vertex>& quads, std::vector<FacePictures::Vertex>& triangles)
+        : classes_(classes), quads_(quads), triangles_(triangles) {}
     std::uint32_t instance = 0;
     std::size_t faces = 0;
-    std::vector<float> quadPositions, trianglePositions;
-    std::vector<std::uint32_t> quadColours, triangleColours; // label colour, instance value
 
     void face(const Face& face) override {
         ++faces;
         const std::uint32_t label = colourOf(face.surface.empty() ? kFloorSurface : face.surface);
-        auto& positions = face.triangle ? trianglePositions : quadPositions;
-        auto& colours = face.triangle ? triangleColours : quadColours;
+        auto& to = face.triangle ? triangles_ : quads_;
         for (int i = 0; i < face.cornerCount(); ++i) {
-            positions.push_back(face.corners[i].x);
-            positions.push_back(face.corners[i].y);
-            positions.push_back(face.corners[i].z);
-            colours.push_back(label);
-            colours.push_back(instance);
+            FacePictures::Vertex v;
+            v.position[0] = face.corners[i].x;
+            v.position[1] = face.corners[i].y;
+            v.position[2] = face.corners[i].z;
+            setBytes(v.label, label);
+            setBytes(v.instance, instance);
+            to.push_back(v);
         }
     }
 
@@ -108,6 +109,8 @@ private:
     }
 
     std::vector<FacePictures::SurfaceClass>& classes_;
+    std::vector<FacePictures::Vertex>& quads_;
+    std::vector<FacePictures::Vertex>& triangles_;
     std::string lastName_ = "\n";
     std::uint32_t lastColour_ = 0;
 };
@@ -135,7 +138,7 @@ bool FacePictures::build(const Drawable& city) {
     classes_.push_back({std::string(kSkySurface), 0});
     buildings_ = 0;
     faces_ = 0;
-    PassSink sink(classes_);
+    PassSink sink(classes_, quads_, triangles_);
     bool complete = true;
     if (const auto* c = dynamic_cast<const CityDrawable*>(&city)) {
         buildings_ = c->buildingDrawables.size();
@@ -154,20 +157,13 @@ bool FacePictures::build(const Drawable& city) {
     }
     if (!complete) {
         classes_.resize(1);
+        quads_.clear();
+        triangles_.clear();
         return false;
     }
     faces_ = sink.faces;
-    const auto fill = [](std::vector<Vertex>& to, const std::vector<float>& positions,
-                         const std::vector<std::uint32_t>& colours) {
-        to.resize(positions.size() / 3);
-        for (std::size_t v = 0; v < to.size(); ++v) {
-            std::copy_n(positions.data() + 3 * v, 3, to[v].position);
-            setBytes(to[v].label, colours[2 * v]);
-            setBytes(to[v].instance, colours[2 * v + 1]);
-        }
-    };
-    fill(quads_, sink.quadPositions, sink.quadColours);
-    fill(triangles_, sink.trianglePositions, sink.triangleColours);
+    quads_.shrink_to_fit();
+    triangles_.shrink_to_fit();
     return true;
 }
 
