@@ -648,6 +648,8 @@ void COmbrelDialog::showKeysAndMouse() {
         "<tr><td>left drag</td><td colspan='2'>turns the camera</td></tr>"
         "<tr><td>right or middle drag</td><td colspan='2'>pans</td></tr>"
         "<tr><td>wheel</td><td colspan='2'>moves forward / back</td></tr>"
+        "<tr><td>left click</td><td colspan='2'>selects a building: outlined, the log tells "
+        "what made it; a click elsewhere or Escape clears it</td></tr>"
         "</table>"
         "<p>Click into the \"City Preview\" window first so that it gets the keys.</p>");
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Keys and mouse"), table, QMessageBox::Ok,

@@ -2,6 +2,8 @@
 
 #include "base/Log.h"
 #include "base/Version.h"
+#include "city/CityDrawable.h"
+#include "cli/PictureLegends.h"
 #include "cli/PngWriter.h"
 #include "cli/ProgressLine.h"
 #include "cli/StderrLogSink.h"
@@ -38,10 +40,10 @@ constexpr const char* kUsage =
     "Generates a city from an XML construction file and exports it as a VRML 2.0, glTF 2.0 or\n"
     "Wavefront OBJ file, or its streets as an OpenDRIVE 1.6 road network.\n"
     "\n"
-    "  -o, --output PATH        file to write (required unless only --png is given), in the\n"
-    "                           format its ending names: .wrl, .glb, .gltf, .obj or .xodr; a\n"
-    "                           name without an ending is VRML; - writes VRML to standard\n"
-    "                           output\n"
+    "  -o, --output PATH        file to write (required unless only pictures are asked for),\n"
+    "                           in the format its ending names: .wrl, .glb, .gltf, .obj or\n"
+    "                           .xodr; a name without an ending is VRML; - writes VRML to\n"
+    "                           standard output\n"
     "      --format FORMAT      wrl | glb | gltf | obj | xodr, whatever the ending\n"
     "  -m, --collapse MODE      normal | building | model      (default normal)\n"
     "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
@@ -58,7 +60,18 @@ constexpr const char* kUsage =
     "      --png PATH           also draw the city to a picture, seen from the preview's home\n"
     "                           camera: JPEG for .jpg or .jpeg, PNG for .png or a name\n"
     "                           without an ending; - writes a PNG to standard output\n"
-    "      --size WxH           size of that picture (default 1024x768)\n"
+    "      --labels PATH        also draw a PNG of the surface classes, each pixel the flat\n"
+    "                           colour of its face's class (black for the sky), with a\n"
+    "                           legend PATH.json: class, colour and pixel count\n"
+    "      --instances PATH     also draw a PNG of the buildings, each pixel the building's\n"
+    "                           number + 1 as red * 65536 + green * 256 + blue, 0 for roads\n"
+    "                           and sky, with a legend PATH.json: each building's column,\n"
+    "                           row and pixel count\n"
+    "      --depth PATH         also draw a 16-bit grey PNG of the distance along the view\n"
+    "                           axis in hundredths of a unit (at most 65535), 0 for the sky\n"
+    "                           (--labels, --instances and --depth are pixel-aligned with\n"
+    "                           --png: the same camera, size and view)\n"
+    "      --size WxH           size of the pictures (default 1024x768)\n"
     "      --view VIEW          home | overview: the preview's home camera, or the whole\n"
     "                           city from above at 45 degrees, framed (default home)\n"
     "      --no-axes            leave the coordinate axes out of the picture\n"
@@ -86,6 +99,9 @@ struct Options {
     std::optional<ExportFormat> format; // --format
     std::string png;
     PictureFormat pictureFormat = PictureFormat::png;
+    std::string labels;    // --labels
+    std::string instances; // --instances
+    std::string depth;     // --depth
     std::string constructionFile;
     ExportOptions exportOptions;
     long generations = 1;
@@ -101,6 +117,9 @@ struct Options {
     bool quiet = false;
     bool help = false;
     bool version = false;
+
+    bool datasetPictures() const { return !labels.empty() || !instances.empty() || !depth.empty(); }
+    bool anyPicture() const { return !png.empty() || datasetPictures(); }
 };
 
 struct UsageError {
@@ -209,6 +228,19 @@ Options parse(int argc, char** argv) {
                 throw UsageError{"cannot tell the picture format of '" + o.png +
                                  "' (name it .png for PNG, .jpg or .jpeg for JPEG)"};
             o.pictureFormat = *format;
+        } else if (arg == "--labels" || arg == "--instances" || arg == "--depth") {
+            std::string& path = arg == "--labels"      ? o.labels
+                                : arg == "--instances" ? o.instances
+                                                       : o.depth;
+            path = value();
+            if (path.empty())
+                throw UsageError{"the " + std::string(arg.substr(2)) + " picture path is empty"};
+            if (path == "-")
+                throw UsageError{"the " + std::string(arg.substr(2)) +
+                                 " picture goes to a file, not to standard output"};
+            if (pictureFormatFor(path) != PictureFormat::png)
+                throw UsageError{"the " + std::string(arg.substr(2)) + " picture '" + path +
+                                 "' is a PNG (name it .png)"};
         } else if (arg == "--size") {
             const std::string size = value();
             const auto x = size.find('x');
@@ -257,7 +289,7 @@ Options parse(int argc, char** argv) {
         return o;
     if (!sawFile)
         throw UsageError{"no construction file given"};
-    if (o.output.empty() && o.png.empty())
+    if (o.output.empty() && !o.anyPicture())
         throw UsageError{"no output given (use --output PATH)"};
     if (!o.output.empty()) {
         // The ending names the format unless --format does; a name without one stays VRML.
@@ -273,20 +305,128 @@ Options parse(int argc, char** argv) {
     }
     if (o.output == "-" && o.png == "-")
         throw UsageError{"the VRML file and the picture cannot both go to standard output"};
+    {
+        // Two outputs written to one file would leave one of them lost; a device or a pipe
+        // (such as /dev/null) takes whatever is written to it.
+        std::vector<std::string> paths;
+        const auto regular = [](const std::string& p) {
+            std::error_code ec;
+            const auto status = std::filesystem::status(p, ec);
+            return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+        };
+        for (const std::string* p : {&o.output, &o.png, &o.labels, &o.instances, &o.depth})
+            if (!p->empty() && *p != "-" && regular(*p))
+                paths.push_back(*p);
+        for (const std::string* p : {&o.labels, &o.instances})
+            if (!p->empty())
+                paths.push_back(*p + ".json");
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            for (std::size_t j = i + 1; j < paths.size(); ++j)
+                if (paths[i] == paths[j])
+                    throw UsageError{"two outputs are written to '" + paths[i] + "'"};
+    }
     if (o.watch && (o.output == "-" || o.png == "-"))
         throw UsageError{"--watch writes files again and again, not to standard output"};
     return o;
 }
 
+// Hands `files` (written whole) to `outputs` to take their places with the export; `what`
+// names them in the log ("the picture", "the labels picture").
+void addOutputs(CommitGroup& outputs, std::vector<std::unique_ptr<ReplacingFile>> files,
+                const std::string& what, const std::string& path, const std::string& legend) {
+    const std::string said = legend.empty() ? path : path + " (legend " + legend + ")";
+    outputs.add(
+        std::move(files), [what, said] { infoLog.line("Saved ", what, " to ", said); },
+        [what, path](const ReplacingFile& failed) {
+            errorLog.line("Could not save ", what, " ", path, ": ", failed.reason());
+        });
+}
+
+// A new file at `path` holding `bytes`, or none after logging why.
+std::unique_ptr<ReplacingFile> writeFile(const std::string& path, const std::string& what,
+                                         const std::string& picture, const void* bytes,
+                                         std::size_t size) {
+    auto file = std::make_unique<ReplacingFile>(path);
+    if (!file->stream() || std::fwrite(bytes, 1, size, file->stream()) != size) {
+        errorLog.line("Could not save ", what, " ", picture, ": ", file->reason());
+        return nullptr;
+    }
+    return file;
+}
+
+// Draws one dataset picture of the city (see FacePass) from `camera` and writes it, with its
+// legend for labels and instances. Returns false after logging the reason.
+bool drawFacePicture(const CitySession& session, const Options& o, SceneView& view, HeadlessGL& gl,
+                     const CameraState& camera, FacePass pass, CommitGroup& outputs) {
+    const std::string& path = pass == FacePass::labels      ? o.labels
+                              : pass == FacePass::instances ? o.instances
+                                                            : o.depth;
+    const std::string what = pass == FacePass::labels      ? "the labels picture"
+                             : pass == FacePass::instances ? "the instances picture"
+                                                           : "the depth picture";
+    std::string why;
+    if (!session.city() || !view.drawFacePass(*session.city(), pass, camera, &why)) {
+        errorLog.line("Could not draw ", what, " ", path, ": ",
+                      session.city() ? why : std::string("there is no city"));
+        return false;
+    }
+    const std::vector<std::uint8_t> rgba = gl.readPixels();
+    std::vector<std::uint8_t> encoded;
+    std::string legend;
+    if (pass == FacePass::depth) {
+        std::vector<std::uint16_t> samples(rgba.size() / 4);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = std::uint16_t(FacePictures::valueAt(pass, rgba.data() + 4 * i));
+        encoded = encodeGrey16Png(o.width, o.height, samples);
+    } else {
+        encoded = encodePicture(PictureFormat::png, o.width, o.height, rgba);
+        const ValueCounts counts = countValues(pass, rgba);
+        const std::string name = std::filesystem::path(path).filename().string();
+        if (pass == FacePass::labels) {
+            legend = labelsLegend(name, o.width, o.height, view.facePictures().classes(), counts);
+        } else {
+            std::vector<InstanceCell> cells;
+            if (const auto* city = dynamic_cast<const CityDrawable*>(session.city())) {
+                cells.resize(city->buildingDrawables.size());
+                for (std::size_t i = 0; i < cells.size() && i < city->buildingCells.size(); ++i) {
+                    const CityDrawable::BuildingCell& cell = city->buildingCells[i];
+                    cells[i] = {cell.column, cell.row,
+                                cell.definition < city->definitions.size()
+                                    ? city->definitions[cell.definition]
+                                    : std::string()};
+                }
+            }
+            legend = instancesLegend(name, o.width, o.height, cells, counts);
+        }
+    }
+    if (encoded.empty()) {
+        errorLog.line("Could not save ", what, " ", path, ": it could not be encoded");
+        return false;
+    }
+    std::vector<std::unique_ptr<ReplacingFile>> files;
+    files.push_back(writeFile(path, what, path, encoded.data(), encoded.size()));
+    if (!files.back())
+        return false;
+    const std::string legendPath = legend.empty() ? std::string() : path + ".json";
+    if (!legend.empty()) {
+        files.push_back(writeFile(legendPath, what, path, legend.data(), legend.size()));
+        if (!files.back())
+            return false;
+    }
+    addOutputs(outputs, std::move(files), what, path, legendPath);
+    return true;
+}
+
 // Draws the city as the preview shows it right after "Generate" (or from the overview) and
 // writes the picture, handing the file to `outputs` to take its place with the export; with
-// --frames, draws it that many times and tells the rate on `err`. Returns false after logging
-// the reason.
+// --frames, draws it that many times and tells the rate on `err`. Then the dataset pictures
+// asked for, from the same camera. Returns false after logging the reason.
 bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<HeadlessGL>& gl,
                  std::ostream& err, CommitGroup& outputs) {
     if (!gl) {
-        errorLog.line("Could not draw the picture ", o.png, ": no OpenGL context (",
-                      "headless rendering is not available)");
+        errorLog.line("Could not draw the picture ",
+                      o.png.empty() ? o.labels + o.instances + o.depth : o.png,
+                      ": no OpenGL context (", "headless rendering is not available)");
         return false;
     }
     SceneView view;
@@ -301,49 +441,51 @@ bool drawPicture(const CitySession& session, const Options& o, std::unique_ptr<H
         // The whole city, however deep: the overview of a big city lies beyond the far plane.
         view.setDepthRange(depthRangeFor(camera, session.minCorner(), session.maxCorner()));
     }
-    SceneToggles toggles;
-    toggles.axes = o.axes;
-    // Timed frames follow one that uploads the textures and builds the buffers in view: they
-    // measure drawing alone.
-    view.prepareCity(session.city());
-    if (o.framesGiven) {
-        view.drawGL(session.city(), camera, toggles);
-        gl->finish();
+    bool ok = true;
+    if (!o.png.empty()) {
+        SceneToggles toggles;
+        toggles.axes = o.axes;
+        // Timed frames follow one that uploads the textures and builds the buffers in view:
+        // they measure drawing alone.
+        view.prepareCity(session.city());
+        if (o.framesGiven) {
+            view.drawGL(session.city(), camera, toggles);
+            gl->finish();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        for (long i = 0; i < o.frames; ++i) {
+            view.drawGL(session.city(), camera, toggles);
+            gl->finish();
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (o.framesGiven) {
+            char text[128];
+            std::snprintf(text, sizeof text, "%ld frames in %.3f s (%.1f frames per second)\n",
+                          o.frames, seconds, seconds > 0.0 ? double(o.frames) / seconds : 0.0);
+            err << text << std::flush;
+        }
+        const std::vector<std::uint8_t> picture =
+            encodePicture(o.pictureFormat, o.width, o.height, gl->readPixels());
+        if (picture.empty()) {
+            errorLog.line("Could not save the picture ", o.png, ": it could not be encoded");
+            return false;
+        }
+        std::vector<std::unique_ptr<ReplacingFile>> files;
+        files.push_back(writeFile(o.png, "the picture", o.png, picture.data(), picture.size()));
+        if (!files.back())
+            return false;
+        addOutputs(outputs, std::move(files), "the picture", o.png, "");
     }
-    const auto start = std::chrono::steady_clock::now();
-    for (long i = 0; i < o.frames; ++i) {
-        view.drawGL(session.city(), camera, toggles);
-        gl->finish();
+    for (const FacePass pass : {FacePass::labels, FacePass::instances, FacePass::depth}) {
+        const std::string& path = pass == FacePass::labels      ? o.labels
+                                  : pass == FacePass::instances ? o.instances
+                                                                : o.depth;
+        if (!path.empty())
+            ok = drawFacePicture(session, o, view, *gl, camera, pass, outputs) && ok;
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (o.framesGiven) {
-        char text[128];
-        std::snprintf(text, sizeof text, "%ld frames in %.3f s (%.1f frames per second)\n",
-                      o.frames, seconds, seconds > 0.0 ? double(o.frames) / seconds : 0.0);
-        err << text << std::flush;
-    }
-    const std::vector<std::uint8_t> picture =
-        encodePicture(o.pictureFormat, o.width, o.height, gl->readPixels());
-    if (picture.empty()) {
-        errorLog.line("Could not save the picture ", o.png, ": it could not be encoded");
-        return false;
-    }
-    auto file = std::make_unique<ReplacingFile>(o.png);
-    if (!file->stream() ||
-        std::fwrite(picture.data(), 1, picture.size(), file->stream()) != picture.size()) {
-        errorLog.line("Could not save the picture ", o.png, ": ", file->reason());
-        return false;
-    }
-    std::vector<std::unique_ptr<ReplacingFile>> files;
-    files.push_back(std::move(file));
-    const std::string path = o.png;
-    outputs.add(
-        std::move(files), [path] { infoLog.line("Saved the picture to ", path); },
-        [path](const ReplacingFile& failed) {
-            errorLog.line("Could not save the picture ", path, ": ", failed.reason());
-        });
-    return true;
+    view.releaseGL();
+    return ok;
 }
 
 } // namespace
@@ -376,7 +518,7 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // The context outlives the factory, whose textures are uploaded into it on first use and
     // deleted from it when the factory goes.
     std::unique_ptr<HeadlessGL> gl;
-    if (!o.png.empty()) {
+    if (o.anyPicture()) {
         std::string why;
         gl = HeadlessGL::create(o.width, o.height, &why);
         if (!gl)
@@ -422,7 +564,7 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress, &outputs))
             status = kExitWriteFailed;
         progress.clear();
-        if (!o.png.empty() && !drawPicture(*session, o, gl, err, outputs))
+        if (o.anyPicture() && !drawPicture(*session, o, gl, err, outputs))
             status = kExitWriteFailed;
         if (status == kExitExported && !outputs.commit())
             status = kExitWriteFailed;

@@ -20,4 +20,9 @@ std::optional<PictureFormat> pictureFormatFor(const std::string& path);
 std::vector<std::uint8_t> encodePicture(PictureFormat format, int width, int height,
                                         const std::vector<std::uint8_t>& rgbaBottomUp);
 
+// A 16-bit greyscale PNG of width x height samples given bottom row first (OpenGL order); the
+// picture is stored top row first. Empty when the size does not match the samples.
+std::vector<std::uint8_t> encodeGrey16Png(int width, int height,
+                                          const std::vector<std::uint16_t>& samplesBottomUp);
+
 } // namespace ombrel

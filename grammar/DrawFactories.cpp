@@ -40,7 +40,7 @@ std::shared_ptr<Texture> DrawTexturedFactory::pickTexture() const {
 
 std::shared_ptr<const SurfaceLabels> DrawTexturedFactory::labelsFor(const GrammarState& state,
                                                                     bool isFloor) const {
-    return labelCache_.resolve(labels, state.surfaces, isFloor);
+    return labelCache_.resolve(labels, state.surfaces, isFloor, place);
 }
 
 std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {

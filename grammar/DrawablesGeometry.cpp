@@ -19,6 +19,9 @@ Face DrawableBase::beginFace(bool triangle, std::string_view surface) const {
             face.surface = labels->surface;
         }
         face.material = labels->material;
+        if (labels->place) {
+            face.place = &labels->place;
+        }
     }
     face.texture = texture.get();
     face.triangle = triangle;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Log.h"
 #include "base/Vec.h"
 
 #include <array>
@@ -32,6 +33,9 @@ struct Face {
     // storage and stay valid as long as it does.
     std::string_view surface;
     std::string_view material;
+    // Where the element that drew the face stands in its construction file; none for
+    // drawables made in code. Valid as long as the drawable.
+    const SourcePlace* place = nullptr;
 
     int cornerCount() const { return triangle ? 3 : 4; }
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Log.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,14 +18,26 @@ inline constexpr std::string_view kCrossingSurface = "crossing";
 
 // What a drawing element says about the faces it draws: a surface class for all of them, one
 // for a box's top, and the physical material's name. Empty: not said (the element's own class,
-// no material).
+// no material). `place` is where the element stands in its construction file (none for
+// elements made in code), so that every face can tell what drew it.
 struct SurfaceLabels {
     std::string surface;
     std::string roofSurface;
     std::string material;
+    SourcePlace place;
 
-    bool empty() const { return surface.empty() && roofSurface.empty() && material.empty(); }
-    friend bool operator==(const SurfaceLabels&, const SurfaceLabels&) = default;
+    bool empty() const {
+        return surface.empty() && roofSurface.empty() && material.empty() && !place;
+    }
+    friend bool operator==(const SurfaceLabels& a, const SurfaceLabels& b) {
+        return a.surface == b.surface && a.roofSurface == b.roofSurface &&
+               a.material == b.material && samePlace(a.place, b.place);
+    }
+    // The same file (by its shared name, or an equal one), line and column.
+    static bool samePlace(const SourcePlace& a, const SourcePlace& b) {
+        return a.line == b.line && a.column == b.column &&
+               (a.file == b.file || (a.file && b.file && *a.file == *b.file));
+    }
 };
 
 // What a street or building definition gives the drawing elements it runs, procedures called
@@ -39,10 +53,13 @@ struct SurfaceDefaults {
 // each combination is made once and handed out again. Not thread-safe, like generation.
 class SurfaceLabelCache {
 public:
-    // `own` completed by `defaults` (when there are any): the element's own words win. None
-    // when nothing is said, so that files without labels cost nothing.
-    std::shared_ptr<const SurfaceLabels>
-    resolve(const SurfaceLabels& own, const SurfaceDefaults* defaults, bool isFloor) const;
+    // `own` completed by `defaults` (when there are any): the element's own words win, and
+    // placed at `place` (the element's; own.place is not used). None when nothing is said
+    // and there is no place (elements made in code), so that they cost nothing; an element of
+    // a construction file always gets labels, for its place.
+    std::shared_ptr<const SurfaceLabels> resolve(const SurfaceLabels& own,
+                                                 const SurfaceDefaults* defaults, bool isFloor,
+                                                 const SourcePlace& place = SourcePlace()) const;
 
 private:
     mutable std::vector<std::shared_ptr<const SurfaceLabels>> made_;

@@ -6,6 +6,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 
 namespace ombrel {
 
@@ -156,12 +157,16 @@ bool COpenGLTraversableWindow::sceneBounds(Vec3&, Vec3&) {
     return false;
 }
 
+void COpenGLTraversableWindow::clicked(QPointF) {}
+
 void COpenGLTraversableWindow::mousePressEvent(QMouseEvent* event) {
     const Qt::MouseButton b = event->button();
     if (dragging_ == Qt::NoButton &&
         (b == Qt::LeftButton || b == Qt::RightButton || b == Qt::MiddleButton)) {
         dragging_ = b;
         lastMouse_ = event->position();
+        pressedAt_ = event->position();
+        wandered_ = false;
     }
     COpenGLWindow::mousePressEvent(event);
 }
@@ -169,6 +174,10 @@ void COpenGLTraversableWindow::mousePressEvent(QMouseEvent* event) {
 void COpenGLTraversableWindow::mouseMoveEvent(QMouseEvent* event) {
     if (dragging_ != Qt::NoButton) {
         const QPointF now = event->position();
+        if (std::abs(now.x() - pressedAt_.x()) > kClickSlop ||
+            std::abs(now.y() - pressedAt_.y()) > kClickSlop) {
+            wandered_ = true;
+        }
         const auto dx = static_cast<float>(now.x() - lastMouse_.x());
         const auto dy = static_cast<float>(now.y() - lastMouse_.y());
         lastMouse_ = now;
@@ -190,6 +199,11 @@ void COpenGLTraversableWindow::mouseMoveEvent(QMouseEvent* event) {
 void COpenGLTraversableWindow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == dragging_) {
         dragging_ = Qt::NoButton;
+        if (event->button() == Qt::LeftButton && !wandered_ &&
+            std::abs(event->position().x() - pressedAt_.x()) <= kClickSlop &&
+            std::abs(event->position().y() - pressedAt_.y()) <= kClickSlop) {
+            clicked(event->position());
+        }
     }
     COpenGLWindow::mouseReleaseEvent(event);
 }

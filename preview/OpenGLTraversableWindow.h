@@ -65,6 +65,13 @@ protected:
 
     // The box that F frames; false when there is nothing to frame (F then does nothing).
     virtual bool sceneBounds(Vec3& minCorner, Vec3& maxCorner);
+    // A left click: pressed and released without the mouse going more than kClickSlop pixels
+    // from where it was pressed. The point is in the window's coordinates. Does nothing here.
+    virtual void clicked(QPointF point);
+
+public:
+    // How far (in pixels, either way) a left press may wander and still be a click.
+    static constexpr double kClickSlop = 3.0;
 
 private:
     Camera camera_;
@@ -75,6 +82,8 @@ private:
     QString ownTitle_;
     bool leftShiftSeen_ = false;
     QPointF lastMouse_;
+    QPointF pressedAt_;
+    bool wandered_ = false; // the left button went further than kClickSlop since its press
     Qt::MouseButton dragging_ = Qt::NoButton;
 };
 

@@ -22,6 +22,7 @@ void SceneView::initGL() {
     glEnable(GL_CULL_FACE);
     // Buffers and the sky's texture of an earlier context went with it.
     batch_.forget();
+    faces_.forgetGL();
     skyTexture_ = 0;
     skyQuad_ = -1;
     cityStale_ = false;
@@ -35,6 +36,7 @@ void SceneView::initGL() {
 
 void SceneView::forgetCity() {
     drawnCity_ = nullptr;
+    facesCity_ = nullptr;
     batched_ = false;
     cityStale_ = !batch_.empty();
 }
@@ -45,6 +47,7 @@ void SceneView::releaseGL() {
         skyTexture_ = 0;
     }
     batch_.release();
+    faces_.releaseGL();
     cityStale_ = false;
     forgetCity();
 }
@@ -269,6 +272,24 @@ void SceneView::drawGL(const Drawable* city, const CameraState& camera,
     if (city) {
         drawCity(*city);
     }
+}
+
+bool SceneView::drawFacePass(const Drawable& city, FacePass pass, const CameraState& camera,
+                             std::string* why) {
+    if (&city != facesCity_) {
+        facesCity_ = &city;
+        facesBuilt_ = faces_.build(city);
+    }
+    if (!facesBuilt_) {
+        if (why) {
+            *why = "the city cannot hand over its faces";
+        }
+        return false;
+    }
+    glLoadIdentity();
+    gluLookAt(0.0, 0.0, 0.0, 0.0, 20.0, 0.0, 0.0, 0.0, 1.0);
+    applyCamera(camera);
+    return faces_.draw(pass, why);
 }
 
 void SceneView::drawAxes() {

@@ -2,9 +2,11 @@
 
 #include "preview/gl/Camera.h"
 #include "preview/gl/CityBatch.h"
+#include "preview/gl/FacePictures.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace ombrel {
@@ -61,6 +63,16 @@ public:
     // its address would otherwise be drawn from the old buffers.
     void drawGL(const Drawable* city, const CameraState& camera,
                 const SceneToggles& toggles = SceneToggles{});
+
+    // One frame of a dataset picture of the city (see FacePass), from the camera and with the
+    // projection drawGL uses, so that it is pixel-aligned with drawGL's frame: no backdrop, no
+    // axes. The city's faces are collected on first use and kept like the buffers (the same
+    // lifetime rule). False, after logging nothing, when the city cannot hand over its faces or
+    // the pass cannot be drawn; *why then says why.
+    bool drawFacePass(const Drawable& city, FacePass pass, const CameraState& camera,
+                      std::string* why = nullptr);
+    // The faces of the city drawFacePass last drew, for picking and legends.
+    const FacePictures& facePictures() const { return faces_; }
 
     // Builds the city's buffers now (when batched) rather than in the next frame, for callers
     // that show a busy cursor meanwhile. The same lifetime rule as for drawGL applies.
@@ -124,6 +136,9 @@ private:
     bool cityStale_ = false;              // the batch's buffers wait to be deleted
     bool batched_ = false;                // drawnCity_ is drawn from batch_
     CityBatch batch_;
+    FacePictures faces_;
+    const Drawable* facesCity_ = nullptr; // the city faces_ holds
+    bool facesBuilt_ = false;
     std::uint64_t cityBuilds_ = 0;
 };
 

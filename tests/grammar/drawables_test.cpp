@@ -418,3 +418,75 @@ TEST_F(DrawableTest, NothingSaidCostsNoLabels) {
 
 } // namespace
 } // namespace ombrel
+
+namespace ombrel {
+namespace {
+
+// Each face's place, as "file:line:column" ("" for none), in drawing order.
+class PlaceSink : public GeometrySink {
+public:
+    void face(const Face& face) override {
+        places.push_back(face.place ? face.place->text() : std::string());
+    }
+    std::vector<std::string> places;
+};
+
+SourcePlace placeAt(const char* file, std::uint32_t line, std::uint32_t column) {
+    return SourcePlace{std::make_shared<const std::string>(file), line, column};
+}
+
+TEST_F(DrawableTest, EveryFaceKnowsTheElementThatDrewIt) {
+    struct Case {
+        const char* name;
+        std::unique_ptr<DrawTexturedFactory> factory;
+        std::size_t faces;
+    };
+    Case cases[] = {
+        {"DrawFloor", std::make_unique<DrawFloorFactory>(), 1},
+        {"DrawBox", std::make_unique<DrawBoxFactory>(false, nullptr, FloatRange(4)), 6},
+        {"DrawPyramid", std::make_unique<DrawPyramidFactory>(false, nullptr, FloatRange(4)), 4},
+    };
+    for (Case& c : cases) {
+        c.factory->place = placeAt("city.xml", 12, 7);
+        GrammarState s = GrammarState::forRect(0, 0, 20, 10, 0x102030);
+        const auto drawn = c.factory->create(s);
+        PlaceSink sink;
+        ASSERT_TRUE(drawn->collect(sink)) << c.name;
+        EXPECT_EQ(sink.places, std::vector<std::string>(c.faces, "city.xml:12:7")) << c.name;
+    }
+}
+
+TEST_F(DrawableTest, OneLabelObjectPerElementAndCombination) {
+    DrawBoxFactory box(false, nullptr, FloatRange(4));
+    box.place = placeAt("city.xml", 3, 5);
+    const SurfaceDefaults brick{"", "brick"};
+    GrammarState s = GrammarState::forRect(0, 0, 20, 10, 0x102030);
+    const auto first = box.create(s);
+    const auto second = box.create(s);
+    s.surfaces = &brick;
+    const auto third = box.create(s);
+    const auto& a = static_cast<const DrawBox&>(*first);
+    const auto& b = static_cast<const DrawBox&>(*second);
+    const auto& c = static_cast<const DrawBox&>(*third);
+    ASSERT_NE(a.labels, nullptr) << "an element of a file is labelled for its place";
+    EXPECT_EQ(a.labels, b.labels);
+    EXPECT_NE(a.labels, c.labels);
+    EXPECT_EQ(c.labels->place.text(), "city.xml:3:5");
+    EXPECT_EQ(c.labels->material, "brick");
+}
+
+TEST_F(DrawableTest, TheCacheTellsPlacesApart) {
+    SurfaceLabelCache cache;
+    const SurfaceLabels own;
+    const auto here = cache.resolve(own, nullptr, false, placeAt("a.xml", 1, 2));
+    const auto sameAgain = cache.resolve(own, nullptr, false, placeAt("a.xml", 1, 2));
+    const auto there = cache.resolve(own, nullptr, false, placeAt("a.xml", 1, 3));
+    const auto otherFile = cache.resolve(own, nullptr, false, placeAt("b.xml", 1, 2));
+    EXPECT_EQ(here, sameAgain) << "equal file names are the same place";
+    EXPECT_NE(here, there);
+    EXPECT_NE(here, otherFile);
+    EXPECT_EQ(cache.resolve(own, nullptr, false), nullptr) << "nothing said, no place";
+}
+
+} // namespace
+} // namespace ombrel
