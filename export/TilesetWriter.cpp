@@ -68,12 +68,13 @@ std::array<double, 12> boxOf(const CityBox& box) {
 }
 
 // Road rectangles merged into strips: first the runs along a column (same x extent, touching
-// in y), then what is left along a row (same y extent, touching in x).
+// in y), then what is left along a row (same y extent, at most `gap` apart in x: a gap as wide
+// as a crossing lets a street row run on across the street columns in one strip).
 struct Rect {
     float x0, y0, x1, y1, z;
 };
 
-std::vector<Rect> mergeStrips(std::vector<Rect> rects) {
+std::vector<Rect> mergeStrips(std::vector<Rect> rects, float gap) {
     constexpr float kTouch = 1e-3f;
     auto run = [&](bool alongY) {
         std::sort(rects.begin(), rects.end(), [&](const Rect& a, const Rect& b) {
@@ -87,10 +88,11 @@ std::vector<Rect> mergeStrips(std::vector<Rect> rects) {
                 Rect& last = out.back();
                 const bool same = alongY ? last.x0 == r.x0 && last.x1 == r.x1
                                          : last.y0 == r.y0 && last.y1 == r.y1;
-                const bool touching = alongY ? std::abs(last.y1 - r.y0) <= kTouch
-                                             : std::abs(last.x1 - r.x0) <= kTouch;
+                const bool touching =
+                    alongY ? std::abs(last.y1 - r.y0) <= kTouch : r.x0 - last.x1 <= gap + kTouch;
                 if (same && touching) {
-                    (alongY ? last.y1 : last.x1) = alongY ? r.y1 : r.x1;
+                    float& end = alongY ? last.y1 : last.x1;
+                    end = std::max(end, alongY ? r.y1 : r.x1);
                     last.z = std::max(last.z, r.z);
                     continue;
                 }
@@ -484,7 +486,9 @@ bool TilesetWriter::writeCoarseLevel(std::uint32_t level) {
             }
             if (!roads.empty()) {
                 content.noBuilding();
-                for (const Rect& r : mergeStrips(std::move(roads)))
+                // Above the boxes, the street rows run on across the crossings.
+                const float gap = boxes ? 0.0f : std::max(grid_.streetSizeX, grid_.streetSizeY);
+                for (const Rect& r : mergeStrips(std::move(roads), gap))
                     content.strip(r.x0, r.y0, r.x1, r.y1, r.z, model ? grey : kStripColour);
             }
             if (!content.empty() && !writeTile(level, tx, ty, content))
