@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <optional>
 #include <unordered_map>
 
@@ -131,6 +132,19 @@ std::uint32_t lineAt(float v, std::uint32_t count, std::uint32_t every, std::uin
 }
 
 } // namespace
+
+std::uint32_t defaultLeafCells(const StreetGrid& grid) {
+    const bool on = grid.streetEveryX != 0 && grid.streetEveryY != 0;
+    const std::uint64_t px = on ? std::uint64_t(grid.streetEveryX) + 1 : 1;
+    const std::uint64_t py = on ? std::uint64_t(grid.streetEveryY) + 1 : 1;
+    const std::uint64_t period = std::lcm(px, py);
+    if (period > 2 * kDefaultLeafCells)
+        return kDefaultLeafCells;
+    // The multiple of the period nearest to the usual width.
+    const std::uint64_t times =
+        std::max<std::uint64_t>(1, (kDefaultLeafCells + period / 2) / period);
+    return std::uint32_t(period * times);
+}
 
 std::array<double, 16> enuToEcef(const GeoOrigin& origin) {
     constexpr double kPi = 3.14159265358979323846;
@@ -288,7 +302,7 @@ private:
 TilesetWriter::TilesetWriter(std::string folder, const TilesetOptions& options,
                              const StreetGrid& grid)
     : folder_(std::move(folder)), options_(options), grid_(grid),
-      leafCells_(options.leafCells ? options.leafCells : kDefaultLeafCells) {
+      leafCells_(options.leafCells ? options.leafCells : defaultLeafCells(grid)) {
     options_.exportOptions.triangulateEverything = true;
     options_.exportOptions.merge = MergeMode::none;
     const std::uint32_t across =
@@ -643,7 +657,20 @@ bool TilesetWriter::writeTilesetJson(const CityRecord& record) {
     CityBox bounds = root.bounds;
     if (bounds.empty())
         bounds.add(Vec3{0, 0, 0});
-    const std::array<double, 12> box = boxOf(bounds);
+    // The root's volume is the whole grid the quadtree divides, up to the last column and row
+    // of the padded leaves: a reader that halves it for every level (rather than reading each
+    // tile's box from its subtree) then finds each tile over its own cells, exactly so where the
+    // leaves' width is a whole number of street periods.
+    const StreetGrid& g = grid_;
+    const bool on = g.streetEveryX != 0 && g.streetEveryY != 0;
+    const std::uint32_t cells = leafCells_ << leafLevel_;
+    CityBox grid = bounds;
+    grid.add(Vec3{0, 0, bounds.lo.z});
+    grid.add(
+        Vec3{lineStart(cells, g.streetEveryX, g.firstStreetCrossX, g.cellSizeX, g.streetSizeX, on),
+             lineStart(cells, g.streetEveryY, g.firstStreetCrossY, g.cellSizeY, g.streetSizeY, on),
+             bounds.hi.z});
+    const std::array<double, 12> box = boxOf(grid);
     const double width = double(bounds.hi.x) - bounds.lo.x;
     const double depth = double(bounds.hi.y) - bounds.lo.y;
     const double height = double(bounds.hi.z) - bounds.lo.z;
