@@ -12,6 +12,7 @@
 #include "export/SceneFaces.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 #include <string>
@@ -59,8 +60,8 @@ public:
     const CityBox& bounds() const { return bounds_; }
     std::size_t triangles() const { return triangles_; }
 
-    // The .glb file's bytes.
-    std::vector<char> glb() const;
+    // Writes the .glb file; false when a write failed.
+    bool writeGlb(std::FILE* out) const;
 
 private:
     struct Primitive {

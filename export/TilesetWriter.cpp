@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <optional>
 #include <unordered_map>
@@ -329,19 +330,23 @@ std::size_t TilesetWriter::tileIndex(std::uint32_t level, std::uint32_t x, std::
     return std::size_t(x) + (std::size_t(y) << level);
 }
 
-bool TilesetWriter::writeFile(const std::string& relative, const void* data, std::size_t n) {
+bool TilesetWriter::writeFile(const std::string& relative,
+                              const std::function<bool(std::FILE*)>& write) {
     namespace fs = std::filesystem;
     const fs::path path = fs::path(folder_) / relative;
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    if (ec) {
-        reason_ = path.parent_path().string() + ": " + ec.message();
-        failed_ = true;
-        return false;
+    const std::string parent = path.parent_path().string();
+    if (!parent.empty() && madeFolders_.insert(parent).second) {
+        std::error_code ec;
+        fs::create_directories(parent, ec);
+        if (ec) {
+            reason_ = parent + ": " + ec.message();
+            failed_ = true;
+            return false;
+        }
     }
     errno = 0;
     std::FILE* out = std::fopen(path.c_str(), "wb");
-    bool ok = out && std::fwrite(data, 1, n, out) == n;
+    bool ok = out && write(out);
     if (out && std::fclose(out) != 0)
         ok = false;
     if (!ok) {
@@ -349,6 +354,11 @@ bool TilesetWriter::writeFile(const std::string& relative, const void* data, std
         failed_ = true;
     }
     return ok;
+}
+
+bool TilesetWriter::writeFile(const std::string& relative, const void* data, std::size_t n) {
+    return writeFile(relative,
+                     [&](std::FILE* out) { return n == 0 || std::fwrite(data, 1, n, out) == n; });
 }
 
 std::string TilesetWriter::imageUri(const std::string& image) {
@@ -380,8 +390,7 @@ bool TilesetWriter::writeTile(std::uint32_t level, std::uint32_t x, std::uint32_
     name += '/';
     appendUint(name, y);
     name += ".glb";
-    const std::vector<char> bytes = content.glb();
-    if (!writeFile(name, bytes.data(), bytes.size()))
+    if (!writeFile(name, [&](std::FILE* out) { return content.writeGlb(out); }))
         return false;
     Tile& tile = levels_[level][tileIndex(level, x, y)];
     tile.content = true;

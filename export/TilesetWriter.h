@@ -20,8 +20,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -101,6 +104,7 @@ private:
     std::size_t tileIndex(std::uint32_t level, std::uint32_t x, std::uint32_t y) const;
     std::string imageUri(const std::string& image);
     bool writeFile(const std::string& relative, const void* data, std::size_t n);
+    bool writeFile(const std::string& relative, const std::function<bool(std::FILE*)>& write);
     bool writeTile(std::uint32_t level, std::uint32_t x, std::uint32_t y,
                    const TileContent& content);
     bool writeCoarseLevel(std::uint32_t level);
@@ -116,6 +120,7 @@ private:
     std::vector<std::vector<Tile>> levels_; // level k: 2^k x 2^k tiles, x + y * 2^k
     std::vector<Summary> summaries_;
     std::map<std::string, std::string> images_; // an image's path: its URI from the folder
+    std::set<std::string> madeFolders_;         // folders made for the files written
     std::string reason_;
     bool failed_ = false;
 };
