@@ -100,7 +100,7 @@ std::size_t TileContent::Primitive::stride() const {
 }
 
 TileContent::TileContent(ImageNamer images, bool colours)
-    : images_(std::move(images)), colours_(colours) {}
+    : images_(std::move(images)), colours_(colours), colour_(packed({1, 1, 1})) {}
 
 void TileContent::building(const BuildingFeature& feature) {
     feature_ = features_.add(feature);
@@ -171,7 +171,7 @@ TileContent::Primitive& TileContent::primitive(std::uint32_t material, bool text
 void TileContent::material(const FaceMaterial& material) {
     std::uint32_t m = 0;
     if (colours_) {
-        colour_ = material.noColor ? Vec3{1, 1, 1} : material.colour;
+        colour_ = packed(material.noColor ? Vec3{1, 1, 1} : material.colour);
         FaceMaterial key = material;
         key.colour = {1, 1, 1};
         m = materialIndex(key);
@@ -213,7 +213,7 @@ void TileContent::face(const Vec3* points, const Vec2* uv, std::size_t n,
             *v++ = uv[k].x;
             *v++ = 1.0f - uv[k].y;
         }
-        *v++ = packed(colour_);
+        *v++ = colour_;
         if (p.features)
             *v++ = float(feature_);
     }
@@ -232,7 +232,7 @@ void TileContent::box(Vec3 lo, Vec3 hi, Vec3 colour) {
     // triangle its flat normal.
     std::uint32_t m = 0;
     if (colours_) {
-        colour_ = colour;
+        colour_ = packed(colour);
         plain.colour = {1, 1, 1};
     }
     m = materialIndex(plain);
@@ -244,7 +244,7 @@ void TileContent::box(Vec3 lo, Vec3 hi, Vec3 colour) {
         const Vec3 c{(k & 1) ? hi.x : lo.x, (k & 2) ? hi.y : lo.y, (k & 4) ? hi.z : lo.z};
         bounds_.add(c);
         const Vec3 q = toYUp(c);
-        p.vertices.insert(p.vertices.end(), {q.x, q.y, q.z, packed(colour_)});
+        p.vertices.insert(p.vertices.end(), {q.x, q.y, q.z, colour_});
         if (p.features)
             p.vertices.push_back(float(feature_));
     }

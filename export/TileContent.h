@@ -86,7 +86,7 @@ private:
     std::vector<Primitive> primitives_;
     std::unordered_map<std::uint64_t, std::size_t> primitiveLookup_;
     std::size_t current_ = 0; // the primitive of the faces coming
-    Vec3 colour_{1, 1, 1};
+    float colour_;            // the colour of the vertices coming, packed as COLOR_0 holds it
     MaterialTable materials_;
     std::vector<std::string> materialJson_;
     std::vector<std::int32_t> textures_; // each material's texture, -1: none
