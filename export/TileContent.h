@@ -88,6 +88,7 @@ private:
     std::size_t current_ = 0; // the primitive of the faces coming
     float colour_;            // the colour of the vertices coming, packed as COLOR_0 holds it
     MaterialTable materials_;
+    UniqueNames materialNames_;
     std::vector<std::string> materialJson_;
     std::vector<std::int32_t> textures_; // each material's texture, -1: none
     std::unordered_map<std::string, std::int32_t> imageLookup_;
