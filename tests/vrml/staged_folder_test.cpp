@@ -221,6 +221,31 @@ TEST_F(StagedFolderTest, ReplacesAbsentEmptyAndPreviousTilesets) {
     }
 }
 
+// The working folder as target ("-o tileset.json" run inside a tileset): replaced like any
+// other, and relative names go on naming the new folder's content (checked in a child, whose
+// working folder the test may move).
+TEST_F(StagedFolderTest, TheWorkingFolderAsTarget) {
+    writeTileset(out_, "old");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0) << std::strerror(errno);
+    if (pid == 0) {
+        if (::chdir(out_.c_str()) != 0)
+            ::_exit(2);
+        StagedFolder folder(".", tilesetFolder());
+        if (folder.path().empty())
+            ::_exit(3);
+        writeTileset(folder.path(), "new");
+        if (!folder.commit())
+            ::_exit(4);
+        ::_exit(readFile("tiles/0/0/0.glb") == "new" ? 0 : 5);
+    }
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
+    EXPECT_EQ(readFile(out_ / "tiles" / "0" / "0" / "0.glb"), "new");
+    EXPECT_EQ(entries(dir_), std::vector<std::string>{"out"});
+}
+
 // The new folder keeps the previous one's permissions, as a replaced file does.
 TEST_F(StagedFolderTest, KeepsThePermissionsOfThePreviousFolder) {
     writeTileset(out_, "old");
