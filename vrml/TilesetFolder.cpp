@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string_view>
 #include <sys/stat.h>
+#include <vector>
 
 namespace ombrel {
 
@@ -203,7 +204,7 @@ bool holdsOmbrelTileset(const std::string& folder) {
     if (!dir)
         return false;
     bool ok = true;
-    bool json = false;
+    std::vector<std::string> roots;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string leaf = entry->d_name;
         if (leaf == "." || leaf == "..")
@@ -212,11 +213,11 @@ bool holdsOmbrelTileset(const std::string& folder) {
         const std::string path = folder + "/" + leaf;
         if (::lstat(path.c_str(), &st) != 0) {
             ok = false;
-        } else if (leaf == "tileset.json") {
-            json = S_ISREG(st.st_mode) && std::size_t(st.st_size) <= kLargestTilesetJson;
-            ok = ok && json;
         } else if (leaf == "subtrees" || leaf == "tiles" || leaf == "textures") {
-            ok = ok && S_ISDIR(st.st_mode);
+            ok = S_ISDIR(st.st_mode);
+        } else if (leaf.size() > 5 && leaf.compare(leaf.size() - 5, 5, ".json") == 0) {
+            ok = S_ISREG(st.st_mode) && std::size_t(st.st_size) <= kLargestTilesetJson;
+            roots.push_back(path);
         } else {
             ok = false;
         }
@@ -224,15 +225,19 @@ bool holdsOmbrelTileset(const std::string& folder) {
             break;
     }
     ::closedir(dir);
-    if (!ok || !json)
+    if (!ok || roots.empty())
         return false;
-    std::ifstream in(folder + "/tileset.json", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in || text.str().size() > kLargestTilesetJson)
-        return false;
-    std::string generator;
-    return JsonScan(text.str()).generator(generator) && generator.rfind("Ombrel", 0) == 0;
+    for (const std::string& root : roots) {
+        std::ifstream in(root, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (!in || text.str().size() > kLargestTilesetJson)
+            return false;
+        std::string generator;
+        if (!JsonScan(text.str()).generator(generator) || generator.rfind("Ombrel", 0) != 0)
+            return false;
+    }
+    return true;
 }
 
 StagedFolder::Kind tilesetFolder() {

@@ -147,6 +147,17 @@ TEST_F(StagedFolderTest, RefusesFoldersThatHoldSomethingElse) {
          }},
         {"only the folders, no tileset.json",
          [](const fs::path& p) { fs::create_directories(p / "tiles"); }},
+        {"a JSON file of someone else beside the tileset",
+         [](const fs::path& p) {
+             writeTileset(p, "old");
+             write(p / "settings.json", R"({"theme":"dark"})");
+         }},
+        {"a tileset.json that is a link",
+         [](const fs::path& p) {
+             write(p.parent_path() / "elsewhere.json", kOmbrelJson);
+             fs::create_directories(p);
+             fs::create_symlink("../elsewhere.json", p / "tileset.json");
+         }},
     };
     for (const Case& c : cases) {
         fs::remove_all(dir_);
@@ -190,6 +201,26 @@ TEST_F(StagedFolderTest, ReplacesAbsentEmptyAndPreviousTilesets) {
          },
          ""},
         {"a trailing slash", [](const fs::path& p) { writeTileset(p, "old"); }, "/"},
+        {"a tileset.json with every kind of value",
+         [](const fs::path& p) {
+             writeTileset(p, "old",
+                          R"({"asset":{"version":"1.1","generator":"Ombrel 1.4.0",)"
+                          R"("extras":{"file":"C:\\x\"y\u00e9.xml","seed":-12,"ok":true,)"
+                          R"("none":null,"no":false}},"geometricError":1.25E+3,)"
+                          "\n\t\r "
+                          R"("root":{"transform":[-0.5,0.866,0,0,-1.5e-3,0,1,0,6378137.0,)"
+                          R"(0,0,1,0,0,0,1],"children":[],"implicitTiling":)"
+                          R"({"subdivisionScheme":"QUADTREE","subtrees":{"uri":)"
+                          R"("subtrees/{level}.{x}.{y}.subtree"}}}})");
+         },
+         ""},
+        {"a tileset under other names",
+         [](const fs::path& p) {
+             writeTileset(p, "old");
+             fs::rename(p / "tileset.json", p / "city.tileset.json");
+             write(p / "old.json", kOmbrelJson);
+         },
+         ""},
         {"through a link",
          [](const fs::path& p) {
              writeTileset(p.parent_path() / "real", "old");
