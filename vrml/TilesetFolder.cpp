@@ -165,11 +165,12 @@ private:
             if (at_ >= text_.size())
                 return false;
             const char e = text_[at_++];
-            const char* simple = std::strchr("\"\\/bfnrt", e);
+            static constexpr char kEscapes[] = "\"\\/bfnrt";
+            static constexpr char kDecoded[] = "\"\\/\b\f\n\r\t";
+            const char* simple = std::strchr(kEscapes, e);
             if (simple && e != '\0') {
-                static const char decoded[] = "\"\\/\b\f\n\r\t";
                 if (out)
-                    out->push_back(decoded[simple - "\"\\/bfnrt"]);
+                    out->push_back(kDecoded[simple - kEscapes]);
                 continue;
             }
             if (e != 'u' || at_ + 4 > text_.size())

@@ -147,6 +147,12 @@ TEST_F(StagedFolderTest, RefusesFoldersThatHoldSomethingElse) {
          }},
         {"only the folders, no tileset.json",
          [](const fs::path& p) { fs::create_directories(p / "tiles"); }},
+        {"a tileset.json nested without end",
+         [](const fs::path& p) {
+             writeTileset(p, "old",
+                          R"({"asset":{"generator":"Ombrel"},"x":)" + std::string(100000, '[') +
+                              std::string(100000, ']') + "}");
+         }},
         {"a JSON file of someone else beside the tileset",
          [](const fs::path& p) {
              writeTileset(p, "old");
