@@ -12,11 +12,13 @@ namespace ombrel {
 //
 // The new content is written into a hidden staging folder beside the target (same parent, so
 // that a rename moves it: ".NAME.part-PID-N", shortened as ReplacingFile's temporary names are,
-// with the target's permissions). commit() syncs every file and folder written, then swaps the
-// staging folder with the target in one step during which SIGINT, SIGTERM and SIGHUP wait: an
-// atomic exchange (renameat2 RENAME_EXCHANGE) where the file system has one, else the previous
-// folder renamed aside to a hidden name and the new one renamed in (put back when that fails);
-// a plain rename where the target does not exist. The previous tree is removed afterwards. A
+// with the target's permissions). commit() syncs what was written (one syncfs of the file
+// system, which reports any write-back error since the staging folder was made: a tileset holds
+// too many files to sync each on its own), then swaps the staging folder with the target in one
+// step during which SIGINT, SIGTERM and SIGHUP wait: an atomic exchange (renameat2
+// RENAME_EXCHANGE) where the file system has one, else the previous folder renamed aside to a
+// hidden name and the new one renamed in (put back when that fails); a plain rename where the
+// target does not exist. The previous tree is removed afterwards. A
 // staging folder that is not committed (a failure, the object destroyed without commit) is
 // removed with everything in it; a process ended by a signal removes it with
 // removeTemporaries(), and one killed outright leaves it for the next StagedFolder of the same
@@ -91,6 +93,7 @@ private:
     void removeHidden(std::string& name, int& slot);
     // Lets go of the name without removing anything.
     void forgetHidden(std::string& name, int& slot);
+    void closeStaging();
 
     std::string given_;
     std::string target_;  // given_ absolute, links followed, "." and ".." resolved
@@ -100,6 +103,7 @@ private:
     int stagingSlot_ = -1;
     int asideSlot_ = -1;
     int oldSlot_ = -1;
+    int stagingFd_ = -1; // the staging folder, open for the sync
     std::string kindName_;
     std::function<bool(const std::string& folder)> holds_;
     bool cwdIsTarget_ = false; // the working folder is the target
