@@ -215,7 +215,7 @@ bool StagedFolder::makeHidden(int first, std::string& name, int& slot, bool crea
         // registration. A folder of that name that already exists has this process's number in
         // its name: it is a leftover or a sibling of ours, nobody else's.
         name = hiddenName(target_, attempt);
-        slot = registerFolder(name);
+        slot = create ? registerFolder(name) : -1;
         int error = EEXIST;
         if (create) {
             if (::mkdir(name.c_str(), 0777) == 0)
@@ -346,17 +346,18 @@ bool StagedFolder::place() {
         }
         // No exchange on this file system: the previous folder is set aside under a second
         // hidden name, and put back when the new one cannot take its place.
-        if (!makeHidden(100, aside_, asideSlot_, false))
+        int unregistered = -1;
+        if (!makeHidden(100, aside_, unregistered, false))
             return false;
         if (::rename(target_.c_str(), aside_.c_str()) != 0) {
             fail(errno);
-            forgetHidden(aside_, asideSlot_);
+            aside_.clear();
             return false;
         }
         if (::rename(staging_.c_str(), target_.c_str()) != 0) {
             fail(errno);
             ::rename(aside_.c_str(), target_.c_str());
-            forgetHidden(aside_, asideSlot_);
+            aside_.clear();
             return false;
         }
         placed_ = Placed::setAside;
@@ -382,7 +383,7 @@ void StagedFolder::undo() {
         if (::rename(target_.c_str(), staging_.c_str()) == 0)
             ::rename(aside_.c_str(), target_.c_str());
         // The previous folder is back, or stays under the hidden name: never removed.
-        forgetHidden(aside_, asideSlot_);
+        aside_.clear();
         break;
     case Placed::no:
         break;
@@ -407,10 +408,11 @@ void StagedFolder::settle() {
         break;
     case Placed::setAside:
         forgetHidden(staging_, stagingSlot_);
+        // Registered only now that the new folder is in place: a handler running in another
+        // thread meanwhile would have removed the previous folder while it was the only one.
         old_ = aside_;
-        oldSlot_ = asideSlot_;
+        oldSlot_ = registerFolder(aside_);
         aside_.clear();
-        asideSlot_ = -1;
         break;
     case Placed::no:
         break;

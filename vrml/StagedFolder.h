@@ -85,9 +85,10 @@ private:
     std::string placedIn() const override;
 
     void fail(int error);
-    // Takes a hidden name of the target (attempts from `first`) that nothing has yet, registered
-    // for removeTemporaries(), and makes the folder when `create`; false (error() set) when
-    // none could be had.
+    // Takes a hidden name of the target (attempts from `first`) that nothing has yet and, when
+    // `create`, makes the folder, registered for removeTemporaries() (a name for the previous
+    // folder is not: it must never be removed before the new one is in place); false (error()
+    // set) when none could be had.
     bool makeHidden(int first, std::string& name, int& slot, bool create);
     // Removes the tree at `name` (if any) and lets go of its name.
     void removeHidden(std::string& name, int& slot);
@@ -101,7 +102,6 @@ private:
     std::string aside_;   // the previous folder while the group is placed, without an exchange
     std::string old_;     // the previous tree once placed, removed by tidy()
     int stagingSlot_ = -1;
-    int asideSlot_ = -1;
     int oldSlot_ = -1;
     int stagingFd_ = -1; // the staging folder, open for the sync
     std::string kindName_;
