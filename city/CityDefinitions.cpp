@@ -14,6 +14,7 @@ namespace ombrel {
 std::unique_ptr<Drawable> CityStreetFactory::createCell(float x0, float y0, float x1,
                                                         float y1) const {
     GrammarState state = GrammarState::forRect(x0, y0, x1, y1, kStreetColour);
+    state.surfaces = &surfaces;
     beginCell();
     return sequence(state);
 }
@@ -26,6 +27,7 @@ std::unique_ptr<CompoundDrawable> CityBuildingFactory::createBuilding(float x0, 
     high = 0.0f;
     colour = randomBuildingColour();
     GrammarState state = GrammarState::forRect(x0, y0, x1, y1, colour);
+    state.surfaces = &surfaces;
     beginCell();
     std::unique_ptr<CompoundDrawable> compound = sequence(state);
     high = state.height;

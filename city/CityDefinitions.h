@@ -3,6 +3,7 @@
 #include "base/Vec.h"
 #include "grammar/CityCellFactory.h"
 #include "grammar/Drawables.h"
+#include "grammar/SurfaceLabels.h"
 
 #include <memory>
 #include <optional>
@@ -16,6 +17,9 @@ inline constexpr Colour kStreetColour = 0x7F7F7F;
 // A Street definition of a construction file.
 class CityStreetFactory : public CityCellFactory {
 public:
+    // Its floors' class ("road", "crossing" for crossings) and its material attribute.
+    SurfaceDefaults surfaces{std::string(kRoadSurface), {}};
+
     // The sequence on the rectangle's initial state, with height 0 and the street colour; draws
     // no colour.
     std::unique_ptr<Drawable> createCell(float x0, float y0, float x1, float y1) const override;
@@ -30,6 +34,8 @@ public:
     // The DEF name template of the building: %X and %Y give the cell's column and row, %% a
     // percent sign. Empty: the building is not named.
     std::string vrmlTag;
+    // Its material attribute; its floors keep their own class.
+    SurfaceDefaults surfaces;
     // Where the Building element stands in its construction file, for the tag's warning.
     SourcePlace place;
 

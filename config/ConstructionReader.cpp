@@ -518,6 +518,7 @@ void ConstructionReader::readDefinitions(const DOMElement& root) {
             }
             auto building = std::make_unique<CityBuildingFactory>(std::move(tag));
             building->place = place;
+            building->surfaces.material = xmlToString(element.getAttribute(vocab::material));
             parseGrammarChildren(element, *building);
             factory_.buildings.add(weight, std::move(building));
         } else if (isVocab(&element, vocab::Street)) {
@@ -537,6 +538,10 @@ void ConstructionReader::readDefinitions(const DOMElement& root) {
                 return;
             }
             auto street = std::make_unique<CityStreetFactory>();
+            if (list == &factory_.crossStreets) {
+                street->surfaces.floorSurface = kCrossingSurface;
+            }
+            street->surfaces.material = xmlToString(element.getAttribute(vocab::material));
             parseGrammarChildren(element, *street);
             list->add(weight, std::move(street));
         } else if (isVocab(&element, vocab::Procedure) || isVocab(&element, vocab::TextureGroup)) {
@@ -758,11 +763,19 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
         const auto flag = [&](const XMLCh* name) { return values.flag(name); };
         const auto floats = [&](const XMLCh* name) { return values.floatRange(name); };
         const auto add = [&](auto factory) { container.add(withPlace(std::move(factory), place)); };
+        // The labels a drawing element gives its faces; an attribute that is absent or empty
+        // says nothing.
+        const auto labelled = [&](auto factory) {
+            factory->labels.surface = xmlToString(e.getAttribute(vocab::surface));
+            factory->labels.material = xmlToString(e.getAttribute(vocab::material));
+            return factory;
+        };
 
         if (isVocab(&e, vocab::DrawFloor)) {
             const bool noColor = flag(vocab::noColor);
             const bool pointingDown = flag(vocab::pointingDown);
-            add(std::make_unique<DrawFloorFactory>(noColor, parseTextureOptions(e), pointingDown));
+            add(labelled(
+                std::make_unique<DrawFloorFactory>(noColor, parseTextureOptions(e), pointingDown)));
         } else if (isVocab(&e, vocab::DrawBox)) {
             const bool noColor = flag(vocab::noColor);
             const std::u16string_view word = text(vocab::closed);
@@ -777,11 +790,15 @@ void ConstructionReader::parseGrammarChildren(const DOMElement& parent,
                 warningLog.at(place).line("Unknown DrawBox closed value '", word, "' - ignored");
             }
             const FloatRange height = floats(vocab::height);
-            add(std::make_unique<DrawBoxFactory>(noColor, parseTextureOptions(e), height, closed));
+            auto box = labelled(
+                std::make_unique<DrawBoxFactory>(noColor, parseTextureOptions(e), height, closed));
+            box->labels.roofSurface = xmlToString(e.getAttribute(vocab::roofSurface));
+            add(std::move(box));
         } else if (isVocab(&e, vocab::DrawPyramid)) {
             const bool noColor = flag(vocab::noColor);
             const FloatRange height = floats(vocab::height);
-            add(std::make_unique<DrawPyramidFactory>(noColor, parseTextureOptions(e), height));
+            add(labelled(
+                std::make_unique<DrawPyramidFactory>(noColor, parseTextureOptions(e), height)));
         } else if (isVocab(&e, vocab::GoUp)) {
             add(std::make_unique<GoUpFactory>(floats(vocab::height)));
         } else if (isVocab(&e, vocab::Rotate)) {

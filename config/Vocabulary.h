@@ -65,6 +65,9 @@ inline constexpr XMLCh count[] = u"count";
 inline constexpr XMLCh popCellVertices[] = u"popCellVertices";
 inline constexpr XMLCh popHeight[] = u"popHeight";
 inline constexpr XMLCh popRandomSeed[] = u"popRandomSeed";
+inline constexpr XMLCh surface[] = u"surface";
+inline constexpr XMLCh roofSurface[] = u"roofSurface";
+inline constexpr XMLCh material[] = u"material";
 
 // Enumeration words.
 inline constexpr XMLCh horizontal[] = u"horizontal";
@@ -122,6 +125,9 @@ inline constexpr const XMLCh* attributeNames[] = {numCellsX,
                                                   count,
                                                   popCellVertices,
                                                   popHeight,
-                                                  popRandomSeed};
+                                                  popRandomSeed,
+                                                  surface,
+                                                  roofSurface,
+                                                  material};
 
 } // namespace ombrel::vocab

@@ -478,6 +478,10 @@ public:
         appendUint(json, piece ? piece->row : 0);
         json += ",\"height\":";
         appendShortFloat(json, piece ? piece->height : 0.0f);
+        if (piece && !piece->definition.empty()) {
+            json += ",\"definition\":";
+            appendJsonString(json, piece->definition);
+        }
         json += "}}";
         nodes_.add(json);
         ++buildings_;
@@ -751,7 +755,8 @@ private:
             fresh.plain = VertexSet(stride(false));
         }
         Block& block = band_[it->second];
-        feature_ = features_.add({piece.number, piece.column, piece.row, piece.height, name});
+        feature_ = features_.add(
+            {piece.number, piece.column, piece.row, piece.height, name, piece.definition});
         block.numbers.push_back(piece.number);
         // The faces go into the block's vertices and batches for the time of the reading.
         textured_.swap(block.textured);
@@ -857,7 +862,14 @@ private:
     void addMaterialJson(const FaceMaterial& key) {
         const Vec3 colour = key.noColor ? Vec3{1, 1, 1} : key.colour;
         const std::int32_t texture = key.image.empty() ? -1 : imageIndex(key.image);
-        std::string json = "{\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
+        std::string json = "{";
+        // Named after the faces' labels, which its extras hold as well.
+        if (const std::string name = materialName(key); !name.empty()) {
+            json += "\"name\":";
+            appendJsonString(json, materialNames_.add(name));
+            json += ',';
+        }
+        json += "\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
         appendShortFloat(json, colour.x);
         json += ',';
         appendShortFloat(json, colour.y);
@@ -869,7 +881,22 @@ private:
             appendUint(json, std::uint64_t(texture));
             json += '}';
         }
-        json += ",\"metallicFactor\":0,\"roughnessFactor\":1}}";
+        json += ",\"metallicFactor\":0,\"roughnessFactor\":1}";
+        if (!key.surface.empty() || !key.materialName.empty()) {
+            json += ",\"extras\":{";
+            if (!key.surface.empty()) {
+                json += "\"surface\":";
+                appendJsonString(json, key.surface);
+            }
+            if (!key.materialName.empty()) {
+                if (!key.surface.empty())
+                    json += ',';
+                json += "\"material\":";
+                appendJsonString(json, key.materialName);
+            }
+            json += '}';
+        }
+        json += '}';
         materialsJson_.add(json);
         textures_.push_back(texture);
     }
@@ -1197,6 +1224,7 @@ private:
     std::uint32_t buildings_ = 0;
     // The materials, their JSON, and each one's texture index (-1 for none).
     MaterialTable materials_;
+    UniqueNames materialNames_;
     JsonArray materialsJson_;
     std::vector<std::int32_t> textures_;
     std::unordered_map<std::string, std::int32_t> imageLookup_;

@@ -109,6 +109,10 @@ public:
             if (name.empty())
                 name = "building_" + std::to_string(piece ? piece->column : 0) + "_" +
                        std::to_string(piece ? piece->row : 0);
+            // Where the building's definition stands, before its object or group.
+            const std::string definition = piece && !piece->definition.empty()
+                                               ? nameLine("# definition ", piece->definition)
+                                               : std::string();
             if (merge_) {
                 const VRPiece cell = piece ? *piece : VRPiece();
                 if (!band_.empty() && band_.front().column != cell.blockColumn)
@@ -117,9 +121,11 @@ public:
                 if (added)
                     band_.push_back({cell.blockColumn, cell.blockRow, {}});
                 faces_.read(std::move(node), *this);
-                band_[it->second].buildings.emplace_back(std::move(name), takePiece());
+                band_[it->second].buildings.emplace_back(definition + nameLine("g ", name),
+                                                         takePiece());
                 return;
             }
+            put(definition);
             object(name);
             faces_.read(std::move(node), *this);
         }
@@ -145,9 +151,9 @@ public:
             }
             FaceMaterial key = material;
             key.colour = {1, 1, 1};
-            m = materials_.add(key).first;
+            m = addMaterial(key);
         } else {
-            m = materials_.add(material).first;
+            m = addMaterial(material);
         }
         for (current_ = 0; current_ < pieceFaces_.size(); ++current_)
             if (pieceFaces_[current_].first == m)
@@ -182,7 +188,12 @@ public:
         std::string text = "# Ombrel " + std::string(kVersion) + "\n";
         for (std::size_t i = 0; i < materials_.size(); ++i) {
             const FaceMaterial& m = materials_[i];
-            text += "newmtl m" + std::to_string(i) + "\nKd ";
+            // The labels in full, as the name may have had to change them.
+            if (!m.surface.empty())
+                text += nameLine("# surface ", m.surface);
+            if (!m.materialName.empty())
+                text += nameLine("# material ", m.materialName);
+            text += "newmtl " + names_[i] + "\nKd ";
             appendNumber(text, m.noColor ? 1.0f : m.colour.x);
             text += ' ';
             appendNumber(text, m.noColor ? 1.0f : m.colour.y);
@@ -196,6 +207,26 @@ public:
     }
 
 private:
+    // The material's number, naming it when it is new.
+    std::uint32_t addMaterial(const FaceMaterial& material) {
+        const auto [m, added] = materials_.add(material);
+        if (added) {
+            const std::string name = materialName(material);
+            names_.push_back(
+                uniqueNames_.add(name.empty() ? "m" + std::to_string(m) : objName(name)));
+        }
+        return m;
+    }
+
+    // A material name as OBJ readers take it: one word, so white space and other control
+    // characters become "_", and so do "#" (a comment) and "\" (a line that goes on).
+    static std::string objName(std::string name) {
+        for (char& c : name)
+            if (static_cast<unsigned char>(c) <= ' ' || c == '\x7F' || c == '#' || c == '\\')
+                c = '_';
+        return name;
+    }
+
     // Adds one face of n corners to the piece, in the current material.
     void polygon(const Vec3* points, const Vec2* uv, std::size_t n) {
         std::vector<std::uint32_t>* faces = &pieceFaces_[current_].second;
@@ -232,7 +263,7 @@ private:
         put(nameLine("o ", name));
     }
 
-    // "o NAME" or "g NAME" with line breaks in the name written as spaces.
+    // "o NAME", "g NAME" or a comment with line breaks in the name written as spaces.
     static std::string nameLine(const char* keyword, const std::string& name) {
         std::string line = keyword;
         for (char c : name)
@@ -306,8 +337,8 @@ private:
         text.assign(prefix);
         text += piece.vertices;
         for (const auto& [m, faces] : piece.faces) {
-            text += "usemtl m";
-            appendIndex(text, m);
+            text += "usemtl ";
+            text += names_[m];
             text += '\n';
             for (std::size_t i = 0; i < faces.size();) {
                 const std::uint32_t n = faces[i++];
@@ -340,8 +371,8 @@ private:
     void writeBlocks() {
         for (const HeldBlock& block : band_) {
             object("block_" + std::to_string(block.column) + "_" + std::to_string(block.row));
-            for (const auto& [name, piece] : block.buildings)
-                writePiece(piece, nameLine("g ", name));
+            for (const auto& [lines, piece] : block.buildings)
+                writePiece(piece, lines);
         }
         band_.clear();
         bandLookup_.clear();
@@ -372,6 +403,7 @@ private:
     struct HeldBlock {
         std::uint32_t column = 0;
         std::uint32_t row = 0;
+        // Each building's lines before its faces (its definition and its group), and its faces.
         std::vector<std::pair<std::string, PieceText>> buildings;
     };
     std::vector<HeldBlock> band_; // the blocks of the column of blocks being walked
@@ -382,6 +414,8 @@ private:
     std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> pieceFaces_;
     std::size_t current_ = 0; // the faces of the current material in pieceFaces_
     MaterialTable materials_;
+    std::vector<std::string> names_; // each material's name in the file
+    UniqueNames uniqueNames_;
 };
 
 void reportFailure(const std::string& path, const std::string& reason) {

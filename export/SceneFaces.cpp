@@ -42,6 +42,8 @@ std::uint64_t hashOf(const FaceMaterial& m) {
     std::uint32_t bits[3];
     std::memcpy(bits, &m.colour, sizeof bits);
     std::uint64_t h = std::hash<std::string_view>()(m.image) ^ (m.noColor ? 1 : 0);
+    h = (h ^ std::hash<std::string_view>()(m.surface)) * 0x9E3779B97F4A7C15ull;
+    h = (h ^ std::hash<std::string_view>()(m.materialName)) * 0x9E3779B97F4A7C15ull;
     for (std::uint32_t b : bits)
         h = (h ^ b) * 0x9E3779B97F4A7C15ull;
     // Colours such as 0.5 have no low bits: the high bits are mixed down, as the slots are
@@ -53,7 +55,18 @@ std::uint64_t hashOf(const FaceMaterial& m) {
 
 bool sameMaterial(const FaceMaterial& a, const FaceMaterial& b) {
     return a.noColor == b.noColor && std::memcmp(&a.colour, &b.colour, sizeof a.colour) == 0 &&
-           a.image == b.image;
+           a.image == b.image && a.surface == b.surface && a.materialName == b.materialName;
+}
+
+// The file name of an image path without its folders and its ending.
+std::string_view imageStem(std::string_view path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash != std::string_view::npos)
+        path.remove_prefix(slash + 1);
+    const std::size_t dot = path.rfind('.');
+    if (dot != std::string_view::npos && dot > 0)
+        path = path.substr(0, dot);
+    return path;
 }
 
 } // namespace
@@ -91,6 +104,36 @@ std::pair<std::uint32_t, bool> MaterialTable::add(const FaceMaterial& material) 
         }
     }
     return {index, true};
+}
+
+std::string materialName(const FaceMaterial& material) {
+    if (material.surface.empty() && material.materialName.empty())
+        return {};
+    const std::string_view parts[3] = {material.surface, material.materialName,
+                                       imageStem(material.image)};
+    std::size_t count = 3;
+    while (parts[count - 1].empty())
+        --count;
+    std::string name;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            name += '/';
+        name += parts[i].empty() ? std::string_view("-") : parts[i];
+    }
+    return name;
+}
+
+std::string UniqueNames::add(const std::string& name) {
+    std::uint32_t& uses = uses_[name];
+    if (++uses == 1)
+        return name;
+    // "wall~2" could itself be a name met before (a class of that name): counted on until free.
+    for (;;) {
+        std::string numbered = name + "~" + std::to_string(uses);
+        if (uses_.try_emplace(numbered, 1).second)
+            return numbered;
+        ++uses;
+    }
 }
 
 FaceMaterial greyMaterial() {
@@ -134,6 +177,16 @@ void FaceReader::node(const VRNode& node, const VRMatrix& m) {
     }
 }
 
+void FaceReader::setLabel(const VRFaceLabel* label) {
+    if (label) {
+        material_.surface = label->surface;
+        material_.materialName = label->material;
+    } else {
+        material_.surface.clear();
+        material_.materialName.clear();
+    }
+}
+
 void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
     if (!shape.geometry || shape.geometry->type != VR_INDEXED_FACE_SET)
         return;
@@ -144,6 +197,10 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
         material_ = *only_;
     else
         materialOf(shape, material_);
+    // The first face's label, then each change of it, goes with the material.
+    const VRFaceLabel* label = faces.labelOf(0);
+    setLabel(label);
+    std::size_t face = 0;
     const MFVec3f& coords = faces.coord->point;
     const bool textured = !material_.image.empty();
     const MFVec2f* tex = textured && faces.texCoord ? &faces.texCoord->point : nullptr;
@@ -153,12 +210,15 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
     // Most Shapes lie in the world's coordinates already.
     const VRMatrix none = VRMatrix::identity();
     const bool identity = std::memcmp(m.m, none.m, sizeof m.m) == 0;
-    // The sink hears of the material with the Shape's first face.
+    // The sink hears of the material with the Shape's first face, and again with a face of
+    // another label than the one it heard of last.
     bool told = false;
+    const VRFaceLabel* toldLabel = nullptr;
     auto tell = [&] {
-        if (!told)
+        if (!told || label != toldLabel)
             sink_->material(material_);
         told = true;
+        toldLabel = label;
     };
     std::size_t start = 0;
     for (std::size_t i = 0; i <= index.size(); ++i) {
@@ -167,6 +227,10 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
         const std::size_t s = start;
         start = i + 1;
         const std::size_t n = i - s;
+        if (const VRFaceLabel* own = faces.labelOf(face++); own != label) {
+            label = own;
+            setLabel(label);
+        }
         if (n < 3)
             continue;
         world_.resize(n);

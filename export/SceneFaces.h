@@ -12,21 +12,43 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace ombrel {
 
-// A material as the new formats share it: one per distinct image, colour and noColor.
+// A material as the new formats share it: one per distinct image, colour, noColor, surface class
+// and material name.
 struct FaceMaterial {
     std::string image;             // the texture's path as the scene names it; empty: none
     Vec3 colour{1.0f, 1.0f, 1.0f}; // clamped to 0..1; white for untinted faces
     bool noColor = false;
+    std::string surface;      // the faces' surface class; empty: unlabelled
+    std::string materialName; // the faces' physical material; empty: none named
     friend bool operator==(const FaceMaterial&, const FaceMaterial&) = default;
 };
 
+// The name glTF and OBJ give a material: its surface class, its material name and the file
+// name of its image without folders and ending, joined by "/" ("wall/concrete/facade1"). A part
+// that is not there is "-" when a later one is, and left out at the end ("roof", "wall/brick",
+// "floor/-/pavement"). Empty for a material of unlabelled faces (neither a class nor a material
+// name), which the writers name as they always have.
+std::string materialName(const FaceMaterial& material);
+
+// Gives the materials of one export distinct names: a name met again (the same labels and image
+// in another colour or without colour) gets "~2", "~3", ... after it.
+class UniqueNames {
+public:
+    std::string add(const std::string& name);
+
+private:
+    std::unordered_map<std::string, std::uint32_t> uses_;
+};
+
 // The distinct materials of an export, numbered in the order they are first met. Two materials
-// are the same when their image names, colour bits and noColor are.
+// are the same when their image names, colour bits, noColor, surface classes and material names
+// are.
 class MaterialTable {
 public:
     // The number of `material`, and whether it was met for the first time.
@@ -75,7 +97,7 @@ class FaceSink {
 public:
     virtual ~FaceSink() = default;
     // The material of the faces that follow, up to the next call: told before the first face of
-    // every Shape.
+    // every Shape, and again within it before a face whose label differs from the last one's.
     virtual void material(const FaceMaterial& material) = 0;
     // One face of n >= 3 corners, in the +Y-up axes (toYUp). uv is null when the material has no
     // image; otherwise n VRML texture coordinates (origin at the image's bottom left). `triangles`
@@ -96,12 +118,16 @@ public:
 class FaceReader {
 public:
     explicit FaceReader(Triangulator* triangulator) : triangulator_(triangulator) {}
-    // With `only` set every face gets that material and no texture coordinates.
+    // With `only` set every face gets that material and no texture coordinates; the faces keep
+    // their labels (surface class and material name) either way.
     void read(VRRef<VRNode> piece, FaceSink& sink, const FaceMaterial* only = nullptr);
 
 private:
     void node(const VRNode& node, const VRMatrix& m);
     void shape(const VRShape& shape, const VRMatrix& m);
+
+    // Sets the material's surface class and material name to those of `label` (none: empty).
+    void setLabel(const VRFaceLabel* label);
 
     Triangulator* triangulator_;
     FaceSink* sink_ = nullptr;

@@ -38,6 +38,11 @@ std::shared_ptr<Texture> DrawTexturedFactory::pickTexture() const {
     return textureGroup ? textureGroup->pick(place) : nullptr;
 }
 
+std::shared_ptr<const SurfaceLabels> DrawTexturedFactory::labelsFor(const GrammarState& state,
+                                                                    bool isFloor) const {
+    return labelCache_.resolve(labels, state.surfaces, isFloor);
+}
+
 std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {
     auto floor = std::make_unique<DrawFloor>();
     floor->texture = pickTexture();
@@ -49,6 +54,7 @@ std::unique_ptr<Drawable> DrawFloorFactory::create(GrammarState& state) const {
     floor->baseHeight = state.height;
     floor->colour = state.colour;
     floor->noColor = noColor;
+    floor->labels = labelsFor(state, true);
     if (!finite(floor->corners, {floor->baseHeight})) {
         return outOfRange("DrawFloor", place);
     }
@@ -66,6 +72,7 @@ std::unique_ptr<Drawable> DrawBoxFactory::create(GrammarState& state) const {
     box->colour = state.colour;
     box->noColor = noColor;
     box->closed = closed;
+    box->labels = labelsFor(state, false);
     if (const Texture* t = box->texture.get()) {
         // Side repeats per 50 units of the edge v0->v1 and per 30 units of box height.
         const Vec2 edge = state.v1 - state.v0;
@@ -93,6 +100,7 @@ std::unique_ptr<Drawable> DrawPyramidFactory::create(GrammarState& state) const 
     pyramid->baseHeight = state.height;
     pyramid->colour = state.colour;
     pyramid->noColor = noColor;
+    pyramid->labels = labelsFor(state, false);
     pyramid->apex = Vec3{centre.x, centre.y, top};
     if (!finite(pyramid->corners, {pyramid->baseHeight, centre.x, centre.y, top})) {
         return outOfRange("DrawPyramid", place);

@@ -19,10 +19,18 @@ public:
 
     bool noColor;
     std::shared_ptr<TextureGroup> textureGroup; // none: untextured
+    // The element's surface, roofSurface and material attributes; empty when it has none.
+    SurfaceLabels labels;
 
 protected:
     // textureGroup->pick() when there is a group (one draw), otherwise none without a draw.
     std::shared_ptr<Texture> pickTexture() const;
+    // The labels of a new drawable: the element's own, completed by what the definition being
+    // run gives (state.surfaces). isFloor: the definition's floor class applies.
+    std::shared_ptr<const SurfaceLabels> labelsFor(const GrammarState& state, bool isFloor) const;
+
+private:
+    SurfaceLabelCache labelCache_;
 };
 
 // DrawFloor: a floor at the current height; the state is unchanged.

@@ -4,6 +4,7 @@
 #include "grammar/DrawFactory.h"
 #include "grammar/DrawableArena.h"
 #include "grammar/GeometrySink.h"
+#include "grammar/SurfaceLabels.h"
 
 #include <array>
 #include <memory>
@@ -15,6 +16,7 @@ namespace ombrel {
 
 class Texture;
 class VRAppearance;
+class VRIndexedFaceSet;
 
 // Which caps a box has. The bottom exists for onlyBottom and yes, the top for onlyTop and yes.
 enum class ClosedMode : int { onlyTop = 0, onlyBottom = 1, yes = 2, no = 3 };
@@ -34,19 +36,27 @@ public:
     std::shared_ptr<Texture> texture; // none: untextured
     Colour colour = 0;
     bool noColor = false;
+    // What the element that drew it said about its faces; none: the classes of what it draws,
+    // no material.
+    std::shared_ptr<const SurfaceLabels> labels;
 
 protected:
     // Binds the texture (or 0), opens glBegin(mode) and sets the colour: white with noColor,
     // otherwise the colour word's bytes as signed bytes.
     void beginRender(unsigned int mode) const;
-    // A face with what beginRender sets: the texture, white or the colour.
-    Face beginFace(bool triangle) const;
+    // A face with what beginRender sets: the texture, white or the colour; the surface class is
+    // the labels' when they name one, otherwise `surface`, and the material the labels'.
+    Face beginFace(bool triangle, std::string_view surface) const;
     // The Shape's Appearance: a Material of the colour unless noColor, an ImageTexture naming
     // the texture's path when there is one.
     VRRef<VRAppearance> makeAppearance() const;
+    // Gives the faces of the drawable's face set the surface classes and materials that collect
+    // gives them, for the exports that keep them (the VRML file does not).
+    void labelFaces(VRIndexedFaceSet& faces) const;
 };
 
-// A flat quadrilateral at baseHeight; corners are kept in drawing order.
+// A flat quadrilateral at baseHeight; corners are kept in drawing order. Its face is a "floor"
+// unless the labels say otherwise (a street's floors are labelled "road" or "crossing").
 class DrawFloor : public DrawableBase {
 public:
     void render() const override;
@@ -54,7 +64,9 @@ public:
     bool collect(GeometrySink& sink) const override;
 };
 
-// A prism from baseHeight to topHeight standing on the quadrilateral.
+// A prism from baseHeight to topHeight standing on the quadrilateral: its sides are "wall", its
+// top "roof" and its bottom "floor"; the labels' surface names all of them, their roofSurface
+// the top alone.
 class DrawBox : public DrawableBase {
 public:
     float topHeight = 0.0f;
@@ -67,7 +79,8 @@ public:
     bool collect(GeometrySink& sink) const override;
 };
 
-// A four-sided pyramid on the quadrilateral, without a bottom face.
+// A four-sided pyramid on the quadrilateral, without a bottom face; its faces are "roof" unless
+// the labels say otherwise.
 class DrawPyramid : public DrawableBase {
 public:
     Vec3 apex; // x, y and height

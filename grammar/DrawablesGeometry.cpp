@@ -11,8 +11,15 @@ bool Drawable::collect(GeometrySink&) const {
     return false;
 }
 
-Face DrawableBase::beginFace(bool triangle) const {
+Face DrawableBase::beginFace(bool triangle, std::string_view surface) const {
     Face face;
+    face.surface = surface;
+    if (labels) {
+        if (!labels->surface.empty()) {
+            face.surface = labels->surface;
+        }
+        face.material = labels->material;
+    }
     face.texture = texture.get();
     face.triangle = triangle;
     face.white = noColor;
@@ -33,7 +40,7 @@ FaceVertex corner(const Vec2& c, float z, float s, float t) {
 } // namespace
 
 bool DrawFloor::collect(GeometrySink& sink) const {
-    Face face = beginFace(false);
+    Face face = beginFace(false, kFloorSurface);
     face.texCoords = texture != nullptr;
     const float s = texture ? texture->scalex : 0.0f;
     const float r = texture ? texture->scaley : 0.0f;
@@ -46,7 +53,13 @@ bool DrawFloor::collect(GeometrySink& sink) const {
 }
 
 bool DrawBox::collect(GeometrySink& sink) const {
-    Face face = beginFace(false);
+    Face face = beginFace(false, kFloorSurface);
+    const std::string_view wall =
+        labels && !labels->surface.empty() ? std::string_view(labels->surface) : kWallSurface;
+    std::string_view roof = labels && !labels->surface.empty() ? wall : kRoofSurface;
+    if (labels && !labels->roofSurface.empty()) {
+        roof = labels->roofSurface;
+    }
     const float s = texture ? texture->scalex : 0.0f;
     const float r = texture ? texture->scaley : 0.0f;
     const float capTex[4][2] = {{0.0f, 0.0f}, {0.0f, r}, {s, r}, {s, 0.0f}};
@@ -61,6 +74,7 @@ bool DrawBox::collect(GeometrySink& sink) const {
     }
     // The sides set texture coordinates, textured or not.
     face.texCoords = true;
+    face.surface = wall;
     for (int k = 0; k < 4; ++k) {
         const Vec2& a = corners[kSideA[k]];
         const Vec2& e = corners[kSideE[k]];
@@ -72,6 +86,7 @@ bool DrawBox::collect(GeometrySink& sink) const {
     }
     if (hasTop(closed)) {
         face.texCoords = texture != nullptr;
+        face.surface = roof;
         for (int i = 0; i < 4; ++i) {
             face.corners[i] = corner(corners[3 - i], t, capTex[i][0], capTex[i][1]);
         }
@@ -81,7 +96,7 @@ bool DrawBox::collect(GeometrySink& sink) const {
 }
 
 bool DrawPyramid::collect(GeometrySink& sink) const {
-    Face face = beginFace(true);
+    Face face = beginFace(true, kRoofSurface);
     face.texCoords = true;
     const float b = baseHeight;
     for (int k = 0; k < 4; ++k) {

@@ -27,6 +27,27 @@ VRRef<VRIndexedFaceSet> makeFaces(MFVec3f points, MFInt32 coordIndex) {
     return faces;
 }
 
+// Labels a face set's faces as collect() labels the drawable's faces: both go through them in
+// the same order (a box's bottom, its sides, its top).
+class FaceLabeller : public GeometrySink {
+public:
+    explicit FaceLabeller(VRIndexedFaceSet& faces) : faces_(faces) {}
+    void face(const Face& face) override {
+        std::int32_t number = 0;
+        MFFaceLabel& labels = faces_.labels;
+        while (std::size_t(number) < labels.size() &&
+               (labels[std::size_t(number)].surface != face.surface ||
+                labels[std::size_t(number)].material != face.material))
+            ++number;
+        if (std::size_t(number) == labels.size())
+            labels.push_back({std::string(face.surface), std::string(face.material)});
+        faces_.labelIndex.push_back(number);
+    }
+
+private:
+    VRIndexedFaceSet& faces_;
+};
+
 void setTexCoords(VRIndexedFaceSet& faces, MFVec2f points, MFInt32 index) {
     auto texCoord = makeNode<VRTextureCoordinate>();
     texCoord->point = std::move(points);
@@ -57,6 +78,13 @@ VRRef<VRAppearance> DrawableBase::makeAppearance() const {
     return appearance;
 }
 
+void DrawableBase::labelFaces(VRIndexedFaceSet& faces) const {
+    FaceLabeller labeller(faces);
+    collect(labeller);
+    if (faces.labels.size() <= 1)
+        faces.labelIndex.clear();
+}
+
 VRRef<VRNode> DrawFloor::toVrml() const {
     const float b = baseHeight;
     const Vec2* c = corners.data();
@@ -68,6 +96,7 @@ VRRef<VRNode> DrawFloor::toVrml() const {
         const float r = texture->scaley;
         setTexCoords(*faces, {{0, 0}, {0, r}, {s, r}, {s, 0}}, {0, 1, 2, 3, -1});
     }
+    labelFaces(*faces);
     return makeShape(makeAppearance(), std::move(faces));
 }
 
@@ -113,6 +142,7 @@ VRRef<VRNode> DrawBox::toVrml() const {
         }
         setTexCoords(*faces, std::move(tex), std::move(texIndex));
     }
+    labelFaces(*faces);
     return makeShape(makeAppearance(), std::move(faces));
 }
 
@@ -129,6 +159,7 @@ VRRef<VRNode> DrawPyramid::toVrml() const {
         setTexCoords(*faces, {{0, 0}, {1, 0}, {0.5f, 1}},
                      {0, 1, 2, -1, 0, 1, 2, -1, 0, 1, 2, -1, 0, 1, 2, -1});
     }
+    labelFaces(*faces);
     return makeShape(makeAppearance(), std::move(faces));
 }
 

@@ -3,6 +3,7 @@
 #include "base/Vec.h"
 
 #include <array>
+#include <string_view>
 
 namespace ombrel {
 
@@ -26,6 +27,11 @@ struct Face {
     bool texCoords = false;           // render sets a texture coordinate for every corner
     Colour colour = 0;                // sent as three signed bytes (glColor3b) unless white
     std::array<FaceVertex, 4> corners{};
+    // The surface class ("wall", "roof", "floor", "road", "crossing" or a name the construction
+    // file gave) and the physical material's name (empty: none). They view the drawable's
+    // storage and stay valid as long as it does.
+    std::string_view surface;
+    std::string_view material;
 
     int cornerCount() const { return triangle ? 3 : 4; }
 };

@@ -4,12 +4,16 @@
 
 namespace ombrel {
 
+struct SurfaceDefaults;
+
 // What every grammar element works on. Elements change it in place; the change is seen by the
 // elements after it in the same sequence and by its caller.
 struct GrammarState {
     Vec2 v0, v1, v2, v3;
     float height = 0.0f;
     Colour colour = 0;
+    // What the definition being run gives its drawing elements; none outside a definition.
+    const SurfaceDefaults* surfaces = nullptr;
 
     // The state at the start of a cell rectangle: corners clockwise seen from above,
     // v0->v1 along +y and v1->v2 along +x, height 0.

@@ -256,6 +256,7 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
     const bool hasTex = !faces.texCoordIndex.empty();
     const bool hasColor = !faces.colorIndex.empty();
     const bool hasNormal = !faces.normalIndex.empty();
+    const bool hasLabels = !faces.labelIndex.empty();
     const std::vector<Vec3>* points = faces.coord ? &faces.coord->point : nullptr;
 
     try {
@@ -265,6 +266,7 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
             colorIndex_.reserve(512);
             normalIndex_.reserve(512);
         }
+        labelIndex_.clear();
         coordIndex_.clear();
         texCoordIndex_.clear();
         colorIndex_.clear();
@@ -313,6 +315,8 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
                     else
                         copyPerFace(faces.normalIndex, normalIndex_, f);
                 }
+                if (hasLabels)
+                    copyPerFace(faces.labelIndex, labelIndex_, f);
                 s = e + 1;
                 continue;
             }
@@ -345,6 +349,8 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
                         copyPerFace(faces.normalIndex, normalIndex_, f);
                     }
                 }
+                if (hasLabels)
+                    copyPerFace(faces.labelIndex, labelIndex_, f);
             }
             s = e + 1;
         }
@@ -360,7 +366,7 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
             else
                 out = work;
         };
-        MFInt32 coord, tex, color, normal;
+        MFInt32 coord, tex, color, normal, label;
         take(coordIndex_, coord);
         if (hasTex)
             take(texCoordIndex_, tex);
@@ -368,6 +374,8 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
             take(colorIndex_, color);
         if (hasNormal)
             take(normalIndex_, normal);
+        if (hasLabels)
+            take(labelIndex_, label);
         faces.coordIndex.swap(coord);
         if (hasTex)
             faces.texCoordIndex.swap(tex);
@@ -375,6 +383,8 @@ int Triangulator::triangulate(VRIndexedFaceSet& faces) {
             faces.colorIndex.swap(color);
         if (hasNormal)
             faces.normalIndex.swap(normal);
+        if (hasLabels)
+            faces.labelIndex.swap(label);
         return 0;
     } catch (const std::bad_alloc&) {
         return 1;
@@ -386,6 +396,7 @@ void Triangulator::release() {
     MFInt32().swap(texCoordIndex_);
     MFInt32().swap(colorIndex_);
     MFInt32().swap(normalIndex_);
+    MFInt32().swap(labelIndex_);
     std::vector<P2>().swap(given_);
     std::vector<P2>().swap(reversed_);
     std::vector<P2>().swap(work_);

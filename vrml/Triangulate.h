@@ -3,9 +3,10 @@
 // Polygon triangulation of face sets. Faces of four or more vertices are replaced by triangles
 // found by ear clipping in the face's own plane (first in reversed winding, then in the given
 // one), with degenerate triangles and triangles outside the face filtered out. The index lists
-// that run beside coordIndex (texCoordIndex, colorIndex, normalIndex, per vertex or per face)
-// are rebuilt to match; points, texture coordinates, colours and normals are not touched. The
-// result depends only on the input, so exports are reproducible.
+// that run beside coordIndex (texCoordIndex, colorIndex, normalIndex, per vertex or per face, and
+// the faces' labelIndex) are rebuilt to match; points, texture coordinates, colours, normals
+// and labels are not touched. The result depends only on the input, so exports are
+// reproducible.
 
 #include "vrml/VRNode.h"
 
@@ -57,7 +58,7 @@ private:
     bool inCone(std::size_t i, std::size_t j) const;
     static bool inside(P2 p, const std::vector<P2>& polygon);
 
-    MFInt32 coordIndex_, texCoordIndex_, colorIndex_, normalIndex_;
+    MFInt32 coordIndex_, texCoordIndex_, colorIndex_, normalIndex_, labelIndex_;
     std::vector<P2> given_, reversed_;
     // The polygon being cleaned and clipped, with the position of each vertex in the polygon of
     // the current attempt.

@@ -175,6 +175,8 @@ void copyIndexedFaceSet(const VRIndexedFaceSet& s, VRIndexedFaceSet& c) {
     c.solid = s.solid;
     c.convex = s.convex;
     c.creaseAngle = s.creaseAngle;
+    c.labels = s.labels;
+    c.labelIndex = s.labelIndex;
 }
 
 #define OMBREL_CLONE_AS(Kind, ...)                                                                 \
@@ -509,6 +511,15 @@ void FaceSetMerger::reserve(std::size_t points, std::size_t indices) {
     coordIndex_.reserve(indices);
 }
 
+std::int32_t FaceSetMerger::labelNumber(const VRFaceLabel& label) {
+    // A merged building has a handful of labels, a merged city a few dozen: a search will do.
+    for (std::size_t i = 0; i < labels_.size(); ++i)
+        if (labels_[i] == label)
+            return std::int32_t(i);
+    labels_.push_back(label);
+    return std::int32_t(labels_.size() - 1);
+}
+
 void FaceSetMerger::add(const VRShape& shape) {
     const VRIndexedFaceSet* f = mergeableFaces(shape);
     if (!f)
@@ -519,6 +530,36 @@ void FaceSetMerger::add(const VRShape& shape) {
         coordIndex_.push_back(index == -1 ? -1 : index + offset);
     if (!f->coordIndex.empty() && f->coordIndex.back() != -1)
         coordIndex_.push_back(-1);
+    // Its faces: every -1 ends one, and so does the end of a list without a last -1.
+    std::size_t faces = 0;
+    for (std::int32_t index : f->coordIndex)
+        faces += index == -1;
+    if (!f->coordIndex.empty() && f->coordIndex.back() != -1)
+        ++faces;
+    if (!f->labels.empty() && !labelled_) {
+        // The first labelled shape: the faces before it are unlabelled.
+        labelled_ = true;
+        if (faces_ > 0)
+            labelIndex_.assign(faces_, labelNumber(VRFaceLabel{}));
+    }
+    if (labelled_) {
+        const std::int32_t none = f->labels.empty() ? labelNumber(VRFaceLabel{}) : -1;
+        // The shape's own numbers for its labels, turned into the merged ones once.
+        std::vector<std::int32_t> numbers;
+        numbers.reserve(f->labels.size());
+        for (const VRFaceLabel& label : f->labels)
+            numbers.push_back(labelNumber(label));
+        for (std::size_t i = 0; i < faces; ++i) {
+            std::int32_t number = none;
+            if (none < 0) {
+                const VRFaceLabel* label = f->labelOf(i);
+                number = label ? numbers[std::size_t(label - f->labels.data())]
+                               : labelNumber(VRFaceLabel{});
+            }
+            labelIndex_.push_back(number);
+        }
+    }
+    faces_ += faces;
 }
 
 void FaceSetMerger::finishInto(VRShape& target) {
@@ -528,6 +569,16 @@ void FaceSetMerger::finishInto(VRShape& target) {
     faces->coordIndex = std::move(coordIndex_);
     points_.clear();
     coordIndex_.clear();
+    if (!labels_.empty()) {
+        faces->labels = std::move(labels_);
+        // One label for every face needs no list.
+        if (faces->labels.size() > 1)
+            faces->labelIndex = std::move(labelIndex_);
+    }
+    labels_.clear();
+    labelIndex_.clear();
+    labelled_ = false;
+    faces_ = 0;
     faces->setCoord(std::move(coord));
     target.setGeometry(std::move(faces));
 }

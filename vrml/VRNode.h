@@ -15,6 +15,7 @@
 #include "base/Vec.h"
 #include "vrml/VRRef.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,6 +79,16 @@ using MFColor = std::vector<Vec3>;
 using MFRotation = std::vector<VRRotation>;
 using MFString = std::vector<std::string>;
 using MFNode = std::vector<VRRef<VRNode>>;
+
+// What a face is, for the exports that keep it (glTF, OBJ; VRML has no field for it): the class
+// of its surface ("wall", "roof", ...) and the name of its physical material; empty when not
+// known.
+struct VRFaceLabel {
+    std::string surface;
+    std::string material;
+    friend bool operator==(const VRFaceLabel&, const VRFaceLabel&) = default;
+};
+using MFFaceLabel = std::vector<VRFaceLabel>;
 
 class VRNode {
 public:
@@ -253,6 +264,24 @@ public:
     bool convex = true;
     // One radian: the faces of a box side are meant to look smooth, its edges sharp.
     float creaseAngle = 1.0f;
+
+    // The labels of its faces, which the VRML writer leaves out. A face is each run of
+    // coordIndex that a -1 ends, and a last run without one. labelIndex holds one entry of
+    // `labels` per face, as a colorIndex does per face; with labelIndex empty every face has
+    // labels[0]; with no labels the faces are unlabelled. Cloning, merging and triangulation
+    // carry them with the faces.
+    MFFaceLabel labels;
+    MFInt32 labelIndex;
+
+    // The label of face `face`; none when the faces are unlabelled or the index names no label.
+    const VRFaceLabel* labelOf(std::size_t face) const {
+        if (labelIndex.empty())
+            return labels.empty() ? nullptr : &labels.front();
+        if (face >= labelIndex.size() || labelIndex[face] < 0 ||
+            std::size_t(labelIndex[face]) >= labels.size())
+            return nullptr;
+        return &labels[std::size_t(labelIndex[face])];
+    }
 };
 
 class VRBox : public VRGeometry {
@@ -472,7 +501,8 @@ VRMatrix localMatrix(const VRTransform& transform);
 std::vector<VRRef<VRShape>> collectWorldShapes(VRNode* root, bool copy);
 
 // Gathers the faces of shapes handed over one at a time into one IndexedFaceSet: their points
-// concatenated, their face lists shifted and terminated. Shapes without a face set or
+// concatenated, their face lists shifted and terminated, each face keeping its label (a face of
+// an unlabelled shape among labelled ones gets an empty label). Shapes without a face set or
 // coordinates contribute nothing.
 class FaceSetMerger {
 public:
@@ -482,8 +512,17 @@ public:
     void finishInto(VRShape& target);
 
 private:
+    // The number of `label` in labels_, added when it is new.
+    std::int32_t labelNumber(const VRFaceLabel& label);
+
     MFVec3f points_;
     MFInt32 coordIndex_;
+    // The labels of the faces so far, kept once a shape brings labels (faces before it are then
+    // unlabelled: an empty label).
+    MFFaceLabel labels_;
+    MFInt32 labelIndex_;
+    bool labelled_ = false;
+    std::size_t faces_ = 0;
 };
 
 // Fills target with one IndexedFaceSet holding all faces of the shapes (their points

@@ -219,15 +219,16 @@ TEST_P(Blender, ImportsTheExampleAsAnArtistExpects) {
     fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, Blender,
-                         testing::Values(BlenderCase{"town", "", "House_1_2", 54, 49,
-                                                     "column=1 height=12.3764 row=2"},
-                                         BlenderCase{"downtown", "--merge blocks", "block_1_1", 25,
-                                                     20, "blockColumn=1 blockRow=1"}),
-                         [](const auto& info) {
-                             return std::string(info.param.example) +
-                                    (*info.param.merge ? "_merged" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Examples, Blender,
+    testing::Values(BlenderCase{"town", "", "House_1_2", 54, 49,
+                                "column=1 definition=examples/town/town.xml:34 "
+                                "height=12.3764 row=2"},
+                    BlenderCase{"downtown", "--merge blocks", "block_1_1", 25, 20,
+                                "blockColumn=1 blockRow=1"}),
+    [](const auto& info) {
+        return std::string(info.param.example) + (*info.param.merge ? "_merged" : "");
+    });
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, Readers,

@@ -195,3 +195,105 @@ TEST(FaceReader, KeepsTheFiniteTrianglesOfAFaceWithAPointThatIsNot) {
 }
 
 } // namespace
+
+namespace {
+
+FaceMaterial labelled(std::string surface, std::string name, std::string image = "") {
+    FaceMaterial m;
+    m.surface = std::move(surface);
+    m.materialName = std::move(name);
+    m.image = std::move(image);
+    return m;
+}
+
+TEST(MaterialName, JoinsClassMaterialAndImageLeavingOutWhatIsNotThere) {
+    const struct {
+        FaceMaterial material;
+        const char* name;
+    } cases[] = {
+        {labelled("wall", "concrete", "textures/facade1.png"), "wall/concrete/facade1"},
+        {labelled("wall", "concrete"), "wall/concrete"},
+        {labelled("roof", ""), "roof"},
+        {labelled("floor", "", "../pave.ment.jpg"), "floor/-/pave.ment"},
+        {labelled("glass", "", "C:\\city\\glass"), "glass/-/glass"},
+        {labelled("", "brick"), "-/brick"},
+        {labelled("road", "very dry ground"), "road/very dry ground"},
+        // Unlabelled faces: the writers' own names.
+        {labelled("", "", "wall.png"), ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(materialName(c.material), c.name) << c.name;
+}
+
+TEST(UniqueNames, NumbersANameMetAgain) {
+    UniqueNames names;
+    EXPECT_EQ(names.add("wall"), "wall");
+    EXPECT_EQ(names.add("roof"), "roof");
+    EXPECT_EQ(names.add("wall"), "wall~2");
+    EXPECT_EQ(names.add("wall~3"), "wall~3");
+    EXPECT_EQ(names.add("wall"), "wall~4");
+}
+
+// Each material the reader tells, as "surface/material", and how many faces followed it.
+class LabelSink : public FaceSink {
+public:
+    void material(const FaceMaterial& m) override {
+        told.push_back(m.surface + "/" + m.materialName + (m.colour.x == 0.5f ? " grey" : ""));
+        faces.push_back(0);
+    }
+    void face(const Vec3*, const Vec2*, std::size_t, std::span<const FaceTriangle>) override {
+        ++faces.back();
+    }
+    std::vector<std::string> told;
+    std::vector<int> faces;
+};
+
+TEST(FaceReader, TellsTheMaterialAgainWhereTheLabelChanges) {
+    // Five faces: the third has too few corners and the fourth is labelled as the second.
+    const std::vector<Vec3> points{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    const MFInt32 index{0, 1, 2, -1, 0, 2, 3, -1, 0, 1, -1, 1, 2, 3, -1, 0, 1, 3};
+    const struct {
+        const char* name;
+        MFFaceLabel labels;
+        MFInt32 labelIndex;
+        bool grey;
+        std::vector<std::string> told;
+        std::vector<int> faces;
+    } cases[] = {
+        {"unlabelled", {}, {}, false, {"/"}, {4}},
+        {"one label for all", {{"roof", "slate"}}, {}, false, {"roof/slate"}, {4}},
+        {"per face",
+         {{"wall", ""}, {"roof", "metal"}},
+         {0, 1, 0, 1, 1},
+         false,
+         {"wall/", "roof/metal"},
+         {1, 3}},
+        {"the grey model keeps the labels",
+         {{"wall", ""}, {"roof", "metal"}},
+         {0, 0, 0, 0, 1},
+         true,
+         {"wall/ grey", "roof/metal grey"},
+         {3, 1}},
+        {"a list too short leaves faces unlabelled",
+         {{"wall", ""}, {"roof", ""}},
+         {1},
+         false,
+         {"roof/", "/"},
+         {1, 3}},
+    };
+    FaceReader reader(nullptr);
+    for (const auto& c : cases) {
+        auto faces = testsupport::faceSet(points, index);
+        faces->labels = c.labels;
+        faces->labelIndex = c.labelIndex;
+        auto shape = makeNode<VRShape>();
+        shape->setGeometry(std::move(faces));
+        LabelSink sink;
+        const FaceMaterial grey = greyMaterial();
+        reader.read(shape, sink, c.grey ? &grey : nullptr);
+        EXPECT_EQ(sink.told, c.told) << c.name;
+        EXPECT_EQ(sink.faces, c.faces) << c.name;
+    }
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 #include "grammar/GenerationContext.h"
 #include "grammar/Random.h"
 #include "grammar/Range.h"
+#include "grammar/SurfaceLabels.h"
 #include "grammar/Texture.h"
 #include "tests/support/FreshContext.h"
 #include "vrml/VRNode.h"
@@ -356,6 +357,63 @@ TEST_F(DrawableTest, DrawableKeepsTextureAfterGroupIsGone) {
     EXPECT_FALSE(weak.expired());
     floor.reset();
     EXPECT_TRUE(weak.expired());
+}
+
+// Each face as "class/material", in drawing order.
+class LabelSink : public GeometrySink {
+public:
+    void face(const Face& face) override {
+        labels.push_back(std::string(face.surface) + "/" + std::string(face.material));
+    }
+    std::vector<std::string> labels;
+};
+
+std::vector<std::string> labelsOf(const Drawable& drawable) {
+    LabelSink sink;
+    EXPECT_TRUE(drawable.collect(sink));
+    return sink.labels;
+}
+
+using Labels = std::vector<std::string>;
+
+TEST_F(DrawableTest, FacesWithoutLabelsGetTheClassesOfWhatDrewThem) {
+    GrammarState s = cell();
+    EXPECT_EQ(labelsOf(*DrawFloorFactory().create(s)), (Labels{"floor/"}));
+    EXPECT_EQ(labelsOf(*DrawBoxFactory(false, nullptr, FloatRange(4)).create(s)),
+              (Labels{"floor/", "wall/", "wall/", "wall/", "wall/", "roof/"}));
+    EXPECT_EQ(labelsOf(*DrawPyramidFactory(false, nullptr, FloatRange(4)).create(s)),
+              (Labels{"roof/", "roof/", "roof/", "roof/"}));
+}
+
+TEST_F(DrawableTest, LabelsAreSharedByTheDrawablesOfOneCombination) {
+    DrawBoxFactory box(false, nullptr, FloatRange(4), ClosedMode::onlyTop);
+    box.labels.roofSurface = "terrace";
+    const SurfaceDefaults brick{"", "brick"};
+    const SurfaceDefaults glass{"road", "glass"};
+    GrammarState s = cell();
+    s.surfaces = &brick;
+    auto first = box.create(s);
+    auto second = box.create(s);
+    s.surfaces = &glass;
+    auto third = box.create(s);
+    const auto& a = static_cast<const DrawBox&>(*first);
+    const auto& b = static_cast<const DrawBox&>(*second);
+    const auto& c = static_cast<const DrawBox&>(*third);
+    EXPECT_EQ(a.labels, b.labels);
+    EXPECT_NE(a.labels, c.labels);
+    EXPECT_EQ(labelsOf(a),
+              (Labels{"wall/brick", "wall/brick", "wall/brick", "wall/brick", "terrace/brick"}));
+    EXPECT_EQ(labelsOf(c),
+              (Labels{"wall/glass", "wall/glass", "wall/glass", "wall/glass", "terrace/glass"}))
+        << "a definition's floor class is for floors only";
+}
+
+TEST_F(DrawableTest, NothingSaidCostsNoLabels) {
+    const SurfaceDefaults none;
+    GrammarState s = cell();
+    s.surfaces = &none;
+    auto box = DrawBoxFactory(false, nullptr, FloatRange(4)).create(s);
+    EXPECT_EQ(static_cast<const DrawBox&>(*box).labels, nullptr);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "vrml/VRNode.h"
 
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -20,3 +21,12 @@ inline VRRef<VRIndexedFaceSet> faceSet(std::vector<Vec3> points, MFInt32 coordIn
 }
 
 } // namespace ombrel::testsupport
+
+namespace ombrel {
+
+// A face label as tests print it: "surface/material".
+inline void PrintTo(const VRFaceLabel& label, std::ostream* out) {
+    *out << '"' << label.surface << '/' << label.material << '"';
+}
+
+} // namespace ombrel

@@ -1,5 +1,7 @@
 #include "vrml/VRNode.h"
 
+#include "tests/support/FaceSets.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -66,6 +68,52 @@ TEST(VRNode, MergeFourAndThreePoints) {
     EXPECT_EQ(merged.coord->point[4], (Vec3{5, 0, 0}));
     EXPECT_EQ(facesOf(*shapes[1]).coordIndex, (MFInt32{0, 1, 2}));
     EXPECT_FALSE(target->appearance);
+}
+
+VRRef<VRShape> labelledShape(std::vector<Vec3> points, MFInt32 coordIndex, MFFaceLabel labels,
+                             MFInt32 labelIndex = {}) {
+    VRRef<VRShape> shape = faceShape(std::move(points), std::move(coordIndex));
+    auto& faces = static_cast<VRIndexedFaceSet&>(*shape->geometry);
+    faces.labels = std::move(labels);
+    faces.labelIndex = std::move(labelIndex);
+    return shape;
+}
+
+// Every face of a merge (a collapse) keeps its label: the labels of all shapes in one table, each
+// once, the faces of unlabelled shapes with an empty label. A clone keeps them too.
+TEST(VRNode, MergedFacesKeepTheirLabels) {
+    const std::vector<Vec3> square{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    const struct {
+        const char* name;
+        std::vector<VRRef<VRShape>> shapes;
+        MFFaceLabel labels;
+        MFInt32 labelIndex;
+    } cases[] = {
+        {"none labelled", {faceShape(square, {0, 1, 2, -1}), faceShape(square, {0, 1, 2})}, {}, {}},
+        {"one label for all",
+         {labelledShape(square, {0, 1, 2, -1, 1, 2, 3}, {{"roof", ""}}),
+          labelledShape(square, {0, 1, 2, -1}, {{"roof", ""}})},
+         {{"roof", ""}},
+         {}},
+        {"per face, shared and unlabelled",
+         {faceShape(square, {0, 1, 2, -1}),
+          labelledShape(square, {0, 1, 2, 3, -1, 0, 1, 2, -1, 1, 2, 3, -1},
+                        {{"floor", ""}, {"wall", "brick"}}, {1, 0, 1}),
+          faceShape(square, {0, 1, 2}),
+          labelledShape(square, {0, 1, 2, -1, -1, 1, 2, 3}, {{"wall", "brick"}})},
+         {{"", ""}, {"floor", ""}, {"wall", "brick"}},
+         // The empty face between two -1s is a face too.
+         {0, 2, 1, 2, 0, 2, 2, 2}},
+    };
+    for (const auto& c : cases) {
+        auto target = makeNode<VRShape>();
+        mergeShapes(c.shapes, *target);
+        EXPECT_EQ(facesOf(*target).labels, c.labels) << c.name;
+        EXPECT_EQ(facesOf(*target).labelIndex, c.labelIndex) << c.name;
+        VRRef<VRShape> copy = cloneAs(target.get());
+        EXPECT_EQ(facesOf(*copy).labels, c.labels) << c.name << ", cloned";
+        EXPECT_EQ(facesOf(*copy).labelIndex, c.labelIndex) << c.name << ", cloned";
+    }
 }
 
 TEST(VRNode, WorldShapesIgnoreRootTransformAndFoldInner) {

@@ -127,6 +127,23 @@ TEST(Triangulate, ParallelListsFollowTheTriangles) {
     EXPECT_EQ(f->colorIndex, (MFInt32{5, 5, 6}));
 }
 
+// Each triangle keeps the label of the face it came from; faces left as they are keep theirs.
+TEST(Triangulate, FaceLabelsFollowTheTriangles) {
+    auto f = faceSet(kSquare, {0, 1, 2, -1, 0, 1, 2, 3, -1, 0, 1, -1});
+    f->labels = {{"wall", ""}, {"roof", "slate"}};
+    f->labelIndex = {0, 1, 0};
+    ASSERT_EQ(triangulate(*f), 0);
+    EXPECT_EQ(f->coordIndex, (MFInt32{0, 1, 2, -1, 0, 1, 2, -1, 0, 2, 3, -1, 0, 1, -1}));
+    EXPECT_EQ(f->labelIndex, (MFInt32{0, 1, 1, 0}));
+    EXPECT_EQ(f->labels, (MFFaceLabel{{"wall", ""}, {"roof", "slate"}}));
+    // One label for all faces needs no list, before or after.
+    auto g = faceSet(kSquare, {0, 1, 2, 3, -1});
+    g->labels = {{"floor", ""}};
+    ASSERT_EQ(triangulate(*g), 0);
+    EXPECT_TRUE(g->labelIndex.empty());
+    EXPECT_EQ(g->labels.size(), 1u);
+}
+
 TEST(Triangulate, NonFiniteCoordinatesNeverHang) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();

@@ -70,6 +70,16 @@ TEST(VRWriter, LayoutExampleMatchesGoldenFile) {
     expectGolden(vrmlText(root.get()), "layout.wrl");
 }
 
+// Face labels are for the other formats: VRML has no field for them.
+TEST(VRWriter, FaceLabelsAreNotWritten) {
+    auto root = layoutExample();
+    auto& faces =
+        static_cast<VRIndexedFaceSet&>(*static_cast<VRShape&>(*root->children.front()).geometry);
+    faces.labels = {{"wall", "concrete"}, {"roof", ""}};
+    faces.labelIndex = {1};
+    expectGolden(vrmlText(root.get()), "layout.wrl");
+}
+
 TEST(VRWriter, FileMatchesText) {
     auto root = layoutExample();
     const std::string path = testing::TempDir() + "/layout_test.wrl";
