@@ -1,6 +1,7 @@
 #include "cli/Interrupts.h"
 
 #include "vrml/ReplacingFile.h"
+#include "vrml/StagedFolder.h"
 
 #include <csignal>
 #include <unistd.h>
@@ -11,6 +12,7 @@ namespace {
 
 void onInterrupt(int signal) {
     ReplacingFile::removeTemporaries();
+    StagedFolder::removeTemporaries();
     ::_exit(128 + signal);
 }
 

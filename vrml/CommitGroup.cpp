@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <pthread.h>
 #include <set>
 #include <unistd.h>
@@ -50,7 +49,26 @@ CommitGroup::~CommitGroup() {
 
 void CommitGroup::add(std::vector<std::unique_ptr<ReplacingFile>> files, Placed placed,
                       Failed failed) {
-    entries_.push_back({std::move(files), std::move(placed), std::move(failed)});
+    std::vector<std::unique_ptr<Replacement>> parts;
+    for (auto& file : files)
+        parts.push_back(std::move(file));
+    FailedPart failedPart;
+    if (failed)
+        failedPart = [failed = std::move(failed)](const Replacement& part) {
+            failed(static_cast<const ReplacingFile&>(part));
+        };
+    add(std::move(parts), std::move(placed), std::move(failedPart));
+}
+
+void CommitGroup::add(std::vector<std::unique_ptr<Replacement>> parts, Placed placed,
+                      FailedPart failed) {
+    entries_.push_back({std::move(parts), std::move(placed), std::move(failed)});
+}
+
+void CommitGroup::add(std::unique_ptr<Replacement> part, Placed placed, FailedPart failed) {
+    std::vector<std::unique_ptr<Replacement>> parts;
+    parts.push_back(std::move(part));
+    add(std::move(parts), std::move(placed), std::move(failed));
 }
 
 bool CommitGroup::commitOrHand(CommitGroup* later,
@@ -62,60 +80,77 @@ bool CommitGroup::commitOrHand(CommitGroup* later,
     return later || now.commit();
 }
 
+bool CommitGroup::commitOrHand(CommitGroup* later, std::unique_ptr<Replacement> part, Placed placed,
+                               FailedPart failed) {
+    CommitGroup now;
+    CommitGroup& group = later ? *later : now;
+    group.add(std::move(part), std::move(placed), std::move(failed));
+    return later || now.commit();
+}
+
 void CommitGroup::discard() {
     for (Entry& entry : entries_)
-        for (auto& file : entry.files)
-            if (file)
-                file->discard();
+        for (auto& part : entry.parts)
+            if (part)
+                part->discard();
     entries_.clear();
 }
 
 ReplacingFile* CommitGroup::commitAll(const std::vector<ReplacingFile*>& files) {
-    auto fail = [&](ReplacingFile* failed) {
-        for (ReplacingFile* file : files)
-            file->discard();
+    const std::vector<Replacement*> parts(files.begin(), files.end());
+    return static_cast<ReplacingFile*>(commitParts(parts));
+}
+
+Replacement* CommitGroup::commitParts(const std::vector<Replacement*>& parts) {
+    auto fail = [&](Replacement* failed) {
+        for (Replacement* part : parts)
+            part->discard();
         return failed;
     };
-    // The long part first: every file finished and synced while nothing has moved.
-    for (ReplacingFile* file : files)
-        if (!file->prepare())
-            return fail(file);
+    // The long part first: every part finished and synced while nothing has moved.
+    for (Replacement* part : parts)
+        if (!part->prepare())
+            return fail(part);
 
     std::set<std::string> folders;
     {
         const SignalHold hold;
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            if (!files[i]->place()) {
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            if (!parts[i]->place()) {
                 for (std::size_t k = i; k-- > 0;)
-                    files[k]->undo();
-                return fail(files[i]);
+                    parts[k]->undo();
+                return fail(parts[i]);
             }
         }
-        for (ReplacingFile* file : files) {
-            if (file->direct_)
+        for (Replacement* part : parts) {
+            const std::string folder = part->placedIn();
+            if (folder.empty())
                 continue;
-            file->settle();
-            const std::string folder = std::filesystem::path(file->target_).parent_path().string();
-            folders.insert(folder.empty() ? std::string(".") : folder);
+            part->settle();
+            folders.insert(folder);
         }
     }
     for (const std::string& folder : folders)
         syncFolder(folder);
+    // What the previous contents left to remove, which may be long, once the signals are let
+    // through again: the new contents are in place whatever happens now.
+    for (Replacement* part : parts)
+        part->tidy();
     return nullptr;
 }
 
 bool CommitGroup::commit() {
     std::vector<Entry> entries = std::move(entries_);
     entries_.clear();
-    std::vector<ReplacingFile*> files;
+    std::vector<Replacement*> parts;
     for (Entry& entry : entries)
-        for (auto& file : entry.files)
-            if (file)
-                files.push_back(file.get());
-    if (ReplacingFile* failed = commitAll(files)) {
+        for (auto& part : entry.parts)
+            if (part)
+                parts.push_back(part.get());
+    if (Replacement* failed = commitParts(parts)) {
         for (Entry& entry : entries)
-            for (auto& file : entry.files)
-                if (file.get() == failed && entry.failed)
+            for (auto& part : entry.parts)
+                if (part.get() == failed && entry.failed)
                     entry.failed(*failed);
         return false;
     }

@@ -9,7 +9,8 @@
 namespace ombrel {
 
 // Files written apart that change together: a .gltf and its .bin files, an .obj and its .mtl,
-// an export and the picture drawn beside it.
+// an export and the picture drawn beside it. A folder written whole (StagedFolder) joins a group
+// as a file does: any Replacement does.
 //
 // commit() first finishes every file (flush, sync, a name for an unnamed one): the long part,
 // during which a signal still ends the process with every previous file untouched. Then it moves
@@ -24,6 +25,7 @@ public:
     // to say when one of them, the one passed, could not be written or placed.
     using Placed = std::function<void()>;
     using Failed = std::function<void(const ReplacingFile& file)>;
+    using FailedPart = std::function<void(const Replacement& part)>;
 
     CommitGroup() = default;
     // Discards whatever was not committed.
@@ -35,6 +37,9 @@ public:
     // do when they are placed or fail. Files that failed to open are taken as well: commit then
     // fails on them.
     void add(std::vector<std::unique_ptr<ReplacingFile>> files, Placed placed, Failed failed);
+    // The same for any parts, and for one part alone.
+    void add(std::vector<std::unique_ptr<Replacement>> parts, Placed placed, FailedPart failed);
+    void add(std::unique_ptr<Replacement> part, Placed placed, FailedPart failed);
 
     // Puts every file in place as described above, then calls each add()'s `placed` in the
     // order they were added. Returns false when any file could not be finished or placed: that
@@ -45,11 +50,14 @@ public:
     // else commits them now. True when handed over or placed; false after `failed` was called.
     static bool commitOrHand(CommitGroup* later, std::vector<std::unique_ptr<ReplacingFile>> files,
                              Placed placed, Failed failed);
+    static bool commitOrHand(CommitGroup* later, std::unique_ptr<Replacement> part, Placed placed,
+                             FailedPart failed);
 
     // The same for files that are not the group's: finishes them all, then places them all in one
     // step or none. Returns the file that failed (its reason() says why; every temporary file is
     // gone), or null when all are in place.
     static ReplacingFile* commitAll(const std::vector<ReplacingFile*>& files);
+    static Replacement* commitParts(const std::vector<Replacement*>& parts);
 
     // Removes every temporary file of the group without touching the targets.
     void discard();
@@ -57,9 +65,9 @@ public:
 
 private:
     struct Entry {
-        std::vector<std::unique_ptr<ReplacingFile>> files;
+        std::vector<std::unique_ptr<Replacement>> parts;
         Placed placed;
-        Failed failed;
+        FailedPart failed;
     };
     std::vector<Entry> entries_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vrml/Replacement.h"
+
 #include <cstdio>
 #include <string>
 
@@ -26,7 +28,7 @@ class CommitGroup;
 // Kind::regularOnly, such a target is refused before anything is opened.
 //
 // Several files that belong together take their places in one step through CommitGroup.
-class ReplacingFile {
+class ReplacingFile : public Replacement {
 public:
     // How the temporary file is made. Unnamed: a file without a name (Linux's O_TMPFILE), given
     // a name only at commit, so that a process killed while writing leaves nothing behind; where
@@ -42,7 +44,7 @@ public:
     // killed in the middle of its commit left beside the target are removed first.
     explicit ReplacingFile(const std::string& target, Temporary temporary = Temporary::unnamed,
                            Kind kind = Kind::any);
-    ~ReplacingFile();
+    ~ReplacingFile() override;
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
@@ -51,13 +53,13 @@ public:
     // the kernel); flush the stream first. -1 when nothing is open.
     int descriptor() const { return fd_; }
     // The path given at construction.
-    const std::string& target() const { return given_; }
+    const std::string& target() const override { return given_; }
 
     // Puts the file in place alone: CommitGroup::commit for this one file. Returns false (error()
     // set, temporary file removed, the target as it was) when that or any earlier write failed.
     bool commit();
     // Removes the temporary file without touching the target.
-    void discard();
+    void discard() override;
     // The first error that happened to this file: a failed write keeps its own reason (ENOSPC),
     // whatever failed after it.
     int error() const { return error_; }
@@ -68,7 +70,7 @@ public:
     bool notRegular() const { return notRegular_; }
     // Why the file could not be written, for a message: "the file is read-only", "TARGET is not
     // a regular file" or the system's text for error().
-    std::string reason() const;
+    std::string reason() const override;
 
     // Removes every named temporary file of this process that is neither committed nor discarded
     // yet, the hidden names that unnamed files get for the moment of their commit included.
@@ -95,10 +97,11 @@ private:
     // long part, done before anything moves. place: moves it over the target, keeping the
     // previous file under the temporary or a backup name. undo: puts the previous file back.
     // settle: removes the previous file once every file of the group is in place.
-    bool prepare();
-    bool place();
-    void undo();
-    void settle();
+    bool prepare() override;
+    bool place() override;
+    void undo() override;
+    void settle() override;
+    std::string placedIn() const override;
 
     std::string given_;
     std::string target_;    // given_ with links followed
