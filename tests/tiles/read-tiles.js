@@ -78,7 +78,7 @@ async function main() {
     console.log(`${reader}: ${tileset.contents.length} content tiles, leaves on level ${tileset.leafLevel}, ` +
         `${all.length} buildings in the leaves`);
 
-    const server = await serve(dir, [`/test=${path.join(__dirname, "pages")}`]);
+    const server = await serve(dir, [`/test=${path.join(__dirname, "..", "..", "tools", "tiles", "pages")}`]);
     const { browser, page } = await open(WIDTH, HEIGHT);
     try {
         await page.goto(`${server.url}test/${reader}.html`, { waitUntil: "load", timeout: STEP_MS });
