@@ -20,6 +20,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -36,13 +37,19 @@ namespace {
 constexpr const char* kUsage =
     "Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n"
     "Generates a city from an XML construction file and exports it as a VRML 2.0, glTF 2.0 or\n"
-    "Wavefront OBJ file, or its streets as an OpenDRIVE 1.6 road network.\n"
+    "Wavefront OBJ file, a 3D Tiles 1.1 tileset, or its streets as an OpenDRIVE 1.6 road\n"
+    "network.\n"
     "\n"
     "  -o, --output PATH        file to write (required unless only --png is given), in the\n"
     "                           format its ending names: .wrl, .glb, .gltf, .obj or .xodr; a\n"
-    "                           name without an ending is VRML; - writes VRML to standard\n"
-    "                           output\n"
-    "      --format FORMAT      wrl | glb | gltf | obj | xodr, whatever the ending\n"
+    "                           name ending in tileset.json is a 3D Tiles tileset written\n"
+    "                           into that file's folder; a name without an ending is VRML;\n"
+    "                           - writes VRML to standard output\n"
+    "      --format FORMAT      wrl | glb | gltf | obj | xodr | 3dtiles, whatever the ending\n"
+    "                           (3dtiles: an output not ending in .json is the folder)\n"
+    "      --origin LAT,LON[,HEIGHT]\n"
+    "                           where a tileset puts the city's origin corner on the globe:\n"
+    "                           WGS84 degrees, metres above the ellipsoid (default 0,0,0)\n"
     "  -m, --collapse MODE      normal | building | model      (default normal)\n"
     "      --no-triangulate     keep the faces as generated    (default: triangulate)\n"
     "      --no-roads           leave the roads out            (default: roads saved)\n"
@@ -84,6 +91,7 @@ constexpr const char* kUsage =
 struct Options {
     std::string output;
     std::optional<ExportFormat> format; // --format
+    std::optional<GeoOrigin> origin;    // --origin
     std::string png;
     PictureFormat pictureFormat = PictureFormat::png;
     std::string constructionFile;
@@ -113,6 +121,32 @@ std::optional<long> parseCount(std::string_view text, long min, long max) {
     if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
         return std::nullopt;
     return value;
+}
+
+// "LAT,LON" or "LAT,LON,HEIGHT" as a point on the globe; none when a number is missing, not a
+// number, not finite, or the latitude or longitude is out of range.
+std::optional<GeoOrigin> parseOrigin(std::string_view text) {
+    double values[3] = {0.0, 0.0, 0.0};
+    int count = 0;
+    for (;;) {
+        if (count == 3)
+            return std::nullopt;
+        const std::size_t comma = text.find(',');
+        const std::string_view part = text.substr(0, comma);
+        double v = 0.0;
+        const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
+        if (part.empty() || ec != std::errc() || end != part.data() + part.size() ||
+            !std::isfinite(v))
+            return std::nullopt;
+        values[count++] = v;
+        if (comma == std::string_view::npos)
+            break;
+        text.remove_prefix(comma + 1);
+    }
+    if (count < 2 || values[0] < -90.0 || values[0] > 90.0 || values[1] < -180.0 ||
+        values[1] > 180.0)
+        return std::nullopt;
+    return GeoOrigin{values[0], values[1], values[2]};
 }
 
 Options parse(int argc, char** argv) {
@@ -160,7 +194,15 @@ Options parse(int argc, char** argv) {
             const std::string name = value();
             o.format = formatNamed(name);
             if (!o.format)
-                throw UsageError{"unknown format '" + name + "' (use wrl, glb, gltf, obj or xodr)"};
+                throw UsageError{"unknown format '" + name +
+                                 "' (use wrl, glb, gltf, obj, xodr or 3dtiles)"};
+        } else if (arg == "--origin") {
+            const std::string text = value();
+            o.origin = parseOrigin(text);
+            if (!o.origin)
+                throw UsageError{"bad origin '" + text +
+                                 "' (LAT,LON or LAT,LON,HEIGHT: latitude -90 to 90 and longitude "
+                                 "-180 to 180 in degrees, height in metres)"};
         } else if (arg == "-m" || arg == "--collapse") {
             const std::string mode = value();
             if (mode == "normal")
@@ -265,11 +307,21 @@ Options parse(int argc, char** argv) {
         const std::size_t dot = name.find_last_of('.');
         if (o.format)
             o.exportOptions.format = *o.format;
+        // A tileset named by its folder gets its tileset.json inside it.
+        if (o.format == ExportFormat::tiles && !formatForPath(o.output) &&
+            std::filesystem::path(o.output).extension() != ".json")
+            o.output = (std::filesystem::path(o.output) / "tileset.json").string();
         else if (const std::optional<ExportFormat> format = formatForPath(o.output))
             o.exportOptions.format = *format;
         else if (dot != std::string::npos && dot > 0)
             throw UsageError{"cannot tell the format of '" + o.output +
                              "' (name it .wrl, .glb, .gltf, .obj or .xodr, or give --format)"};
+    }
+    if (o.origin) {
+        if (o.exportOptions.format != ExportFormat::tiles)
+            throw UsageError{"--origin places a tileset on the globe; the output is not one "
+                             "(name it DIR/tileset.json or give --format 3dtiles)"};
+        o.exportOptions.origin = *o.origin;
     }
     if (o.output == "-" && o.png == "-")
         throw UsageError{"the VRML file and the picture cannot both go to standard output"};

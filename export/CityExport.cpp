@@ -1,5 +1,6 @@
 #include "export/CityExport.h"
 
+#include "export/TilesetWriter.h"
 #include "vrml/VRSceneSink.h"
 
 #include <cctype>
@@ -19,8 +20,11 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-constexpr ExportFormat kFormats[] = {ExportFormat::vrml, ExportFormat::glb, ExportFormat::gltf,
-                                     ExportFormat::obj, ExportFormat::xodr};
+constexpr ExportFormat kFormats[] = {ExportFormat::vrml, ExportFormat::glb,  ExportFormat::gltf,
+                                     ExportFormat::obj,  ExportFormat::xodr, ExportFormat::tiles};
+
+// The ending of a tileset's JSON file, which names the tileset's format.
+constexpr std::string_view kTilesetEnding = "tileset.json";
 
 } // namespace
 
@@ -34,6 +38,8 @@ const char* formatExtension(ExportFormat format) {
         return "obj";
     case ExportFormat::xodr:
         return "xodr";
+    case ExportFormat::tiles:
+        return "3dtiles";
     default:
         return "wrl";
     }
@@ -49,6 +55,9 @@ std::optional<ExportFormat> formatNamed(std::string_view name) {
 std::optional<ExportFormat> formatForPath(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (name.size() >= kTilesetEnding.size() &&
+        sameIgnoringCase(name.substr(name.size() - kTilesetEnding.size()), kTilesetEnding))
+        return ExportFormat::tiles;
     const std::size_t dot = name.find_last_of('.');
     if (dot == std::string_view::npos || dot == 0)
         return std::nullopt;
@@ -68,6 +77,11 @@ bool saveCity(const VRSceneSource& city, const std::string& path, const CityReco
         return exportCityObj(city, path, record, options, progress, together);
     case ExportFormat::xodr:
         return exportCityOpenDrive(path, record, progress, together);
+    case ExportFormat::tiles: {
+        TilesetOptions tiles;
+        tiles.exportOptions = options;
+        return exportCityTiles(city, path, record, tiles, progress);
+    }
     default:
         return exportCity(city, path, record.constructionFile, record.seed, options, progress,
                           together);

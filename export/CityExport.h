@@ -29,11 +29,12 @@ struct CityRecord {
 };
 
 // The format a file name's extension names (".wrl", ".glb", ".gltf", ".obj" or ".xodr", in any
-// letter case); none for any other.
+// letter case), or 3D Tiles for a name ending in "tileset.json"; none for any other.
 std::optional<ExportFormat> formatForPath(std::string_view path);
-// The format named "wrl", "glb", "gltf", "obj" or "xodr"; none for any other.
+// The format named "wrl", "glb", "gltf", "obj", "xodr" or "3dtiles"; none for any other.
 std::optional<ExportFormat> formatNamed(std::string_view name);
-// The extension of a format without the dot: "wrl", "glb", "gltf", "obj", "xodr".
+// The extension of a format without the dot: "wrl", "glb", "gltf", "obj", "xodr"; a tileset's
+// name, "3dtiles".
 const char* formatExtension(ExportFormat format);
 
 // Writes the city to path in options.format. Returns false on failure, which is reported on

@@ -198,7 +198,8 @@ std::string describeExport(const ExportOptions& options) {
         break;
     }
     const bool triangles = options.triangulateEverything || options.format == ExportFormat::glb ||
-                           options.format == ExportFormat::gltf;
+                           options.format == ExportFormat::gltf ||
+                           options.format == ExportFormat::tiles;
     text += triangles ? ", triangulated" : ", not triangulated";
     text += options.saveRoads ? ", with roads" : ", without roads";
     if (mergesBlocks(options))
@@ -208,7 +209,7 @@ std::string describeExport(const ExportOptions& options) {
 
 bool mergesBlocks(const ExportOptions& options) {
     return options.merge == MergeMode::blocks && options.format != ExportFormat::vrml &&
-           options.collapseMode != CollapseMode::model;
+           options.format != ExportFormat::tiles && options.collapseMode != CollapseMode::model;
 }
 
 std::string exportHeader(const std::string& constructionFile, std::uint32_t randomSeed) {

@@ -32,11 +32,21 @@ CollapseMode collapseModeFromSetting(int value);
 
 // The kind of file an export writes.
 enum class ExportFormat {
-    vrml, // VRML 2.0 text (.wrl)
-    glb,  // binary glTF 2.0, one file with its images (.glb)
-    gltf, // glTF 2.0 JSON with .bin files beside it (.gltf)
-    obj,  // Wavefront OBJ with its .mtl beside it (.obj)
-    xodr, // the street network as OpenDRIVE 1.6 (.xodr), no geometry
+    vrml,  // VRML 2.0 text (.wrl)
+    glb,   // binary glTF 2.0, one file with its images (.glb)
+    gltf,  // glTF 2.0 JSON with .bin files beside it (.gltf)
+    obj,   // Wavefront OBJ with its .mtl beside it (.obj)
+    xodr,  // the street network as OpenDRIVE 1.6 (.xodr), no geometry
+    tiles, // an OGC 3D Tiles 1.1 tileset: a folder named by its tileset.json
+};
+
+// Where a tileset puts the city's origin corner on the globe: degrees of WGS84 latitude and
+// longitude, metres above the ellipsoid.
+struct GeoOrigin {
+    double latitude = 0.0;
+    double longitude = 0.0;
+    double height = 0.0;
+    friend bool operator==(const GeoOrigin&, const GeoOrigin&) = default;
 };
 
 // Whether the glTF and OBJ exports gather buildings into larger objects.
@@ -51,6 +61,7 @@ struct ExportOptions {
     bool saveRoads = true;             // the roads exported with the buildings
     ExportFormat format = ExportFormat::vrml;
     MergeMode merge = MergeMode::none; // glTF and OBJ only; the VRML keeps its buildings
+    GeoOrigin origin{};                // tilesets only
 };
 
 // True when the export gathers buildings by block: merge is blocks, the format glTF or OBJ
