@@ -96,7 +96,7 @@ async function main() {
             const [got] = await pick([toEcef(t, roof)]);
             const where = `near ${name(b)}`;
             console.log(`${where}: levels drawn ${levels.join(",")}; picked at (${fmt(got.x)}, ${fmt(got.y)}): ` +
-                (got.column === undefined ? "no building" : `column ${got.column}, row ${got.row}, number ${got.number}, level ${got.level}`));
+                (got.column === undefined ? `no building${got.miss ? ": " + got.miss : ""}` : `column ${got.column}, row ${got.row}, number ${got.number}, level ${got.level}`));
             if (got.column !== b.column || got.row !== b.row) fail(`${where}: the pick returned ${got.column === undefined ? "no building" : `column ${got.column}, row ${got.row}`}`);
             else if (got.level !== tileset.leafLevel) fail(`${where}: picked from level ${got.level}, not from the leaves (level ${tileset.leafLevel})`);
         }
@@ -117,7 +117,7 @@ async function main() {
             const g = got[i];
             const where = `far ${name(b)}`;
             console.log(`${where}: picked at (${fmt(g.x)}, ${fmt(g.y)}): ` +
-                (g.column === undefined ? "no building" : `column ${g.column}, row ${g.row}, number ${g.number}, level ${g.level}`));
+                (g.column === undefined ? `no building${g.miss ? ": " + g.miss : ""}` : `column ${g.column}, row ${g.row}, number ${g.number}, level ${g.level}`));
             if (g.column !== b.column || g.row !== b.row) fail(`${where}: the pick returned ${g.column === undefined ? "no building" : `column ${g.column}, row ${g.row}`}`);
             else if (g.level >= tileset.leafLevel) fail(`${where}: picked from level ${g.level}, not from a coarse level`);
             if (g.number !== undefined && g.number !== b.number) fail(`${where}: the pick returned number ${g.number}`);

@@ -168,7 +168,10 @@ TEST_P(TilesetRules, AreFollowedByTheExample) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, TilesetRules,
-                         testing::Values("town", "downtown", "metropolis"));
+                         testing::Values("town", "downtown", "metropolis"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
 
 struct ReaderCase {
     const char* reader; // read-tiles.js's name for it

@@ -345,21 +345,27 @@ function checkImplicit(tileset, root) {
                 if (tileMeta.TILE_GEOMETRIC_ERROR) error = tileMeta.TILE_GEOMETRIC_ERROR(tileRow);
                 errors.set(key, error);
                 if (level > 0) hasChild.add(`${level - 1}.${gx >> 1}.${gy >> 1}`);
-                let box = null;
-                if (tileMeta.TILE_BOUNDING_BOX) {
-                    const b = tileMeta.TILE_BOUNDING_BOX(tileRow);
-                    box = { center: b.slice(0, 3), axes: [b.slice(3, 6), b.slice(6, 9), b.slice(9, 12)] };
-                } else if (rootBox) {
+                // The box implicit tiling gives the tile: the root's, halved level by level.
+                let implicitBox = null;
+                if (rootBox) {
                     const f = 1 / (1 << level);
                     const [a0, a1, a2] = rootBox.axes;
                     const c = rootBox.center.slice();
                     for (let i = 0; i < 3; ++i)
                         c[i] += a0[i] * (-1 + f * (2 * gx + 1)) + a1[i] * (-1 + f * (2 * gy + 1));
-                    box = { center: c, axes: [a0.map((v) => v * f), a1.map((v) => v * f), a2] };
+                    implicitBox = { center: c, axes: [a0.map((v) => v * f), a1.map((v) => v * f), a2] };
+                }
+                let box = implicitBox;
+                if (tileMeta.TILE_BOUNDING_BOX) {
+                    const b = tileMeta.TILE_BOUNDING_BOX(tileRow);
+                    box = { center: b.slice(0, 3), axes: [b.slice(3, 6), b.slice(6, 9), b.slice(9, 12)] };
                 }
                 if (hasContent) {
                     counts.contents++;
                     const boxes = [["tile box", box]];
+                    // Readers that ignore TILE_BOUNDING_BOX (three.js's 3d-tiles-renderer) cull
+                    // and pick by the implicit box: the content must lie in it too.
+                    if (box !== implicitBox) boxes.push(["implicit tile box", implicitBox]);
                     if (contentMeta.CONTENT_BOUNDING_BOX) {
                         const b = contentMeta.CONTENT_BOUNDING_BOX(contentRow);
                         boxes.push(["content box", { center: b.slice(0, 3), axes: [b.slice(3, 6), b.slice(6, 9), b.slice(9, 12)] }]);
