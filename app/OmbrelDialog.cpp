@@ -324,15 +324,21 @@ QString COmbrelDialog::chooseConstructionFile(const QString& initial) {
 }
 
 QStringList COmbrelDialog::exportFilters() {
-    return {QStringLiteral("VRML 2.0 (*.wrl)"), QStringLiteral("glTF binary (*.glb)"),
-            QStringLiteral("glTF (*.gltf)"), QStringLiteral("Wavefront OBJ (*.obj)"),
-            QStringLiteral("OpenDRIVE (*.xodr)")};
+    return {QStringLiteral("VRML 2.0 (*.wrl)"),   QStringLiteral("glTF binary (*.glb)"),
+            QStringLiteral("glTF (*.gltf)"),      QStringLiteral("Wavefront OBJ (*.obj)"),
+            QStringLiteral("OpenDRIVE (*.xodr)"), QStringLiteral("3D Tiles (tileset.json)")};
 }
 
 namespace {
 
-// The ending a Save As filter adds: the text between "(*." and ")".
+// The name of a tileset's JSON file, which its Save As filter names.
+const QString kTilesetName = QStringLiteral("tileset.json");
+
+// The ending a Save As filter adds: the text between "(*." and ")"; none for a tileset, which is
+// named by its folder.
 QString filterSuffix(const QString& filter) {
+    if (filter.endsWith(QStringLiteral("(") + kTilesetName + QStringLiteral(")")))
+        return QString();
     const qsizetype start = filter.lastIndexOf(QStringLiteral("(*."));
     const qsizetype end = filter.lastIndexOf(QLatin1Char(')'));
     if (start < 0 || end <= start + 3)
@@ -345,6 +351,13 @@ QString filterSuffix(const QString& filter) {
 QString COmbrelDialog::exportPathForFilter(const QString& path, const QString& filter) {
     if (formatForPath(toNarrow(path)))
         return path;
+    // A tileset chosen by the name of its folder (a ".json" ending dropped) goes inside it.
+    if (filterSuffix(filter).isEmpty() && filter.contains(kTilesetName)) {
+        QString folder = path;
+        if (folder.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive))
+            folder.chop(5);
+        return folder + QLatin1Char('/') + kTilesetName;
+    }
     return path + QLatin1Char('.') + filterSuffix(filter);
 }
 

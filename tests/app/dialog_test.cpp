@@ -379,10 +379,12 @@ private slots:
             const char* leaf;
             const char* logged;
             QByteArray start;
-        } cases[] = {{"city.glb", "Saved as glTF to ", "glTF"},
-                     {"city.gltf", "Saved as glTF to ", "{\"asset\":"},
-                     {"city.obj", "Saved as OBJ to ", "# Ombrel"},
-                     {"city.xodr", "Saved as OpenDRIVE to ", "<?xml"}};
+        } cases[] = {
+            {"city.glb", "Saved as glTF to ", "glTF"},
+            {"city.gltf", "Saved as glTF to ", "{\"asset\":"},
+            {"city.obj", "Saved as OBJ to ", "# Ombrel"},
+            {"city.xodr", "Saved as OpenDRIVE to ", "<?xml"},
+            {"tiles/tileset.json", "Saved as 3D Tiles to ", "{\"asset\":{\"version\":\"1.1\""}};
         for (const auto& c : cases) {
             const QString out = tmp_.filePath(QString::fromLatin1(c.leaf));
             dialog_->ctrl = false;
@@ -405,7 +407,8 @@ private slots:
             filters,
             (QStringList{QStringLiteral("VRML 2.0 (*.wrl)"), QStringLiteral("glTF binary (*.glb)"),
                          QStringLiteral("glTF (*.gltf)"), QStringLiteral("Wavefront OBJ (*.obj)"),
-                         QStringLiteral("OpenDRIVE (*.xodr)")}));
+                         QStringLiteral("OpenDRIVE (*.xodr)"),
+                         QStringLiteral("3D Tiles (tileset.json)")}));
         QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city"), filters[1]),
                  QStringLiteral("/a/city.glb"));
         QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city.v2"), filters[3]),
@@ -416,6 +419,12 @@ private slots:
                  QStringLiteral("/a/city.wrl"));
         QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city"), filters[4]),
                  QStringLiteral("/a/city.xodr"));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city"), filters[5]),
+                 QStringLiteral("/a/city/tileset.json"));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/city.json"), filters[5]),
+                 QStringLiteral("/a/city/tileset.json"));
+        QCOMPARE(COmbrelDialog::exportPathForFilter(QStringLiteral("/a/tileset.json"), filters[5]),
+                 QStringLiteral("/a/tileset.json"));
     }
 
     // Save As opens beside the last export, else beside the construction file.
