@@ -29,7 +29,15 @@ const { serve, open } = require("./browser");
             );
         await settle();
         const [x, y] = at ? at.split(",").map(Number) : [width / 2, height / 2];
-        await page.mouse.click(x, y);
+        // The first pick of a fresh scene can come back empty while CesiumJS still builds its
+        // pick pass: click again until the properties show (a few tries).
+        for (let tries = 0; tries < 5; ++tries) {
+            await page.mouse.click(x, y);
+            const shown = await page
+                .waitForFunction('document.getElementById("properties").rows.length > 0', { timeout: 15000, polling: 200 })
+                .then(() => true, () => false);
+            if (shown) break;
+        }
         await settle();
         await page.screenshot({ path: out });
         if (page.outside.length) console.error(`requests outside 127.0.0.1: ${page.outside.join(" ")}`);

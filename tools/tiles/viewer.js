@@ -37,6 +37,9 @@
         return;
     }
     scene.primitives.add(tileset);
+    // a picked building's yellow shows on textured walls too
+    tileset.colorBlendMode = Cesium.Cesium3DTileColorBlendMode.MIX;
+    tileset.colorBlendAmount = 0.6;
     let failed = 0;
     tileset.tileFailed.addEventListener((e) => {
         ++failed;
