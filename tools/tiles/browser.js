@@ -40,8 +40,15 @@ function serve(dir, mounts = []) {
 async function open(width, height) {
     const executablePath = chromiumPath();
     if (!executablePath) throw new Error("no chromium");
+    // Chromium keeps a socket in a folder of its temporary folder, whose path must stay under
+    // the 107 bytes a socket address holds: the tests' scratch folders are too deep for it. So
+    // its temporary folder (and profile) is a fresh one of its own in /dev/shm, removed when
+    // the browser closes.
+    const shortTmp = fs.mkdtempSync(path.join(fs.existsSync("/dev/shm") ? "/dev/shm" : "/tmp", "ombrel-chromium-"));
     const browser = await puppeteer.launch({
         executablePath,
+        userDataDir: path.join(shortTmp, "profile"),
+        env: { ...process.env, TMPDIR: shortTmp },
         headless: true,
         protocolTimeout: 600000,
         args: [
@@ -64,6 +71,7 @@ async function open(width, height) {
         ],
         defaultViewport: { width, height },
     });
+    browser.on("disconnected", () => fs.rmSync(shortTmp, { recursive: true, force: true }));
     const page = await browser.newPage();
     page.outside = [];
     page.failed = [];
