@@ -71,7 +71,23 @@ async function open(width, height) {
         ],
         defaultViewport: { width, height },
     });
-    browser.on("disconnected", () => fs.rmSync(shortTmp, { recursive: true, force: true }));
+    // close() resolves once Chromium has exited and its folder is gone (a folder that cannot be
+    // removed is left behind, never a failure of the run).
+    const proc = browser.process();
+    const exited = new Promise((resolve) => (proc.exitCode !== null ? resolve() : proc.once("exit", resolve)));
+    const closeBrowser = browser.close.bind(browser);
+    browser.close = async () => {
+        try {
+            await closeBrowser();
+        } finally {
+            await exited;
+            try {
+                fs.rmSync(shortTmp, { recursive: true, force: true, maxRetries: 5 });
+            } catch (e) {
+                console.error(`could not remove ${shortTmp}: ${e.message}`);
+            }
+        }
+    };
     const page = await browser.newPage();
     page.outside = [];
     page.failed = [];
