@@ -4,7 +4,8 @@
 # shared; compare runs taken at a similar load).
 # Usage: [OMBREL_EXPORT=tool] bench/export_e2e.sh [construction file] [faces] [format]
 #   faces: "both" (default: triangulated and as generated) or "triangulated"
-#   format: wrl (default), glb, gltf, obj or xodr; the size counts the files beside it (.bin, .mtl)
+#   format: wrl (default), glb, gltf, obj, xodr or 3dtiles; the size counts the files beside it
+#   (.bin, .mtl), for 3dtiles every file of the tileset's folder
 # The million-cell city: bench/export_e2e.sh examples/downtown/downtown-1024.xml triangulated
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +25,9 @@ echo "format: $format"
 for mode in normal building model; do
     for tri in yes no; do
         [ "$tri" = no ] && [ "$faces" = triangulated ] && continue
-        args=(-q -m "$mode" -o "$out/city.$format")
+        target="$out/city.$format"
+        [ "$format" = 3dtiles ] && target="$out/city/tileset.json"
+        args=(-q -m "$mode" -o "$target")
         [ "$tri" = no ] && args+=(--no-triangulate)
         load=$(cut -d' ' -f1 /proc/loadavg)
         /usr/bin/time -v -o "$out/time.txt" "$tool" "${args[@]}" "$cfg"
@@ -32,12 +35,16 @@ for mode in normal building model; do
             awk -F: '{ if (NF == 3) print $1 * 3600 + $2 * 60 + $3; else print $1 * 60 + $2 }')
         cpu=$(awk -F': ' '/(User|System) time/ {s += $2} END {printf "%.2f", s}' "$out/time.txt")
         peak=$(awk -F': ' '/Maximum resident set size/ {printf "%.1f", $2 / 1024}' "$out/time.txt")
-        bytes=$(cat "$out"/city*.* | wc -c)
+        if [ "$format" = 3dtiles ]; then
+            bytes=$(find "$out/city" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+        else
+            bytes=$(cat "$out"/city*.* | wc -c)
+        fi
         mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }')
         rate=$(awk -v b="$bytes" -v t="$wall" 'BEGIN { printf "%.1f", (t > 0 ? b / 1e6 / t : 0) }')
         label=$([ "$tri" = yes ] && echo triangulated || echo as-generated)
         printf '%-10s %-14s %8s %8s %10s %9s %9s %6s\n' "$mode" "$label" "$wall" "$cpu" "$mb" \
             "$rate" "$peak" "$load"
-        rm -f "$out"/city*.*
+        rm -rf "$out"/city*.* "$out/city"
     done
 done

@@ -5,6 +5,8 @@
 #include "vrml/VRNode.h"
 #include "vrml/VRSceneSink.h"
 
+#include <algorithm>
+
 namespace ombrel {
 
 CityDrawable::~CityDrawable() {
@@ -104,21 +106,8 @@ void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSi
                 const Colour colour = child < buildingColours.size() ? buildingColours[child] : 0;
                 node = collapseBuilding(std::move(node), colour);
             }
-            VRPiece piece;
-            if (cell < buildingCells.size()) {
-                piece.column = buildingCells[cell].column;
-                piece.row = buildingCells[cell].row;
-                piece.height = buildingCells[cell].height;
-                piece.blockColumn = buildingCells[cell].blockColumn;
-                piece.blockRow = buildingCells[cell].blockRow;
-            }
-            piece.number = std::uint32_t(cell);
-            // A building that drew one piece hands over that piece's node, which carries no
-            // name; the name is told beside it.
-            if (const auto* compound = dynamic_cast<const CompoundDrawable*>(drawable.get()))
-                piece.name = compound->vrmlName;
             ++child;
-            sink.piece(piece);
+            sink.piece(buildingPiece(cell));
             sink.node(std::move(node));
         }
         if (!single)
@@ -131,13 +120,11 @@ void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSi
             group->setName("Roads");
             sink.openGroup(std::move(group));
         }
-        for (const auto& drawable : roadDrawables) {
-            VRRef<VRNode> node = drawable->toVrml();
+        for (std::size_t index = 0; index < roadDrawables.size(); ++index) {
+            VRRef<VRNode> node = roadDrawables[index]->toVrml();
             advance();
             if (node) {
-                VRPiece piece;
-                piece.kind = VRPiece::Kind::road;
-                sink.piece(piece);
+                sink.piece(roadPiece(index));
                 sink.node(std::move(node));
             }
         }
@@ -147,6 +134,76 @@ void CityDrawable::toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSi
     sink.closeGroup();
     if (progress)
         progress->step("Exporting", total, total);
+}
+
+VRPiece CityDrawable::buildingPiece(std::size_t index) const {
+    VRPiece piece;
+    if (index < buildingCells.size()) {
+        const BuildingCell& cell = buildingCells[index];
+        piece.column = cell.column;
+        piece.row = cell.row;
+        piece.height = cell.height;
+        piece.blockColumn = cell.blockColumn;
+        piece.blockRow = cell.blockRow;
+        if (cell.definition < definitions.size())
+            piece.definition = definitions[cell.definition];
+    }
+    piece.number = firstBuildingNumber + std::uint32_t(index);
+    // A building that drew one piece hands over that piece's node, which carries no name; the
+    // name is told beside it.
+    if (const auto* compound =
+            dynamic_cast<const CompoundDrawable*>(buildingDrawables[index].get()))
+        piece.name = compound->vrmlName;
+    return piece;
+}
+
+VRPiece CityDrawable::roadPiece(std::size_t index) const {
+    VRPiece piece;
+    piece.kind = VRPiece::Kind::road;
+    if (index < roadCells.size()) {
+        piece.column = roadCells[index].column;
+        piece.row = roadCells[index].row;
+    }
+    return piece;
+}
+
+void CityDrawable::piecesOfColumns(bool collapseBuildings, bool saveRoads,
+                                   std::uint32_t firstColumn, std::uint32_t endColumn,
+                                   VRSceneSink& sink) const {
+    // Cells are listed in generation order, column by column, so a band is one run of each
+    // list. Lists without their cells fall back to filtering the whole scene.
+    if (buildingCells.size() != buildingDrawables.size() ||
+        (saveRoads && roadCells.size() != roadDrawables.size())) {
+        VRSceneSource::piecesOfColumns(collapseBuildings, saveRoads, firstColumn, endColumn, sink);
+        return;
+    }
+    const auto firstBuilding =
+        std::partition_point(buildingCells.begin(), buildingCells.end(),
+                             [&](const BuildingCell& cell) { return cell.column < firstColumn; });
+    for (std::size_t i = std::size_t(firstBuilding - buildingCells.begin());
+         i < buildingCells.size() && buildingCells[i].column < endColumn; ++i) {
+        VRRef<VRNode> node = buildingDrawables[i]->toVrml();
+        if (!node)
+            continue;
+        if (collapseBuildings)
+            node = collapseBuilding(std::move(node),
+                                    i < buildingColours.size() ? buildingColours[i] : 0);
+        sink.piece(buildingPiece(i));
+        sink.node(std::move(node));
+    }
+    if (!saveRoads)
+        return;
+    const auto firstRoad =
+        std::partition_point(roadCells.begin(), roadCells.end(),
+                             [&](const RoadCell& cell) { return cell.column < firstColumn; });
+    for (std::size_t i = std::size_t(firstRoad - roadCells.begin());
+         i < roadCells.size() && roadCells[i].column < endColumn; ++i) {
+        VRRef<VRNode> node = roadDrawables[i]->toVrml();
+        if (!node)
+            continue;
+        sink.piece(roadPiece(i));
+        sink.node(std::move(node));
+    }
 }
 
 } // namespace ombrel

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace ombrel {
@@ -25,15 +26,28 @@ public:
     std::vector<Colour> buildingColours; // one per building drawable
     // The cell and height of each building drawable, for exports that record them; a building
     // without an entry is taken as cell (0, 0) of height 0.
+    static constexpr std::uint32_t kNoDefinition = 0xFFFFFFFFu;
     struct BuildingCell {
         std::uint32_t column = 0;
         std::uint32_t row = 0;
         float height = 0.0f;
         std::uint32_t blockColumn = 0; // the street block: street columns and rows before it
         std::uint32_t blockRow = 0;
+        std::uint32_t definition = kNoDefinition; // its entry in `definitions`
     };
     std::vector<BuildingCell> buildingCells;
+    // Where the Building elements the buildings came from start, "FILE:LINE" each.
+    std::vector<std::string> definitions;
     std::vector<std::unique_ptr<Drawable>> roadDrawables;
+    // The cell of each road drawable; a road without an entry is taken as cell (0, 0).
+    struct RoadCell {
+        std::uint32_t column = 0;
+        std::uint32_t row = 0;
+    };
+    std::vector<RoadCell> roadCells;
+    // The number in the whole city of the first building: not 0 for a band of a city generated
+    // a band of columns at a time.
+    std::uint32_t firstBuildingNumber = 0;
 
     // The cells that drew something: buildings and roads.
     std::size_t cellCount() const { return buildingDrawables.size() + roadDrawables.size(); }
@@ -54,6 +68,14 @@ public:
     // and roads done to `progress` as stage "Exporting" when one is given.
     void toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSink& sink,
                      Progress* progress = nullptr) const override;
+    // Finds the band by the cells' columns. A collapsed building takes its own colour.
+    void piecesOfColumns(bool collapseBuildings, bool saveRoads, std::uint32_t firstColumn,
+                         std::uint32_t endColumn, VRSceneSink& sink) const override;
+
+private:
+    // What the scene tells of building `index` and road `index`.
+    VRPiece buildingPiece(std::size_t index) const;
+    VRPiece roadPiece(std::size_t index) const;
 };
 
 } // namespace ombrel

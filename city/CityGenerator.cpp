@@ -25,16 +25,17 @@ std::uint64_t streetLines(std::uint32_t count, std::uint32_t every, std::uint32_
 
 } // namespace
 
-void CityGenerator::reserveCells(CityDrawable& city, bool streetsOn) const {
+void CityGenerator::reserveCells(CityDrawable& city, bool streetsOn, std::uint32_t columns) const {
     // Sized up front so that the lists are not copied as they grow; capped, since a grid that
-    // large takes its time anyway and may leave many lots empty.
+    // large takes its time anyway and may leave many lots empty. A band of `columns` columns
+    // is sized as the city's first columns would be.
     constexpr std::uint64_t kMaxReserve = std::uint64_t(1) << 24;
-    const std::uint64_t cells = static_cast<std::uint64_t>(numCellsX) * numCellsY;
+    const std::uint64_t cells = static_cast<std::uint64_t>(columns) * numCellsY;
     std::uint64_t streetCells = 0;
     if (streetsOn) {
-        const std::uint64_t cols = streetLines(numCellsX, streetEveryX, firstStreetCrossX);
+        const std::uint64_t cols = streetLines(columns, streetEveryX, firstStreetCrossX);
         const std::uint64_t rows = streetLines(numCellsY, streetEveryY, firstStreetCrossY);
-        streetCells = cols * numCellsY + rows * numCellsX - cols * rows;
+        streetCells = cols * numCellsY + rows * columns - cols * rows;
     }
     const std::uint64_t lots = cells - streetCells;
     if (!buildings.empty()) {
@@ -43,6 +44,7 @@ void CityGenerator::reserveCells(CityDrawable& city, bool streetsOn) const {
         city.buildingCells.reserve(std::min(lots, kMaxReserve));
     }
     city.roadDrawables.reserve(std::min(streetCells, kMaxReserve));
+    city.roadCells.reserve(std::min(streetCells, kMaxReserve));
 }
 
 StreetGrid CityGenerator::streetGrid() const {
@@ -63,24 +65,51 @@ StreetGrid CityGenerator::streetGrid() const {
     return grid;
 }
 
-CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
+CityGenerator::Generated CityGenerator::generate(Progress* progress, CityBandSink* bands) const {
     GenerationContext& process = generationContext();
     Generated out;
     out.seed = process.randomState;
     out.streets = streetGrid();
     out.city = std::make_unique<CityDrawable>();
-    CityDrawable& city = *out.city;
+    // Each building definition's place, where the buildings find it by their definition's entry.
+    std::vector<std::string> definitions;
+    definitions.reserve(buildings.size());
+    for (const auto& entry : buildings.entries()) {
+        const SourcePlace& place = entry.item->place;
+        definitions.push_back(place ? *place.file + ":" + std::to_string(place.line)
+                                    : std::string());
+    }
+    out.city->definitions = definitions;
+    if (bands && !bands->begin(out.streets)) {
+        out.complete = false;
+        return out;
+    }
+    // Without bands the city is built in place; with them, in a band city of its own that is
+    // handed over and started afresh every bandColumns() columns.
+    const std::uint32_t bandColumns = bands ? std::max<std::uint32_t>(bands->bandColumns(), 1) : 0;
+    std::unique_ptr<CityDrawable> band;
+    std::uint32_t bandStart = 0;
+    std::uint32_t buildingsBefore = 0;
     float lowest = 1000000.0f;
     float highest = -1.0f;
 
     process.cellsCut = 0;
     process.firstCutCall = SourcePlace();
     const bool streetsOn = streetEveryX != 0 && streetEveryY != 0;
-    reserveCells(city, streetsOn);
+    if (!bands)
+        reserveCells(*out.city, streetsOn, numCellsX);
     // The code texts are looked up once: map entries stay where they are.
     std::string& xCode = process.vrmlTagCodes.codes['X'];
     std::string& yCode = process.vrmlTagCodes.codes['Y'];
     for (std::uint32_t x = 0; x < numCellsX; ++x) {
+        if (bands && !band) {
+            band = std::make_unique<CityDrawable>();
+            band->definitions = definitions;
+            band->firstBuildingNumber = buildingsBefore;
+            bandStart = x;
+            reserveCells(*band, streetsOn, std::min(bandColumns, numCellsX - x));
+        }
+        CityDrawable& city = bands ? *band : *out.city;
         if (progress)
             progress->step("Generating", x, numCellsX);
         const std::string xText = std::to_string(x);
@@ -122,6 +151,7 @@ CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
             if (streets && !streets->empty()) {
                 const auto& def = pickWeighted(*streets);
                 city.roadDrawables.push_back(def->createCell(px, py, px + w, py + h));
+                city.roadCells.push_back({x, y});
                 continue;
             }
             // A building lot, or a street cell without definitions, which takes a building at
@@ -129,19 +159,30 @@ CityGenerator::Generated CityGenerator::generate(Progress* progress) const {
             if (buildings.empty()) {
                 continue;
             }
-            const auto& def = pickWeighted(buildings);
+            const std::size_t which =
+                pickWeightedIndex(buildings, static_cast<float>(randomUnit()));
+            const auto& def = buildings.entries()[which].item;
             float low = 0.0f;
             float high = 0.0f;
             Colour colour = 0;
             city.buildingDrawables.push_back(
                 def->createBuilding(px, py, px + cellSizeX, py + cellSizeY, low, high, colour));
             city.buildingColours.push_back(colour);
-            city.buildingCells.push_back({x, y, high, kx, ky});
+            city.buildingCells.push_back({x, y, high, kx, ky, std::uint32_t(which)});
             if (low <= lowest) {
                 lowest = low;
             }
             if (high >= highest) {
                 highest = high;
+            }
+        }
+        if (band && (x + 1 - bandStart == bandColumns || x + 1 == numCellsX)) {
+            buildingsBefore += std::uint32_t(band->buildingDrawables.size());
+            const bool going = bands->band(*band, bandStart, x + 1);
+            band.reset();
+            if (!going) {
+                out.complete = false;
+                return out;
             }
         }
     }

@@ -67,7 +67,7 @@ bool CitySession::generate(Progress* progress) {
         return false;
     }
     std::vector<std::shared_ptr<Texture>> before = heldTextures();
-    CityFactory::Generated generated = factory_.generate(progress);
+    CityFactory::Generated generated = factory_.generate(progress, bands_);
     city_ = std::move(generated.city);
     seed_ = generated.seed;
     minCorner_ = generated.minCorner;
@@ -75,7 +75,7 @@ bool CitySession::generate(Progress* progress) {
     streets_ = generated.streets;
     cityTextures_ = definitionTextures_;
     releaseUnused(std::move(before));
-    return true;
+    return generated.complete;
 }
 
 void CitySession::startFresh(std::uint32_t seed) {

@@ -47,8 +47,15 @@ public:
     LoadResult load(const std::string& path, int largestTexture, Reload reload = Reload::always);
 
     // Generates a city from the loaded definitions; it replaces the last city. Returns false,
-    // with nothing changed, when nothing is loaded. Reports to `progress` when given.
+    // with nothing changed, when nothing is loaded, and when a band sink stopped the generation.
+    // Reports to `progress` when given.
     bool generate(Progress* progress = nullptr);
+
+    // While set, generations (regenerate()'s too) hand their cities to `bands` band by band
+    // instead of keeping them: a city too large to hold is written as it is made. The last city
+    // is then one without buildings or roads, which the session's seed and box still describe.
+    // Null goes back to keeping cities.
+    void setBandSink(CityBandSink* bands) { bands_ = bands; }
 
     // The text logged after a failed regenerate() when a city from before stays.
     static constexpr std::string_view kKeptCity = "Kept the previous city";
@@ -112,6 +119,7 @@ private:
     Vec3 minCorner_;
     Vec3 maxCorner_;
     StreetGrid streets_; // the last city's grid
+    CityBandSink* bands_ = nullptr;
     // Textures of the loaded definitions, and of the definitions the last city came from.
     std::vector<std::shared_ptr<Texture>> definitionTextures_;
     std::vector<std::shared_ptr<Texture>> cityTextures_;

@@ -33,6 +33,8 @@ std::uint32_t BuildingFeatureTable::add(const BuildingFeature& building) {
     heights_.push_back(building.height);
     names_ += building.name;
     nameOffsets_.push_back(std::uint32_t(names_.size()));
+    definitions_ += building.definition;
+    definitionOffsets_.push_back(std::uint32_t(definitions_.size()));
     return id;
 }
 
@@ -48,8 +50,12 @@ std::vector<char> BuildingFeatureTable::column(std::size_t i) const {
         return bytesOf(heights_);
     case 4:
         return std::vector<char>(names_.begin(), names_.end());
-    default:
+    case 5:
         return bytesOf(nameOffsets_);
+    case 6:
+        return std::vector<char>(definitions_.begin(), definitions_.end());
+    default:
+        return bytesOf(definitionOffsets_);
     }
 }
 
@@ -67,7 +73,9 @@ BuildingFeatureTable::metadataJson(const std::array<std::uint32_t, kColumns>& vi
         "\"height\":{\"description\":\"Where its grammar stopped\",\"type\":\"SCALAR\","
         "\"componentType\":\"FLOAT32\"},"
         "\"name\":{\"description\":\"Its name from the vrmlTag; empty when it has none\","
-        "\"type\":\"STRING\"}}}}},"
+        "\"type\":\"STRING\"},"
+        "\"definition\":{\"description\":\"Where its Building element starts in the "
+        "construction file, FILE:LINE\",\"type\":\"STRING\"}}}}},"
         "\"propertyTables\":[{\"name\":\"Buildings\",\"class\":\"building\",\"count\":";
     appendUint(json, size());
     json += ",\"properties\":{";
@@ -82,6 +90,10 @@ BuildingFeatureTable::metadataJson(const std::array<std::uint32_t, kColumns>& vi
     appendUint(json, views[4]);
     json += ",\"stringOffsets\":";
     appendUint(json, views[5]);
+    json += ",\"stringOffsetType\":\"UINT32\"},\"definition\":{\"values\":";
+    appendUint(json, views[6]);
+    json += ",\"stringOffsets\":";
+    appendUint(json, views[7]);
     json += ",\"stringOffsetType\":\"UINT32\"}}}]}";
     return json;
 }

@@ -18,14 +18,18 @@ struct BuildingFeature {
     std::uint32_t row = 0;
     float height = 0.0f;
     std::string name; // from its vrmlTag; empty when it has none
+    // Where its Building element starts in the construction file, "FILE:LINE"; empty when not
+    // known.
+    std::string definition;
 };
 
 // The property table of the buildings, in the order they are added.
 class BuildingFeatureTable {
 public:
     // The binary columns, in this order: number, column, row (UINT32 each), height (FLOAT32),
-    // the names' UTF-8 bytes and the names' start offsets (UINT32, one more than rows).
-    static constexpr std::size_t kColumns = 6;
+    // the names' UTF-8 bytes, the names' start offsets (UINT32, one more than rows), the
+    // definitions' UTF-8 bytes and their start offsets.
+    static constexpr std::size_t kColumns = 8;
 
     // Adds a building; returns its feature ID, its row in the table.
     std::uint32_t add(const BuildingFeature& building);
@@ -44,6 +48,8 @@ private:
     std::vector<float> heights_;
     std::string names_;
     std::vector<std::uint32_t> nameOffsets_{0};
+    std::string definitions_;
+    std::vector<std::uint32_t> definitionOffsets_{0};
 };
 
 // A primitive's `"EXT_mesh_features":{...}` member (without a leading comma): its vertex

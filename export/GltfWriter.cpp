@@ -751,7 +751,8 @@ private:
             fresh.plain = VertexSet(stride(false));
         }
         Block& block = band_[it->second];
-        feature_ = features_.add({piece.number, piece.column, piece.row, piece.height, name});
+        feature_ = features_.add(
+            {piece.number, piece.column, piece.row, piece.height, name, piece.definition});
         block.numbers.push_back(piece.number);
         // The faces go into the block's vertices and batches for the time of the reading.
         textured_.swap(block.textured);

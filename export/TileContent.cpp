@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace ombrel {
@@ -37,6 +38,19 @@ private:
     std::vector<char> bytes_;
 };
 
+// A colour as four bytes (red, green, blue, opaque alpha) in the place of one float of a vertex:
+// an 8-bit COLOR_0, a quarter of the bytes of three floats, and the same colour to the eye.
+float packed(Vec3 colour) {
+    auto byte = [](float v) {
+        return std::uint32_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+    };
+    const std::uint32_t word =
+        byte(colour.x) | (byte(colour.y) << 8) | (byte(colour.z) << 16) | (0xFFu << 24);
+    float f;
+    std::memcpy(&f, &word, sizeof f);
+    return f;
+}
+
 } // namespace
 
 void CityBox::add(Vec3 p) {
@@ -56,7 +70,7 @@ void CityBox::add(const CityBox& other) {
 }
 
 std::size_t TileContent::Primitive::stride() const {
-    return 3 + (normals ? 3 : 0) + (textured ? 2 : 0) + 3 + (features ? 1 : 0);
+    return 3 + (normals ? 3 : 0) + (textured ? 2 : 0) + 1 + (features ? 1 : 0);
 }
 
 TileContent::TileContent(ImageNamer images, bool colours)
@@ -173,9 +187,7 @@ void TileContent::face(const Vec3* points, const Vec2* uv, std::size_t n,
             *v++ = uv[k].x;
             *v++ = 1.0f - uv[k].y;
         }
-        *v++ = colour_.x;
-        *v++ = colour_.y;
-        *v++ = colour_.z;
+        *v++ = packed(colour_);
         if (p.features)
             *v++ = float(feature_);
     }
@@ -206,7 +218,7 @@ void TileContent::box(Vec3 lo, Vec3 hi, Vec3 colour) {
         const Vec3 c{(k & 1) ? hi.x : lo.x, (k & 2) ? hi.y : lo.y, (k & 4) ? hi.z : lo.z};
         bounds_.add(c);
         const Vec3 q = toYUp(c);
-        p.vertices.insert(p.vertices.end(), {q.x, q.y, q.z, colour_.x, colour_.y, colour_.z});
+        p.vertices.insert(p.vertices.end(), {q.x, q.y, q.z, packed(colour_)});
         if (p.features)
             p.vertices.push_back(float(feature_));
     }
@@ -272,14 +284,19 @@ std::vector<char> TileContent::glb() const {
                 lo[k] = std::min(lo[k], p.vertices[v * stride + std::size_t(k)]);
                 hi[k] = std::max(hi[k], p.vertices[v * stride + std::size_t(k)]);
             }
-        auto accessor = [&](std::size_t offset, const char* type, bool bounds) {
+        auto accessor = [&](std::size_t offset, const char* type, bool bounds,
+                            int component = 5126) {
             std::string json = "{\"bufferView\":";
             appendUint(json, view);
             if (offset) {
                 json += ",\"byteOffset\":";
                 appendUint(json, offset);
             }
-            json += ",\"componentType\":5126,\"count\":";
+            json += ",\"componentType\":";
+            appendUint(json, std::uint64_t(component));
+            if (component != 5126)
+                json += ",\"normalized\":true";
+            json += ",\"count\":";
             appendUint(json, count);
             json += ",\"type\":\"";
             json += type;
@@ -311,8 +328,8 @@ std::vector<char> TileContent::glb() const {
             offset += 8;
         }
         a += ",\"COLOR_0\":";
-        appendUint(a, accessor(offset, "VEC3", false));
-        offset += 12;
+        appendUint(a, accessor(offset, "VEC4", false, 5121));
+        offset += 4;
         if (p.features) {
             a += ",\"_FEATURE_ID_0\":";
             appendUint(a, accessor(offset, "SCALAR", false));

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <optional>
 #include <unordered_map>
 
@@ -68,12 +69,13 @@ std::array<double, 12> boxOf(const CityBox& box) {
 }
 
 // Road rectangles merged into strips: first the runs along a column (same x extent, touching
-// in y), then what is left along a row (same y extent, touching in x).
+// in y), then what is left along a row (same y extent, at most `gap` apart in x: a gap as wide
+// as a crossing lets a street row run on across the street columns in one strip).
 struct Rect {
     float x0, y0, x1, y1, z;
 };
 
-std::vector<Rect> mergeStrips(std::vector<Rect> rects) {
+std::vector<Rect> mergeStrips(std::vector<Rect> rects, float gap) {
     constexpr float kTouch = 1e-3f;
     auto run = [&](bool alongY) {
         std::sort(rects.begin(), rects.end(), [&](const Rect& a, const Rect& b) {
@@ -87,10 +89,11 @@ std::vector<Rect> mergeStrips(std::vector<Rect> rects) {
                 Rect& last = out.back();
                 const bool same = alongY ? last.x0 == r.x0 && last.x1 == r.x1
                                          : last.y0 == r.y0 && last.y1 == r.y1;
-                const bool touching = alongY ? std::abs(last.y1 - r.y0) <= kTouch
-                                             : std::abs(last.x1 - r.x0) <= kTouch;
+                const bool touching =
+                    alongY ? std::abs(last.y1 - r.y0) <= kTouch : r.x0 - last.x1 <= gap + kTouch;
                 if (same && touching) {
-                    (alongY ? last.y1 : last.x1) = alongY ? r.y1 : r.x1;
+                    float& end = alongY ? last.y1 : last.x1;
+                    end = std::max(end, alongY ? r.y1 : r.x1);
                     last.z = std::max(last.z, r.z);
                     continue;
                 }
@@ -129,6 +132,19 @@ std::uint32_t lineAt(float v, std::uint32_t count, std::uint32_t every, std::uin
 }
 
 } // namespace
+
+std::uint32_t defaultLeafCells(const StreetGrid& grid) {
+    const bool on = grid.streetEveryX != 0 && grid.streetEveryY != 0;
+    const std::uint64_t px = on ? std::uint64_t(grid.streetEveryX) + 1 : 1;
+    const std::uint64_t py = on ? std::uint64_t(grid.streetEveryY) + 1 : 1;
+    const std::uint64_t period = std::lcm(px, py);
+    if (period > 2 * kDefaultLeafCells)
+        return kDefaultLeafCells;
+    // The multiple of the period nearest to the usual width.
+    const std::uint64_t times =
+        std::max<std::uint64_t>(1, (kDefaultLeafCells + period / 2) / period);
+    return std::uint32_t(period * times);
+}
 
 std::array<double, 16> enuToEcef(const GeoOrigin& origin) {
     constexpr double kPi = 3.14159265358979323846;
@@ -286,7 +302,7 @@ private:
 TilesetWriter::TilesetWriter(std::string folder, const TilesetOptions& options,
                              const StreetGrid& grid)
     : folder_(std::move(folder)), options_(options), grid_(grid),
-      leafCells_(options.leafCells ? options.leafCells : kDefaultLeafCells) {
+      leafCells_(options.leafCells ? options.leafCells : defaultLeafCells(grid)) {
     options_.exportOptions.triangulateEverything = true;
     options_.exportOptions.merge = MergeMode::none;
     const std::uint32_t across =
@@ -484,7 +500,9 @@ bool TilesetWriter::writeCoarseLevel(std::uint32_t level) {
             }
             if (!roads.empty()) {
                 content.noBuilding();
-                for (const Rect& r : mergeStrips(std::move(roads)))
+                // Above the boxes, the street rows run on across the crossings.
+                const float gap = boxes ? 0.0f : std::max(grid_.streetSizeX, grid_.streetSizeY);
+                for (const Rect& r : mergeStrips(std::move(roads), gap))
                     content.strip(r.x0, r.y0, r.x1, r.y1, r.z, model ? grey : kStripColour);
             }
             if (!content.empty() && !writeTile(level, tx, ty, content))
@@ -639,7 +657,20 @@ bool TilesetWriter::writeTilesetJson(const CityRecord& record) {
     CityBox bounds = root.bounds;
     if (bounds.empty())
         bounds.add(Vec3{0, 0, 0});
-    const std::array<double, 12> box = boxOf(bounds);
+    // The root's volume is the whole grid the quadtree divides, up to the last column and row
+    // of the padded leaves: a reader that halves it for every level (rather than reading each
+    // tile's box from its subtree) then finds each tile over its own cells, exactly so where the
+    // leaves' width is a whole number of street periods.
+    const StreetGrid& g = grid_;
+    const bool on = g.streetEveryX != 0 && g.streetEveryY != 0;
+    const std::uint32_t cells = leafCells_ << leafLevel_;
+    CityBox grid = bounds;
+    grid.add(Vec3{0, 0, bounds.lo.z});
+    grid.add(
+        Vec3{lineStart(cells, g.streetEveryX, g.firstStreetCrossX, g.cellSizeX, g.streetSizeX, on),
+             lineStart(cells, g.streetEveryY, g.firstStreetCrossY, g.cellSizeY, g.streetSizeY, on),
+             bounds.hi.z});
+    const std::array<double, 12> box = boxOf(grid);
     const double width = double(bounds.hi.x) - bounds.lo.x;
     const double depth = double(bounds.hi.y) - bounds.lo.y;
     const double height = double(bounds.hi.z) - bounds.lo.z;

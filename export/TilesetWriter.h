@@ -41,6 +41,12 @@ struct TilesetOptions {
 
 inline constexpr std::uint32_t kDefaultLeafCells = 8;
 
+// The width of a leaf tile in cells for a grid: the multiple of the streets' period (in both
+// directions) nearest to kDefaultLeafCells, so that every leaf spans the same length of city and
+// the quadtree's halving of the root falls on the leaves' edges; kDefaultLeafCells when the
+// period is longer than twice that.
+std::uint32_t defaultLeafCells(const StreetGrid& grid);
+
 // The east-north-up frame at a point of the WGS84 ellipsoid as a 4 x 4 matrix from that frame
 // (metres, x east, y north, z up) to earth-centred earth-fixed coordinates, column-major as
 // 3D Tiles' `transform` holds it.

@@ -18,7 +18,7 @@ class Progress;
 struct VRPiece {
     enum class Kind { building, road };
     Kind kind = Kind::building;
-    std::uint32_t column = 0; // the cell's column (x) and row (y)
+    std::uint32_t column = 0; // the cell's column (x) and row (y), a building's or a road's
     std::uint32_t row = 0;
     float height = 0.0f; // a building's height, where its grammar stopped
     // The street block of a building: lots between the same two street lines each way share
@@ -29,6 +29,9 @@ struct VRPiece {
     // The building's name from its definition's vrmlTag, whatever its node is named; empty
     // when it has none.
     std::string name;
+    // Where the building's Building element starts in its construction file, "FILE:LINE";
+    // empty when not known.
+    std::string definition;
 };
 
 class VRSceneSink {
@@ -56,6 +59,13 @@ public:
     // be in memory whole; reports its progress to `progress` when one is given.
     virtual void toVrmlScene(bool collapseBuildings, bool saveRoads, VRSceneSink& sink,
                              Progress* progress = nullptr) const = 0;
+    // The building and road pieces of the cells in columns [firstColumn, endColumn) alone, in
+    // the scene's order (column by column, row by row), each told to piece() before its node(),
+    // with no groups around them: for writers that take a city a band of columns at a time.
+    // Building numbers are those of the whole city. This default filters the whole scene;
+    // sources that know their cells' columns find the band directly.
+    virtual void piecesOfColumns(bool collapseBuildings, bool saveRoads, std::uint32_t firstColumn,
+                                 std::uint32_t endColumn, VRSceneSink& sink) const;
 };
 
 // Puts the pieces back together into one tree, each node placed with addChild.

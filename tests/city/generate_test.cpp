@@ -6,6 +6,7 @@
 #include "grammar/Random.h"
 #include "grammar/Texture.h"
 #include "tests/support/FreshContext.h"
+#include "vrml/VRWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -371,5 +372,136 @@ TEST_F(GenerateTest, AnEmptyTextureGroupLeavesTheRandomSequenceAlone) {
     EXPECT_EQ(emptyGroup, untextured);
 }
 
+// What a scene tells of its pieces, and the VRML of each piece's node, in order: buildings and
+// roads apart, since a whole scene tells every building before the roads and a band only its own.
+class PieceList : public VRSceneSink {
+public:
+    std::vector<std::string> lines, roads;
+    void piece(const VRPiece& p) override {
+        (p.kind == VRPiece::Kind::road ? roads : lines)
+            .push_back(std::string(p.kind == VRPiece::Kind::road ? "road" : "building") + " " +
+                       std::to_string(p.column) + "," + std::to_string(p.row) + " #" +
+                       std::to_string(p.number) + " " + p.name + " @" + p.definition);
+    }
+    void openGroup(VRRef<VRGroup>) override {}
+    void node(VRRef<VRNode> node) override {
+        std::vector<std::string>& list =
+            !roads.empty() && roads.size() > roadsNoded ? roads : lines;
+        if (&list == &roads)
+            ++roadsNoded;
+        list.back() += " " + vrmlText(node.get());
+    }
+    void closeGroup() override {}
+
+private:
+    std::size_t roadsNoded = 0;
+};
+
+// Hands every band's pieces on to one list and keeps the ranges.
+class BandList : public CityBandSink {
+public:
+    explicit BandList(std::uint32_t columns, int stopAfter = -1)
+        : columns_(columns), stopAfter_(stopAfter) {}
+    bool begin(const StreetGrid& grid) override {
+        columnsSeen = grid.numCellsX;
+        return true;
+    }
+    std::uint32_t bandColumns() const override { return columns_; }
+    bool band(const CityDrawable& band, std::uint32_t first, std::uint32_t end) override {
+        ranges.push_back({first, end});
+        band.toVrmlScene(false, true, pieces);
+        return --stopAfter_ != 0;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+    PieceList pieces;
+    std::uint32_t columnsSeen = 0;
+
+private:
+    std::uint32_t columns_;
+    int stopAfter_;
+};
+
+void namedDefinitions(CityFactory& f) {
+    allDefinitions(f);
+    auto file = std::make_shared<const std::string>("town.xml");
+    f.buildings.entries()[0].item->place = SourcePlace{file, 12, 5};
+    f.buildings.entries()[1].item->place = SourcePlace{file, 30, 3};
+    f.buildings.entries()[1].item->vrmlTag = "B_%X_%Y";
+}
+
+TEST_F(GenerateTest, BandsHandOverTheSameCityAFewColumnsAtATime) {
+    CityFactory f;
+    gridOf5x2(f);
+    namedDefinitions(f);
+    generationContext().randomState = 0x1234;
+    CityFactory::Generated whole = f.generate();
+    const std::uint32_t after = generationContext().randomState;
+    PieceList expected;
+    whole.city->toVrmlScene(false, true, expected);
+    ASSERT_EQ(expected.lines.size(), 4u);
+    ASSERT_EQ(expected.roads.size(), 6u);
+    EXPECT_EQ(expected.roads[1].rfind("road 1,0 #0  @ ", 0), 0u) << expected.roads[1];
+    EXPECT_EQ(expected.lines[0].rfind("building 0,1 #0 B_0_1 @town.xml:30 ", 0), 0u)
+        << expected.lines[0];
+    EXPECT_EQ(expected.lines[2].rfind("building 3,1 #2  @town.xml:12 ", 0), 0u)
+        << expected.lines[2];
+    const std::string wholeLog = log.text();
+
+    for (const std::uint32_t columns : {1u, 2u, 3u, 5u, 9u}) {
+        SCOPED_TRACE("bands of " + std::to_string(columns));
+        testsupport::useFreshGenerationContext();
+        log.clear();
+        generationContext().randomState = 0x1234;
+        BandList bands(columns);
+        CityFactory::Generated streamed = f.generate(nullptr, &bands);
+        EXPECT_TRUE(streamed.complete);
+        EXPECT_EQ(generationContext().randomState, after);
+        EXPECT_EQ(log.text(), wholeLog);
+        EXPECT_EQ(bands.pieces.lines, expected.lines);
+        EXPECT_EQ(bands.pieces.roads, expected.roads);
+        EXPECT_TRUE(streamed.city->buildingDrawables.empty());
+        EXPECT_EQ(streamed.city->definitions,
+                  (std::vector<std::string>{"town.xml:12", "town.xml:30"}));
+        EXPECT_EQ(streamed.maxCorner, whole.maxCorner);
+        EXPECT_EQ(bands.columnsSeen, 5u);
+        ASSERT_FALSE(bands.ranges.empty());
+        EXPECT_EQ(bands.ranges.front().first, 0u);
+        EXPECT_EQ(bands.ranges.back().second, 5u);
+        for (std::size_t i = 1; i < bands.ranges.size(); ++i)
+            EXPECT_EQ(bands.ranges[i].first, bands.ranges[i - 1].second);
+    }
+}
+
+TEST_F(GenerateTest, ASinkThatStopsEndsTheGenerationSilently) {
+    CityFactory f;
+    gridOf5x2(f);
+    allDefinitions(f);
+    BandList bands(2, 1);
+    CityFactory::Generated g = f.generate(nullptr, &bands);
+    EXPECT_FALSE(g.complete);
+    EXPECT_EQ(bands.ranges.size(), 1u);
+    EXPECT_EQ(log.text(), "");
+}
+
+TEST_F(GenerateTest, PiecesOfColumnsAreTheFilteredScene) {
+    CityFactory f;
+    gridOf5x2(f);
+    namedDefinitions(f);
+    CityFactory::Generated g = f.generate();
+    const CityDrawable& city = *g.city;
+    for (const bool collapse : {false, true}) {
+        for (const bool roads : {false, true}) {
+            for (const auto& [first, end] : {std::pair{0u, 5u}, {1u, 3u}, {4u, 9u}, {2u, 2u}}) {
+                SCOPED_TRACE(std::to_string(first) + ".." + std::to_string(end) +
+                             (collapse ? " collapsed" : "") + (roads ? " with roads" : ""));
+                PieceList direct, filtered;
+                city.piecesOfColumns(collapse, roads, first, end, direct);
+                city.VRSceneSource::piecesOfColumns(collapse, roads, first, end, filtered);
+                EXPECT_EQ(direct.lines, filtered.lines);
+                EXPECT_EQ(direct.roads, filtered.roads);
+            }
+        }
+    }
+}
 } // namespace
 } // namespace ombrel

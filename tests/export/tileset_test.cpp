@@ -278,8 +278,14 @@ TEST_P(Tileset, TilesetJsonNamesTheCityAndItsTree) {
     EXPECT_GT(json_["geometricError"].number(), root["geometricError"].number());
     ASSERT_TRUE(tiles_.count({0, 0, 0}));
     EXPECT_EQ(tiles_.at({0, 0, 0}).error, root["geometricError"].number());
-    for (std::size_t k = 0; k < 12; ++k)
-        EXPECT_EQ(tiles_.at({0, 0, 0}).box[k], root["boundingVolume"]["box"][k].number()) << k;
+    // The root's volume (the whole padded grid) holds the root tile's own tight box.
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double c = root["boundingVolume"]["box"][k].number();
+        const double h = root["boundingVolume"]["box"][3 + 4 * k].number();
+        const TileFacts& tight = tiles_.at({0, 0, 0});
+        EXPECT_LE(c - h, tight.box[k] - tight.box[3 + 4 * k] + 1e-6) << k;
+        EXPECT_GE(c + h, tight.box[k] + tight.box[3 + 4 * k] - 1e-6) << k;
+    }
     if (GetParam().subtreeLevels) {
         EXPECT_EQ(root["implicitTiling"]["subtreeLevels"].count(), GetParam().subtreeLevels);
     }
@@ -336,6 +342,37 @@ TEST_P(Tileset, EveryVertexLiesInItsTilesBox) {
                 for (std::size_t k = 0; k < 3; ++k)
                     EXPECT_LE(std::abs(z_up[k] - facts.box[k]), facts.box[3 + 4 * k] + 1e-3)
                         << tilePath(key) << " vertex " << i << " axis " << k;
+            }
+        }
+    }
+}
+
+// A reader that ignores the tiles' boxes in the subtrees halves the root's volume level by
+// level: with leaves a whole number of street periods wide, that finds every leaf over its own
+// cells.
+TEST_P(Tileset, HalvingTheRootFindsEveryLeafOverItsCells) {
+    if (GetParam().leafCells != 0)
+        GTEST_SKIP() << "the leaves' width is not the streets' period";
+    writeAndRead();
+    const Json& volume = json_["root"]["boundingVolume"]["box"];
+    const double side = double(1u << (levels_ - 1));
+    for (const auto& [key, facts] : tiles_) {
+        if (!facts.content || key[0] + 1 != levels_)
+            continue;
+        const Glb glb = readGlb(tilePath(key));
+        const Accessors a{glb};
+        for (const Json& p : glb.json["meshes"][0]["primitives"].items()) {
+            const Json& position = glb.json["accessors"][p["attributes"]["POSITION"].count()];
+            for (std::size_t i = 0; i < position["count"].count(); ++i) {
+                const Vec3 v = a.point(position, i);
+                const double xy[2] = {v.x, -double(v.z)};
+                for (std::size_t k = 0; k < 2; ++k) {
+                    const double width = 2.0 * volume[3 + 4 * k].number() / side;
+                    const double start = volume[k].number() - volume[3 + 4 * k].number() +
+                                         width * double(key[1 + k]);
+                    EXPECT_GE(xy[k], start - 1e-3) << tilePath(key) << " axis " << k;
+                    EXPECT_LE(xy[k], start + width + 1e-3) << tilePath(key) << " axis " << k;
+                }
             }
         }
     }
