@@ -305,12 +305,12 @@ Options parse(int argc, char** argv) {
         // The ending names the format unless --format does; a name without one stays VRML.
         const std::string name = std::filesystem::path(o.output).filename().string();
         const std::size_t dot = name.find_last_of('.');
-        if (o.format)
-            o.exportOptions.format = *o.format;
         // A tileset named by its folder gets its tileset.json inside it.
         if (o.format == ExportFormat::tiles && !formatForPath(o.output) &&
             std::filesystem::path(o.output).extension() != ".json")
             o.output = (std::filesystem::path(o.output) / "tileset.json").string();
+        if (o.format)
+            o.exportOptions.format = *o.format;
         else if (const std::optional<ExportFormat> format = formatForPath(o.output))
             o.exportOptions.format = *format;
         else if (dot != std::string::npos && dot > 0)

@@ -193,7 +193,7 @@ public:
             piece.kind = VRPiece::Kind::road;
         piece_.reset();
         if (piece.kind == VRPiece::Kind::road && piece.column == 0 && piece.row == 0) {
-            // A road that does not say its cell: the cell under the middle of its faces.
+            // A road that may not have said its cell: the cell under the middle of its faces.
             probing_ = true;
             box_ = {};
             reader_.read(node, *this);
@@ -216,7 +216,12 @@ public:
                 [this](const std::string& image) { return writer_.imageUri(image); }, !model_);
         Summary summary;
         summary.road = piece.kind == VRPiece::Kind::road;
-        summary.feature = {piece.number, piece.column, piece.row, piece.height, piece.name};
+        summary.feature.number = piece.number;
+        summary.feature.column = piece.column;
+        summary.feature.row = piece.row;
+        summary.feature.height = piece.height;
+        summary.feature.name = piece.name;
+        summary.feature.definition = piece.definition;
         if (!summary.road && summary.feature.name.empty() && node && node->name)
             summary.feature.name = *node->name;
         if (summary.road)
@@ -391,8 +396,7 @@ bool TilesetWriter::addBand(const VRSceneSource& city, std::uint32_t first, std:
         return false;
     BandSink sink(*this, first, end);
     const ExportOptions& o = options_.exportOptions;
-    // The city hands over every piece; the sink keeps those of the band.
-    city.toVrmlScene(o.collapseMode == CollapseMode::building, o.saveRoads, sink, nullptr);
+    city.piecesOfColumns(o.collapseMode == CollapseMode::building, o.saveRoads, first, end, sink);
     if (progress)
         progress->step("Writing tiles", end, grid_.numCellsX);
     return sink.writeTiles();

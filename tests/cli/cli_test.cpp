@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                   ".xodr, or give --format)"},
         UsageCase{"UnknownFormat",
                   {"--format", "fbx", "-o", "city.x3d", kTown},
-                  "unknown format 'fbx' (use wrl, glb, gltf, obj or xodr)"},
+                  "unknown format 'fbx' (use wrl, glb, gltf, obj, xodr or 3dtiles)"},
         UsageCase{"BothToStandardOutput",
                   {"-o", "-", "--png", "-", "no/such/city.xml"},
                   "the VRML file and the picture cannot both go to standard output"}),

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace ombrel {
 namespace {
@@ -397,8 +398,10 @@ TEST_P(Tileset, LeavesHoldTheTrianglesOfTheGlbExport) {
 
 TEST_P(Tileset, EveryBuildingIsAFeatureAtEveryLevelWithTheSameNumber) {
     writeAndRead();
-    // The buildings' numbers and cells in the leaves, then in the level of boxes above them.
-    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> leaves, boxes;
+    // The buildings' numbers, cells and definitions in the leaves, then in the level of boxes
+    // above them.
+    using Identity = std::tuple<std::uint32_t, std::uint32_t, std::string>;
+    std::map<std::uint32_t, Identity> leaves, boxes;
     for (const auto& [key, facts] : tiles_) {
         if (!facts.content || key[0] + 2 < levels_)
             continue;
@@ -412,12 +415,25 @@ TEST_P(Tileset, EveryBuildingIsAFeatureAtEveryLevelWithTheSameNumber) {
                 glb.json["bufferViews"][table["properties"][property]["values"].count()];
             return at<std::uint32_t>(glb.bin, view["byteOffset"].count() + row * 4);
         };
+        auto text = [&](const char* property, std::size_t row) {
+            const Json& p = table["properties"][property];
+            const Json& values = glb.json["bufferViews"][p["values"].count()];
+            const Json& offsets = glb.json["bufferViews"][p["stringOffsets"].count()];
+            const auto from = at<std::uint32_t>(glb.bin, offsets["byteOffset"].count() + row * 4);
+            const auto to = at<std::uint32_t>(glb.bin, offsets["byteOffset"].count() + row * 4 + 4);
+            return glb.bin.substr(values["byteOffset"].count() + from, to - from);
+        };
         auto& into = key[0] + 1 == levels_ ? leaves : boxes;
         for (std::size_t row = 0; row < table["count"].count(); ++row)
-            into[column("number", row)] = {column("column", row), column("row", row)};
+            into[column("number", row)] = {column("column", row), column("row", row),
+                                           text("definition", row)};
     }
     EXPECT_FALSE(leaves.empty());
     EXPECT_EQ(boxes, leaves) << "every building is a box above the leaves, with its cell";
+    const std::string file = std::string(GetParam().example) + ".xml:";
+    for (const auto& [number, identity] : leaves)
+        EXPECT_NE(std::get<2>(identity).find(file), std::string::npos)
+            << "building " << number << " names the place of its definition";
 }
 
 TEST_P(Tileset, EveryTilePassesTheGltfValidator) {
