@@ -47,7 +47,8 @@ long number(const std::string& report, const std::string& key) {
 std::string missingReaders(bool browser) {
     if (run("command -v node", testing::TempDir()).status != 0)
         return "node is not installed (scripts/setup installs it)";
-    for (const char* package : {"gltf-validator", "puppeteer-core", "cesium", "3d-tiles-renderer", "three"})
+    for (const char* package :
+         {"gltf-validator", "puppeteer-core", "cesium", "3d-tiles-renderer", "three"})
         if (!fs::exists(kSource + "/tools/node_modules/" + package + "/package.json"))
             return std::string(package) + " is not installed in tools/ (scripts/setup installs it)";
     if (browser) {
@@ -80,9 +81,8 @@ TEST(RuleChecker, AcceptsTheHandMadeTileset) {
     EXPECT_EQ(valid.status, 0) << valid.out;
     EXPECT_EQ(valid.out, "files=5 errors=0 warnings=0\n");
     // The leaves of the hand-made tileset keep the halved error of implicit tiling.
-    const Ran strict = run("node " + shellQuote(kChecker) + " --leaf-error-zero " +
-                               shellQuote(dir.string()),
-                           dir);
+    const Ran strict =
+        run("node " + shellQuote(kChecker) + " --leaf-error-zero " + shellQuote(dir.string()), dir);
     EXPECT_EQ(strict.status, 1) << strict.out;
     EXPECT_NE(strict.out.find("tile 1.1.1: a leaf's geometric error is 20, not 0\n"),
               std::string::npos)
@@ -106,7 +106,8 @@ TEST_P(RuleCheckerRefuses, ATilesetThatBreaksARule) {
     const fs::path dir = handMade(GetParam().spoil);
     const Ran checked = run("node " + shellQuote(kChecker) + " " + shellQuote(dir.string()), dir);
     EXPECT_EQ(checked.status, 1) << checked.out;
-    EXPECT_EQ(checked.out.substr(0, checked.out.find('\n') + 1), std::string(GetParam().line) + "\n")
+    EXPECT_EQ(checked.out.substr(0, checked.out.find('\n') + 1),
+              std::string(GetParam().line) + "\n")
         << checked.out;
 }
 
@@ -153,9 +154,8 @@ TEST_P(TilesetRules, AreFollowedByTheExample) {
         GTEST_SKIP() << why;
     const fs::path dir = exportTileset(GetParam());
     ASSERT_FALSE(HasFailure());
-    const Ran checked = run("node " + shellQuote(kChecker) + " --leaf-error-zero " +
-                                shellQuote(dir.string()),
-                            dir);
+    const Ran checked =
+        run("node " + shellQuote(kChecker) + " --leaf-error-zero " + shellQuote(dir.string()), dir);
     EXPECT_EQ(checked.status, 0) << checked.out;
     EXPECT_EQ(number(checked.out, "problems"), 0) << checked.out;
     EXPECT_GE(number(checked.out, "levels"), 2) << checked.out;
@@ -167,8 +167,7 @@ TEST_P(TilesetRules, AreFollowedByTheExample) {
     EXPECT_EQ(number(valid.out, "warnings"), 0) << valid.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, TilesetRules,
-                         testing::Values("town", "downtown", "metropolis"),
+INSTANTIATE_TEST_SUITE_P(Examples, TilesetRules, testing::Values("town", "downtown", "metropolis"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
                          });
@@ -200,16 +199,14 @@ TEST_P(TilesInReaders, LoadAndPickTheExample) {
         << read.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, TilesInReaders,
-                         testing::Values(ReaderCase{"cesium", "town"},
-                                         ReaderCase{"cesium", "downtown"},
-                                         ReaderCase{"cesium", "metropolis"},
-                                         ReaderCase{"three", "town"},
-                                         ReaderCase{"three", "downtown"},
-                                         ReaderCase{"three", "metropolis"}),
-                         [](const testing::TestParamInfo<ReaderCase>& info) {
-                             return std::string(info.param.reader) + "_" + info.param.example;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Examples, TilesInReaders,
+    testing::Values(ReaderCase{"cesium", "town"}, ReaderCase{"cesium", "downtown"},
+                    ReaderCase{"cesium", "metropolis"}, ReaderCase{"three", "town"},
+                    ReaderCase{"three", "downtown"}, ReaderCase{"three", "metropolis"}),
+    [](const testing::TestParamInfo<ReaderCase>& info) {
+        return std::string(info.param.reader) + "_" + info.param.example;
+    });
 
 // A reader that misses a tile says so: the drivers do see failures.
 TEST(TilesInReadersOfHandMade, CesiumReportsAMissingTile) {
@@ -217,7 +214,8 @@ TEST(TilesInReadersOfHandMade, CesiumReportsAMissingTile) {
         GTEST_SKIP() << why;
     const fs::path dir = handMade("");
     fs::remove(dir / "tiles/0/0/0.glb");
-    const Ran read = run("node " + shellQuote(kDriver) + " cesium " + shellQuote(dir.string()), dir);
+    const Ran read =
+        run("node " + shellQuote(kDriver) + " cesium " + shellQuote(dir.string()), dir);
     EXPECT_EQ(read.status, 1) << read.out;
     EXPECT_NE(read.out.find("FAIL failed tile "), std::string::npos) << read.out;
 }

@@ -48,7 +48,22 @@
     tileset.allTilesLoaded.addEventListener(() => {
         if (!failed) status.textContent = "Click a building to see its properties.";
     });
-    await viewer.zoomTo(tileset, new Cesium.HeadingPitchRange(0.5, -0.6, tileset.boundingSphere.radius * 2.2));
+    // The root's volume may be larger than the city (a grid padded for the quadtree): once the
+    // first tiles are in, the view is framed on the first tile with content, whose volume is
+    // the city's own.
+    const firstTiles = new Promise((resolve) => {
+        const remove = tileset.initialTilesLoaded.addEventListener(() => {
+            remove();
+            resolve();
+        });
+    });
+    const from = (sphere) => new Cesium.HeadingPitchRange(0.5, -0.6, sphere.radius * 2.2);
+    await viewer.zoomTo(tileset, from(tileset.boundingSphere));
+    await firstTiles;
+    let top = tileset.root;
+    while (top.children.length === 1 && !top.hasRenderableContent) top = top.children[0];
+    viewer.camera.viewBoundingSphere(top.boundingSphere, from(top.boundingSphere));
+    viewer.camera.lookAtTransform(Cesium.Matrix4.IDENTITY);
     window.ombrelViewer = { viewer, tileset };
 
     const highlight = { feature: undefined, colour: new Cesium.Color() };
