@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <list>
 
 namespace ombrel {
 
@@ -21,21 +22,46 @@ void appendUint(std::string& out, std::uint64_t value) {
     out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
-// The binary chunk being assembled, every block starting 8-aligned (as property tables ask).
+// The binary chunk as the pieces it is made of, each starting 8-aligned (as property tables
+// ask): the vertices are written from where they lie, without a copy; what is made for the
+// file alone (short indices, the table's columns) is kept here.
 class Binary {
 public:
     std::uint64_t add(const void* data, std::size_t n) {
-        while (bytes_.size() % 8 != 0)
-            bytes_.push_back(0);
-        const std::uint64_t at = bytes_.size();
-        bytes_.insert(bytes_.end(), static_cast<const char*>(data),
-                      static_cast<const char*>(data) + n);
+        size_ = (size_ + 7) / 8 * 8;
+        const std::uint64_t at = size_;
+        pieces_.push_back({at, static_cast<const char*>(data), n});
+        size_ += n;
         return at;
     }
-    std::vector<char>& bytes() { return bytes_; }
+    std::uint64_t keep(std::vector<char> bytes) {
+        kept_.push_back(std::move(bytes));
+        return add(kept_.back().data(), kept_.back().size());
+    }
+    // The chunk's length, padded to 4 bytes as a GLB chunk is.
+    std::uint64_t size() const { return (size_ + 3) / 4 * 4; }
+    bool write(std::FILE* out) const {
+        static constexpr char kZeros[8] = {};
+        std::uint64_t at = 0;
+        for (const Piece& p : pieces_) {
+            if (p.at > at && std::fwrite(kZeros, 1, p.at - at, out) != p.at - at)
+                return false;
+            if (p.n > 0 && std::fwrite(p.data, 1, p.n, out) != p.n)
+                return false;
+            at = p.at + p.n;
+        }
+        return size() == at || std::fwrite(kZeros, 1, size() - at, out) == size() - at;
+    }
 
 private:
-    std::vector<char> bytes_;
+    struct Piece {
+        std::uint64_t at;
+        const char* data;
+        std::size_t n;
+    };
+    std::vector<Piece> pieces_;
+    std::list<std::vector<char>> kept_; // stays where it is as more is added
+    std::uint64_t size_ = 0;
 };
 
 // A colour as four bytes (red, green, blue, opaque alpha) in the place of one float of a vertex:
@@ -74,7 +100,7 @@ std::size_t TileContent::Primitive::stride() const {
 }
 
 TileContent::TileContent(ImageNamer images, bool colours)
-    : images_(std::move(images)), colours_(colours) {}
+    : images_(std::move(images)), colours_(colours), colour_(packed({1, 1, 1})) {}
 
 void TileContent::building(const BuildingFeature& feature) {
     feature_ = features_.add(feature);
@@ -145,7 +171,7 @@ TileContent::Primitive& TileContent::primitive(std::uint32_t material, bool text
 void TileContent::material(const FaceMaterial& material) {
     std::uint32_t m = 0;
     if (colours_) {
-        colour_ = material.noColor ? Vec3{1, 1, 1} : material.colour;
+        colour_ = packed(material.noColor ? Vec3{1, 1, 1} : material.colour);
         FaceMaterial key = material;
         key.colour = {1, 1, 1};
         m = materialIndex(key);
@@ -187,7 +213,7 @@ void TileContent::face(const Vec3* points, const Vec2* uv, std::size_t n,
             *v++ = uv[k].x;
             *v++ = 1.0f - uv[k].y;
         }
-        *v++ = packed(colour_);
+        *v++ = colour_;
         if (p.features)
             *v++ = float(feature_);
     }
@@ -206,7 +232,7 @@ void TileContent::box(Vec3 lo, Vec3 hi, Vec3 colour) {
     // triangle its flat normal.
     std::uint32_t m = 0;
     if (colours_) {
-        colour_ = colour;
+        colour_ = packed(colour);
         plain.colour = {1, 1, 1};
     }
     m = materialIndex(plain);
@@ -218,7 +244,7 @@ void TileContent::box(Vec3 lo, Vec3 hi, Vec3 colour) {
         const Vec3 c{(k & 1) ? hi.x : lo.x, (k & 2) ? hi.y : lo.y, (k & 4) ? hi.z : lo.z};
         bounds_.add(c);
         const Vec3 q = toYUp(c);
-        p.vertices.insert(p.vertices.end(), {q.x, q.y, q.z, packed(colour_)});
+        p.vertices.insert(p.vertices.end(), {q.x, q.y, q.z, colour_});
         if (p.features)
             p.vertices.push_back(float(feature_));
     }
@@ -241,7 +267,7 @@ void TileContent::strip(float x0, float y0, float x1, float y1, float z, Vec3 co
     face(corners, nullptr, 4, {});
 }
 
-std::vector<char> TileContent::glb() const {
+bool TileContent::writeGlb(std::FILE* out) const {
     Binary bin;
     std::string views, accessors, meshes;
     std::uint32_t viewCount = 0, accessorCount = 0;
@@ -339,8 +365,12 @@ std::vector<char> TileContent::glb() const {
         const bool small = count < 65535;
         std::uint64_t indexAt = 0;
         if (small) {
-            std::vector<std::uint16_t> shorts(p.indices.begin(), p.indices.end());
-            indexAt = bin.add(shorts.data(), shorts.size() * 2);
+            std::vector<char> shorts(p.indices.size() * 2);
+            for (std::size_t i = 0; i < p.indices.size(); ++i) {
+                const auto index = std::uint16_t(p.indices[i]);
+                std::memcpy(shorts.data() + 2 * i, &index, 2);
+            }
+            indexAt = bin.keep(std::move(shorts));
         } else {
             indexAt = bin.add(p.indices.data(), p.indices.size() * 4);
         }
@@ -372,11 +402,12 @@ std::vector<char> TileContent::glb() const {
     if (features_.size() > 0) {
         std::array<std::uint32_t, BuildingFeatureTable::kColumns> columns{};
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            const std::vector<char> bytes = features_.column(i);
-            static constexpr char kZero[4] = {};
-            const std::uint64_t at =
-                bytes.empty() ? bin.add(kZero, 1) : bin.add(bytes.data(), bytes.size());
-            columns[i] = addView(at, bytes.size(), 0, 0);
+            std::vector<char> bytes = features_.column(i);
+            const std::size_t length = bytes.size();
+            // A view may not be empty: an empty column (no names) gets a byte of its own.
+            if (bytes.empty())
+                bytes.push_back(0);
+            columns[i] = addView(bin.keep(std::move(bytes)), length, 0, 0);
         }
         json += ",\"extensionsUsed\":[";
         json += kFeatureExtensionsUsed;
@@ -419,42 +450,28 @@ std::vector<char> TileContent::glb() const {
         }
         json += ']';
     }
-    std::vector<char>& data = bin.bytes();
-    while (data.size() % 4 != 0)
-        data.push_back(0);
+    const std::uint64_t dataSize = bin.size();
     if (accessorCount > 0)
         json += ",\"accessors\":[" + accessors + "]";
     if (viewCount > 0)
         json += ",\"bufferViews\":[" + views + "]";
-    if (!data.empty()) {
+    if (dataSize > 0) {
         json += ",\"buffers\":[{\"byteLength\":";
-        appendUint(json, data.size());
+        appendUint(json, dataSize);
         json += "}]";
     }
     json += '}';
     while (json.size() % 4 != 0)
         json += ' ';
 
-    std::vector<char> out;
     const std::uint32_t total =
-        std::uint32_t(12 + 8 + json.size() + (data.empty() ? 0 : 8 + data.size()));
-    auto word = [&](std::uint32_t w) {
-        const char* b = reinterpret_cast<const char*>(&w);
-        out.insert(out.end(), b, b + 4);
-    };
-    out.reserve(total);
-    word(0x46546C67);
-    word(2);
-    word(total);
-    word(std::uint32_t(json.size()));
-    word(0x4E4F534A);
-    out.insert(out.end(), json.begin(), json.end());
-    if (!data.empty()) {
-        word(std::uint32_t(data.size()));
-        word(0x004E4942);
-        out.insert(out.end(), data.begin(), data.end());
-    }
-    return out;
+        std::uint32_t(12 + 8 + json.size() + (dataSize == 0 ? 0 : 8 + dataSize));
+    const std::uint32_t head[5] = {0x46546C67, 2, total, std::uint32_t(json.size()), 0x4E4F534A};
+    const std::uint32_t binHead[2] = {std::uint32_t(dataSize), 0x004E4942};
+    return std::fwrite(head, 1, sizeof head, out) == sizeof head &&
+           std::fwrite(json.data(), 1, json.size(), out) == json.size() &&
+           (dataSize == 0 ||
+            (std::fwrite(binHead, 1, sizeof binHead, out) == sizeof binHead && bin.write(out)));
 }
 
 } // namespace ombrel

@@ -12,6 +12,7 @@
 #include "export/SceneFaces.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 #include <string>
@@ -59,8 +60,8 @@ public:
     const CityBox& bounds() const { return bounds_; }
     std::size_t triangles() const { return triangles_; }
 
-    // The .glb file's bytes.
-    std::vector<char> glb() const;
+    // Writes the .glb file; false when a write failed.
+    bool writeGlb(std::FILE* out) const;
 
 private:
     struct Primitive {
@@ -85,7 +86,7 @@ private:
     std::vector<Primitive> primitives_;
     std::unordered_map<std::uint64_t, std::size_t> primitiveLookup_;
     std::size_t current_ = 0; // the primitive of the faces coming
-    Vec3 colour_{1, 1, 1};
+    float colour_;            // the colour of the vertices coming, packed as COLOR_0 holds it
     MaterialTable materials_;
     std::vector<std::string> materialJson_;
     std::vector<std::int32_t> textures_; // each material's texture, -1: none

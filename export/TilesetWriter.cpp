@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <optional>
 #include <unordered_map>
@@ -216,18 +217,22 @@ public:
                 [this](const std::string& image) { return writer_.imageUri(image); }, !model_);
         Summary summary;
         summary.road = piece.kind == VRPiece::Kind::road;
-        summary.feature.number = piece.number;
-        summary.feature.column = piece.column;
-        summary.feature.row = piece.row;
-        summary.feature.height = piece.height;
-        summary.feature.name = piece.name;
-        summary.feature.definition = piece.definition;
-        if (!summary.road && summary.feature.name.empty() && node && node->name)
-            summary.feature.name = *node->name;
+        summary.number = piece.number;
+        summary.column = piece.column;
+        summary.row = piece.row;
+        summary.height = piece.height;
+        summary.name = piece.name;
+        const auto [known, added] = writer_.definitionLookup_.try_emplace(
+            piece.definition, std::uint32_t(writer_.definitions_.size()));
+        if (added)
+            writer_.definitions_.push_back(piece.definition);
+        summary.definition = known->second;
+        if (!summary.road && summary.name.empty() && node && node->name)
+            summary.name = *node->name;
         if (summary.road)
             content->noBuilding();
         else
-            content->building(summary.feature);
+            content->building(writer_.featureOf(summary));
         content_ = content.get();
         box_ = {};
         areas_.clear();
@@ -325,23 +330,38 @@ TilesetWriter::TilesetWriter(std::string folder, const TilesetOptions& options,
 
 TilesetWriter::~TilesetWriter() = default;
 
+BuildingFeature TilesetWriter::featureOf(const Summary& s) const {
+    BuildingFeature feature;
+    feature.number = s.number;
+    feature.column = s.column;
+    feature.row = s.row;
+    feature.height = s.height;
+    feature.name = s.name;
+    feature.definition = definitions_[s.definition];
+    return feature;
+}
+
 std::size_t TilesetWriter::tileIndex(std::uint32_t level, std::uint32_t x, std::uint32_t y) const {
     return std::size_t(x) + (std::size_t(y) << level);
 }
 
-bool TilesetWriter::writeFile(const std::string& relative, const void* data, std::size_t n) {
+bool TilesetWriter::writeFile(const std::string& relative,
+                              const std::function<bool(std::FILE*)>& write) {
     namespace fs = std::filesystem;
     const fs::path path = fs::path(folder_) / relative;
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    if (ec) {
-        reason_ = path.parent_path().string() + ": " + ec.message();
-        failed_ = true;
-        return false;
+    const std::string parent = path.parent_path().string();
+    if (!parent.empty() && madeFolders_.insert(parent).second) {
+        std::error_code ec;
+        fs::create_directories(parent, ec);
+        if (ec) {
+            reason_ = parent + ": " + ec.message();
+            failed_ = true;
+            return false;
+        }
     }
     errno = 0;
     std::FILE* out = std::fopen(path.c_str(), "wb");
-    bool ok = out && std::fwrite(data, 1, n, out) == n;
+    bool ok = out && write(out);
     if (out && std::fclose(out) != 0)
         ok = false;
     if (!ok) {
@@ -349,6 +369,11 @@ bool TilesetWriter::writeFile(const std::string& relative, const void* data, std
         failed_ = true;
     }
     return ok;
+}
+
+bool TilesetWriter::writeFile(const std::string& relative, const void* data, std::size_t n) {
+    return writeFile(relative,
+                     [&](std::FILE* out) { return n == 0 || std::fwrite(data, 1, n, out) == n; });
 }
 
 std::string TilesetWriter::imageUri(const std::string& image) {
@@ -380,8 +405,7 @@ bool TilesetWriter::writeTile(std::uint32_t level, std::uint32_t x, std::uint32_
     name += '/';
     appendUint(name, y);
     name += ".glb";
-    const std::vector<char> bytes = content.glb();
-    if (!writeFile(name, bytes.data(), bytes.size()))
+    if (!writeFile(name, [&](std::FILE* out) { return content.writeGlb(out); }))
         return false;
     Tile& tile = levels_[level][tileIndex(level, x, y)];
     tile.content = true;
@@ -407,9 +431,7 @@ bool TilesetWriter::writeCoarseLevel(std::uint32_t level) {
     const std::uint32_t across = 1u << level;
     // The summaries by tile, in their order within each tile.
     std::vector<std::uint32_t> start(std::size_t(across) * across + 1, 0);
-    auto tileOf = [&](const Summary& s) {
-        return tileIndex(level, s.feature.column / side, s.feature.row / side);
-    };
+    auto tileOf = [&](const Summary& s) { return tileIndex(level, s.column / side, s.row / side); };
     for (const Summary& s : summaries_)
         ++start[tileOf(s) + 1];
     for (std::size_t i = 1; i < start.size(); ++i)
@@ -463,14 +485,14 @@ bool TilesetWriter::writeCoarseLevel(std::uint32_t level) {
                 }
                 if (boxes) {
                     // A box is off the building by at most half its wider side.
-                    content.building(s.feature);
+                    content.building(featureOf(s));
                     content.box(s.box.lo, s.box.hi, model ? grey : s.colour);
                     error = std::max(error, std::max(double(s.box.hi.x) - s.box.lo.x,
                                                      double(s.box.hi.y) - s.box.lo.y) /
                                                 2.0);
                     continue;
                 }
-                Block& b = blocks[{s.feature.column / group, s.feature.row / group}];
+                Block& b = blocks[{s.column / group, s.row / group}];
                 if (b.buildings == 0 || s.box.hi.z > summaries_[b.tallest].box.hi.z)
                     b.tallest = order[i];
                 b.lowestTop = b.buildings == 0 ? s.box.hi.z : std::min(b.lowestTop, s.box.hi.z);
@@ -498,7 +520,7 @@ bool TilesetWriter::writeCoarseLevel(std::uint32_t level) {
                     if (b.box.hi.z - b.box.lo.z < least && b.box.hi.z < highest)
                         continue;
                     const Summary& s = summaries_[b.tallest];
-                    content.building(s.feature);
+                    content.building(featureOf(s));
                     content.box(b.box.lo, b.box.hi, model ? grey : s.colour);
                 }
             }

@@ -20,9 +20,14 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace ombrel {
@@ -81,15 +86,18 @@ public:
     std::uint32_t leafLevel() const { return leafLevel_; }
     std::uint32_t subtreeLevels() const { return subtreeLevels_; }
 
+private:
     // What the writer keeps of a building or road for the coarse levels.
     struct Summary {
-        BuildingFeature feature; // a road's: number and name unused
+        std::uint32_t number = 0, column = 0, row = 0; // a road's number unused
+        float height = 0.0f;
+        std::string name;
+        std::uint32_t definition = 0; // in definitions_
         bool road = false;
         CityBox box;
         Vec3 colour{0.5f, 0.5f, 0.5f};
     };
-
-private:
+    BuildingFeature featureOf(const Summary& s) const;
     struct Tile {
         CityBox bounds; // of its content and its children's bounds
         double error = 0.0;
@@ -101,6 +109,7 @@ private:
     std::size_t tileIndex(std::uint32_t level, std::uint32_t x, std::uint32_t y) const;
     std::string imageUri(const std::string& image);
     bool writeFile(const std::string& relative, const void* data, std::size_t n);
+    bool writeFile(const std::string& relative, const std::function<bool(std::FILE*)>& write);
     bool writeTile(std::uint32_t level, std::uint32_t x, std::uint32_t y,
                    const TileContent& content);
     bool writeCoarseLevel(std::uint32_t level);
@@ -114,8 +123,12 @@ private:
     std::uint32_t leafLevel_ = 0;
     std::uint32_t subtreeLevels_ = 1;
     std::vector<std::vector<Tile>> levels_; // level k: 2^k x 2^k tiles, x + y * 2^k
-    std::vector<Summary> summaries_;
+    std::deque<Summary> summaries_;         // grows without moving what it holds
+    // The buildings' definitions, each once (a city has few), and their places in it.
+    std::vector<std::string> definitions_;
+    std::unordered_map<std::string, std::uint32_t> definitionLookup_;
     std::map<std::string, std::string> images_; // an image's path: its URI from the folder
+    std::set<std::string> madeFolders_;         // folders made for the files written
     std::string reason_;
     bool failed_ = false;
 };
