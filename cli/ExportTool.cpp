@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/Version.h"
 #include "city/CityDrawable.h"
+#include "city/CityGenerator.h"
 #include "cli/PictureLegends.h"
 #include "cli/PngWriter.h"
 #include "cli/ProgressLine.h"
@@ -12,6 +13,7 @@
 #include "config/CitySession.h"
 #include "config/ConstructionReader.h"
 #include "export/CityExport.h"
+#include "export/TilesetWriter.h"
 #include "preview/gl/Camera.h"
 #include "preview/gl/HeadlessGL.h"
 #include "preview/gl/SceneView.h"
@@ -35,6 +37,36 @@
 namespace ombrel {
 
 namespace {
+
+// Hands the bands of a city as it is generated to a tileset export.
+class TilesetBands : public CityBandSink {
+public:
+    TilesetBands(TilesetExport& tiles, Progress& progress) : tiles_(tiles), progress_(progress) {}
+    bool begin(const StreetGrid& grid) override {
+        failed_ = !tiles_.begin(grid);
+        return !failed_;
+    }
+    std::uint32_t bandColumns() const override { return tiles_.bandColumns(); }
+    bool band(const CityDrawable& band, std::uint32_t first, std::uint32_t end) override {
+        failed_ = !tiles_.addBand(band, first, end, &progress_);
+        return !failed_;
+    }
+    // A band or the folder could not be written (logged); the generation stopped there.
+    bool failed() const { return failed_; }
+
+private:
+    TilesetExport& tiles_;
+    Progress& progress_;
+    bool failed_ = false;
+};
+
+// Drops a city band by band: the cities a run generates before the one it exports.
+class DroppedBands : public CityBandSink {
+public:
+    bool begin(const StreetGrid&) override { return true; }
+    std::uint32_t bandColumns() const override { return 16; }
+    bool band(const CityDrawable&, std::uint32_t, std::uint32_t) override { return true; }
+};
 
 constexpr const char* kUsage =
     "Usage: ombrel-export [OPTIONS] CONSTRUCTION_FILE\n"
@@ -586,11 +618,38 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
         stderrSink.finish();
         return kExitLoadFailed;
     }
+    // A tileset without pictures is written while its city is generated, a band of columns at a
+    // time, so that the city is never held whole; the cities of -n before it are generated just
+    // as far, and dropped band by band. A picture needs the whole city: with one the tileset is
+    // written from the city held, as the window writes it.
+    const bool streamed =
+        o.exportOptions.format == ExportFormat::tiles && !o.output.empty() && !o.anyPicture();
+
     // One round: load, generate, export. A later round (--watch) reloads as a fresh start would.
     const auto round = [&](bool first) {
         // Images are stretched to what the headless context, when there is one, can hold.
         const int largest = TextureCache::largestSize();
         long generated = 0;
+        std::optional<TilesetExport> tiles;
+        std::optional<TilesetBands> tileBands;
+        DroppedBands dropped;
+        if (streamed) {
+            TilesetOptions options;
+            options.exportOptions = o.exportOptions;
+            tiles.emplace(o.output, options);
+            tileBands.emplace(*tiles, progress);
+        }
+        // The last generation of the round goes to the tileset, those before it nowhere.
+        const auto routeGeneration = [&](long index) {
+            if (streamed)
+                session->setBandSink(index + 1 == o.generations
+                                         ? static_cast<CityBandSink*>(&*tileBands)
+                                         : &dropped);
+        };
+        struct Unroute {
+            CitySession& session;
+            ~Unroute() { session.setBandSink(nullptr); }
+        } unroute{*session};
         if (first) {
             const CitySession::LoadResult loaded = session->load(o.constructionFile, largest);
             // The loader's last line asks for a reload, which a batch run has not: say what is.
@@ -602,18 +661,28 @@ int runExportTool(int argc, char** argv, std::ostream& out, std::ostream& err) {
             if (o.seed)
                 session->startFresh(*o.seed);
         } else {
+            routeGeneration(0);
             if (session->regenerate(o.constructionFile, largest, o.seed, &progress) !=
                 CitySession::LoadResult::loaded)
                 return int(kExitLoadFailed);
             generated = 1;
         }
-        for (long i = generated; i < o.generations; ++i)
+        for (long i = generated; i < o.generations; ++i) {
+            routeGeneration(i);
             session->generate(&progress);
+        }
 
         // The export and the picture change together: a run that fails replaces neither.
         CommitGroup outputs;
         int status = kExitExported;
-        if (!o.output.empty() && !session->save(o.output, o.exportOptions, &progress, &outputs))
+        if (streamed) {
+            // A band that could not be written stopped the generation; that is logged already.
+            if (!tileBands->failed() && !tiles->finish(session->record(), &progress, &outputs))
+                status = kExitWriteFailed;
+            if (tileBands->failed())
+                status = kExitWriteFailed;
+        } else if (!o.output.empty() &&
+                   !session->save(o.output, o.exportOptions, &progress, &outputs))
             status = kExitWriteFailed;
         progress.clear();
         if (o.anyPicture() && !drawPicture(*session, o, gl, err, outputs))

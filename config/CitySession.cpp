@@ -138,13 +138,17 @@ bool CitySession::save(const std::string& path, const ExportOptions& options, Pr
     if (!city_) {
         return false;
     }
+    return saveCity(*city_, path, record(), options, progress, together);
+}
+
+CityRecord CitySession::record() const {
     CityRecord record;
     record.constructionFile = factory_.fileName;
     record.seed = seed_;
     record.minCorner = minCorner_;
     record.maxCorner = maxCorner_;
     record.streets = streets_;
-    return saveCity(*city_, path, record, options, progress, together);
+    return record;
 }
 
 std::vector<std::shared_ptr<Texture>> CitySession::heldTextures() const {

@@ -3,6 +3,7 @@
 #include "base/Vec.h"
 #include "city/CityDrawable.h"
 #include "config/CityFactory.h"
+#include "export/CityExport.h"
 #include "vrml/Export.h"
 
 #include <cstdint>
@@ -89,6 +90,10 @@ public:
     // the files are handed to that group, to take their places with the run's other outputs.
     bool save(const std::string& path, const ExportOptions& options, Progress* progress = nullptr,
               CommitGroup* together = nullptr) const;
+
+    // What an export records of the last city: its construction file's name, its seed, its box
+    // and its grid.
+    CityRecord record() const;
 
     // The last city; null until one was generated.
     const CityDrawable* city() const { return city_.get(); }

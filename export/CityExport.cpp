@@ -80,7 +80,7 @@ bool saveCity(const VRSceneSource& city, const std::string& path, const CityReco
     case ExportFormat::tiles: {
         TilesetOptions tiles;
         tiles.exportOptions = options;
-        return exportCityTiles(city, path, record, tiles, progress);
+        return exportCityTiles(city, path, record, tiles, progress, together);
     }
     default:
         return exportCity(city, path, record.constructionFile, record.seed, options, progress,

@@ -7,6 +7,9 @@
 #include "export/ImageEmbed.h"
 #include "export/Output.h"
 #include "export/SceneFaces.h"
+#include "vrml/CommitGroup.h"
+#include "vrml/StagedFolder.h"
+#include "vrml/TilesetFolder.h"
 #include "vrml/Triangulate.h"
 #include "vrml/VRSceneSink.h"
 
@@ -354,7 +357,7 @@ bool TilesetWriter::writeFile(const std::string& relative,
         std::error_code ec;
         fs::create_directories(parent, ec);
         if (ec) {
-            reason_ = parent + ": " + ec.message();
+            reason_ = fs::path(relative).parent_path().string() + ": " + ec.message();
             failed_ = true;
             return false;
         }
@@ -365,7 +368,7 @@ bool TilesetWriter::writeFile(const std::string& relative,
     if (out && std::fclose(out) != 0)
         ok = false;
     if (!ok) {
-        reason_ = path.string() + ": " + std::strerror(errno ? errno : EIO);
+        reason_ = relative + ": " + std::strerror(errno ? errno : EIO);
         failed_ = true;
     }
     return ok;
@@ -761,38 +764,74 @@ bool TilesetWriter::finish(const CityRecord& record, Progress* progress) {
     return writeSubtrees() && writeTilesetJson(record);
 }
 
-bool exportCityTiles(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-                     const TilesetOptions& options, Progress* progress) {
+TilesetExport::TilesetExport(std::string path, const TilesetOptions& options)
+    : path_(std::move(path)), options_(options) {}
+
+TilesetExport::~TilesetExport() = default;
+
+bool TilesetExport::failWith(const std::string& reason) {
+    logSaveFailure("3D Tiles", path_, reason);
+    writer_.reset();
+    folder_.reset();
+    return false;
+}
+
+bool TilesetExport::begin(const StreetGrid& grid) {
     namespace fs = std::filesystem;
+    const fs::path target(path_);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    folder_ = std::make_unique<StagedFolder>(folder.string(), tilesetFolder());
+    if (folder_->path().empty())
+        return failWith(folder_->reason());
+    TilesetOptions o = options_;
+    o.rootName = target.filename().string();
+    writer_ = std::make_unique<TilesetWriter>(folder_->path(), o, grid);
+    return true;
+}
+
+std::uint32_t TilesetExport::bandColumns() const {
+    return writer_ ? writer_->bandColumns() : 1;
+}
+
+bool TilesetExport::addBand(const VRSceneSource& city, std::uint32_t first, std::uint32_t end,
+                            Progress* progress) {
+    if (!writer_)
+        return false;
+    if (!writer_->addBand(city, first, end, progress))
+        return failWith(writer_->reason());
+    return true;
+}
+
+bool TilesetExport::finish(const CityRecord& record, Progress* progress, CommitGroup* together) {
+    if (!writer_)
+        return false;
+    if (!writer_->finish(record, progress))
+        return failWith(writer_->reason());
+    writer_.reset();
+    ExportOptions said = options_.exportOptions;
+    said.format = ExportFormat::tiles;
+    said.triangulateEverything = true;
+    const std::string path = path_;
+    return CommitGroup::commitOrHand(
+        together, std::unique_ptr<Replacement>(std::move(folder_)),
+        [path, said] { logSaved("3D Tiles", path, said); },
+        [path](const Replacement& folder) { logSaveFailure("3D Tiles", path, folder.reason()); });
+}
+
+bool exportCityTiles(const VRSceneSource& city, const std::string& path, const CityRecord& record,
+                     const TilesetOptions& options, Progress* progress, CommitGroup* together) {
     if (!record.streets) {
         logSaveFailure("3D Tiles", path, "the city has no grid to tile");
         return false;
     }
-    const fs::path target(path);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        logSaveFailure("3D Tiles", path, folder.string() + ": " + ec.message());
+    TilesetExport tiles(path, options);
+    if (!tiles.begin(*record.streets))
         return false;
-    }
-    TilesetOptions o = options;
-    o.rootName = target.filename().string();
-    TilesetWriter writer(folder.string(), o, *record.streets);
     const std::uint32_t columns = record.streets->numCellsX;
-    bool ok = true;
-    for (std::uint32_t first = 0; ok && first < columns; first += writer.bandColumns())
-        ok = writer.addBand(city, first, std::min(columns, first + writer.bandColumns()), progress);
-    ok = ok && writer.finish(record, progress);
-    if (!ok) {
-        logSaveFailure("3D Tiles", path, writer.reason());
-        return false;
-    }
-    ExportOptions said = o.exportOptions;
-    said.format = ExportFormat::tiles;
-    said.triangulateEverything = true;
-    logSaved("3D Tiles", path, said);
-    return true;
+    for (std::uint32_t first = 0; first < columns; first += tiles.bandColumns())
+        if (!tiles.addBand(city, first, std::min(columns, first + tiles.bandColumns()), progress))
+            return false;
+    return tiles.finish(record, progress, together);
 }
 
 } // namespace ombrel

@@ -32,7 +32,9 @@
 
 namespace ombrel {
 
+class CommitGroup;
 class Progress;
+class StagedFolder;
 class VRSceneSource;
 struct CityRecord;
 
@@ -133,10 +135,47 @@ private:
     bool failed_ = false;
 };
 
-// The non-streamed export of a city the caller holds: a tileset in the folder of `path` (a
-// name ending in tileset.json), written band by band. On success logs "Saved as 3D Tiles to
-// PATH" and the options line; on failure logs "Could not save 3D Tiles to PATH: REASON".
+// One tileset export: the one path of the export of a city held whole and of a city handed over
+// band by band as it is generated. The tileset is written into a staging folder beside the
+// tileset's folder (the folder of `path`, a name ending in tileset.json) and takes that folder's
+// place only when complete (StagedFolder): a failure or an interrupt leaves the previous tileset
+// as it was, and a folder that holds anything but an Ombrel tileset is refused untouched. Every
+// failure is logged as "Could not save 3D Tiles to PATH: REASON", and the calls after it do
+// nothing and return false.
+class TilesetExport {
+public:
+    TilesetExport(std::string path, const TilesetOptions& options);
+    ~TilesetExport();
+    TilesetExport(const TilesetExport&) = delete;
+    TilesetExport& operator=(const TilesetExport&) = delete;
+
+    // Checks and stages the folder and starts the writer for `grid`. False when the folder is
+    // refused ("DIR is not a tileset folder") or cannot be staged.
+    bool begin(const StreetGrid& grid);
+    // The columns of a band (see TilesetWriter::bandColumns); 1 before begin().
+    std::uint32_t bandColumns() const;
+    // See TilesetWriter::addBand.
+    bool addBand(const VRSceneSource& city, std::uint32_t first, std::uint32_t end,
+                 Progress* progress = nullptr);
+    // Writes the coarse levels, subtrees and tileset.json, then puts the folder in place and logs
+    // "Saved as 3D Tiles to PATH" and the options line; with `together` the folder is handed to
+    // that group instead, to take its place (and be logged) when the group is committed.
+    bool finish(const CityRecord& record, Progress* progress = nullptr,
+                CommitGroup* together = nullptr);
+
+private:
+    bool failWith(const std::string& reason);
+
+    std::string path_;
+    TilesetOptions options_;
+    std::unique_ptr<StagedFolder> folder_;
+    std::unique_ptr<TilesetWriter> writer_;
+};
+
+// The export of a city the caller holds, band by band through a TilesetExport: a tileset in the
+// folder of `path`. See saveCity for `together`.
 bool exportCityTiles(const VRSceneSource& city, const std::string& path, const CityRecord& record,
-                     const TilesetOptions& options, Progress* progress = nullptr);
+                     const TilesetOptions& options, Progress* progress = nullptr,
+                     CommitGroup* together = nullptr);
 
 } // namespace ombrel

@@ -882,6 +882,90 @@ INSTANTIATE_TEST_SUITE_P(Cli, CliTogether,
                              return std::string(info.param.name);
                          });
 
+// Every file of a tileset folder, by its path inside the folder.
+std::map<std::string, std::string> folderFiles(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
+    return files;
+}
+
+// A tileset is written while its city is generated and takes its folder's place only whole:
+// a signal while its tiles are written or synced, a full disk and a failed swap leave the
+// previous tileset byte for byte and nothing beside it.
+struct TilesetCase {
+    const char* name;
+    std::string strace; // the injection
+    int status;
+    const char* reason; // how the error line's reason starts, or "" for no error line
+};
+
+void PrintTo(const TilesetCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliTileset : public Cli, public testing::WithParamInterface<TilesetCase> {};
+
+TEST_P(CliTileset, KeepsThePreviousTileset) {
+    const TilesetCase& c = GetParam();
+    if (std::system("strace -V >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace is not installed";
+    const fs::path out = dir_ / "out";
+    fs::create_directories(out);
+    const std::string tileset = (out / "city" / "tileset.json").string();
+    ASSERT_EQ(tool({"-q", "-o", tileset, kTown}).status, 0);
+    const std::map<std::string, std::string> before = folderFiles(out / "city");
+    ASSERT_GT(before.size(), 3u);
+    const Outcome r =
+        shell("ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e " + c.strace + " " +
+              quote(kTool) + " -q -o " + quote(tileset) + " " + quote(kMetropolis));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const std::string start =
+        *c.reason == '\0' ? std::string()
+                          : "ERROR  : Could not save 3D Tiles to " + tileset + ": " + c.reason;
+    EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
+    if (start.empty()) {
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(folderFiles(out / "city") == before) << "the previous tileset changed";
+    EXPECT_EQ(entries(out), 1u) << "something was left beside the tileset";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliTileset,
+    testing::Values(
+        TilesetCase{"SIGINT_while_writing_tiles", "inject=openat:signal=SIGINT:when=100", 130, ""},
+        TilesetCase{"SIGTERM_while_writing_tiles", "inject=openat:signal=SIGTERM:when=180", 143,
+                    ""},
+        TilesetCase{"SIGHUP_while_syncing", "inject=syncfs:signal=SIGHUP", 129, ""},
+        TilesetCase{"full_disk", "inject=write:error=ENOSPC:when=60", 3, "tiles/"},
+        TilesetCase{"full_disk_at_the_sync", "inject=syncfs:error=ENOSPC", 3,
+                    "No space left on device"},
+        TilesetCase{"swap_fails", "inject=renameat2:error=EIO", 3, "Input/output error"}),
+    [](const testing::TestParamInfo<TilesetCase>& info) { return std::string(info.param.name); });
+
+// Streamed while generated or written from the city held (as with a picture, and as the window
+// writes it), a tileset is the same; a folder of other things is refused and left alone.
+TEST_F(Cli, ATilesetIsTheSameStreamedOrHeldAndOnlyReplacesATileset) {
+    const std::string streamed = path("streamed/tileset.json");
+    const std::string held = path("held/tileset.json");
+    ASSERT_EQ(tool({"-q", "-n", "2", "-o", streamed, kTown}).status, 0);
+    const Outcome r =
+        tool({"-q", "-n", "2", "-o", held, "--png", path("town.png"), "--size", "32x24", kTown});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(folderFiles(dir_ / "streamed") == folderFiles(dir_ / "held"));
+
+    fs::create_directories(dir_ / "notes");
+    std::ofstream(dir_ / "notes" / "todo.txt") << "keep me";
+    const Outcome refused = tool({"-q", "-o", path("notes/tileset.json"), kTown});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_EQ(refused.err, "ERROR  : Could not save 3D Tiles to " + path("notes/tileset.json") +
+                               ": " + path("notes") + " is not a tileset folder\n");
+    EXPECT_EQ(readFile(dir_ / "notes" / "todo.txt"), "keep me");
+    EXPECT_EQ(entries(dir_ / "notes"), 1u);
+}
+
 // The export and the picture of one run change together: an export that fails keeps the
 // previous picture too.
 TEST_F(Cli, APictureIsNotReplacedWhenTheExportFails) {
