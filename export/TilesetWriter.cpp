@@ -224,14 +224,17 @@ public:
         summary.column = piece.column;
         summary.row = piece.row;
         summary.height = piece.height;
-        summary.name = piece.name;
+        std::string name = piece.name;
         const auto [known, added] = writer_.definitionLookup_.try_emplace(
             piece.definition, std::uint32_t(writer_.definitions_.size()));
         if (added)
             writer_.definitions_.push_back(piece.definition);
         summary.definition = known->second;
-        if (!summary.road && summary.name.empty() && node && node->name)
-            summary.name = *node->name;
+        if (!summary.road && name.empty() && node && node->name)
+            name = *node->name;
+        summary.nameStart = writer_.names_.size();
+        summary.nameLength = std::uint32_t(name.size());
+        writer_.names_.insert(writer_.names_.end(), name.begin(), name.end());
         if (summary.road)
             content->noBuilding();
         else
@@ -339,7 +342,8 @@ BuildingFeature TilesetWriter::featureOf(const Summary& s) const {
     feature.column = s.column;
     feature.row = s.row;
     feature.height = s.height;
-    feature.name = s.name;
+    const auto name = names_.begin() + std::ptrdiff_t(s.nameStart);
+    feature.name.assign(name, name + s.nameLength);
     feature.definition = definitions_[s.definition];
     return feature;
 }

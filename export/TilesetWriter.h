@@ -93,11 +93,12 @@ private:
     struct Summary {
         std::uint32_t number = 0, column = 0, row = 0; // a road's number unused
         float height = 0.0f;
-        std::string name;
+        std::uint64_t nameStart = 0; // its name in names_: a city has many, mostly short
+        std::uint32_t nameLength = 0;
         std::uint32_t definition = 0; // in definitions_
-        bool road = false;
         CityBox box;
         Vec3 colour{0.5f, 0.5f, 0.5f};
+        bool road = false;
     };
     BuildingFeature featureOf(const Summary& s) const;
     struct Tile {
@@ -126,6 +127,7 @@ private:
     std::uint32_t subtreeLevels_ = 1;
     std::vector<std::vector<Tile>> levels_; // level k: 2^k x 2^k tiles, x + y * 2^k
     std::deque<Summary> summaries_;         // grows without moving what it holds
+    std::deque<char> names_;                // the buildings' names one after the other
     // The buildings' definitions, each once (a city has few), and their places in it.
     std::vector<std::string> definitions_;
     std::unordered_map<std::string, std::uint32_t> definitionLookup_;
