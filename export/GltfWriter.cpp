@@ -860,43 +860,11 @@ private:
     }
 
     void addMaterialJson(const FaceMaterial& key) {
-        const Vec3 colour = key.noColor ? Vec3{1, 1, 1} : key.colour;
         const std::int32_t texture = key.image.empty() ? -1 : imageIndex(key.image);
-        std::string json = "{";
         // Named after the faces' labels, which its extras hold as well.
-        if (const std::string name = materialName(key); !name.empty()) {
-            json += "\"name\":";
-            appendJsonString(json, materialNames_.add(name));
-            json += ',';
-        }
-        json += "\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
-        appendShortFloat(json, colour.x);
-        json += ',';
-        appendShortFloat(json, colour.y);
-        json += ',';
-        appendShortFloat(json, colour.z);
-        json += ",1]";
-        if (texture >= 0) {
-            json += ",\"baseColorTexture\":{\"index\":";
-            appendUint(json, std::uint64_t(texture));
-            json += '}';
-        }
-        json += ",\"metallicFactor\":0,\"roughnessFactor\":1}";
-        if (!key.surface.empty() || !key.materialName.empty()) {
-            json += ",\"extras\":{";
-            if (!key.surface.empty()) {
-                json += "\"surface\":";
-                appendJsonString(json, key.surface);
-            }
-            if (!key.materialName.empty()) {
-                if (!key.surface.empty())
-                    json += ',';
-                json += "\"material\":";
-                appendJsonString(json, key.materialName);
-            }
-            json += '}';
-        }
-        json += '}';
+        const std::string name = materialName(key);
+        const std::string json =
+            gltfMaterialJson(key, name.empty() ? name : materialNames_.add(name), texture);
         materialsJson_.add(json);
         textures_.push_back(texture);
     }

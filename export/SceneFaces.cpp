@@ -1,6 +1,9 @@
 #include "export/SceneFaces.h"
 
+#include "export/Output.h"
 #include "vrml/Triangulate.h"
+
+#include <charconv>
 
 #include <algorithm>
 #include <cmath>
@@ -295,6 +298,47 @@ void FaceReader::shape(const VRShape& shape, const VRMatrix& m) {
             }
         }
     }
+}
+
+std::string gltfMaterialJson(const FaceMaterial& material, const std::string& name,
+                             std::int32_t texture) {
+    const Vec3 colour = material.noColor ? Vec3{1, 1, 1} : material.colour;
+    std::string json = "{";
+    if (!name.empty()) {
+        json += "\"name\":";
+        appendJsonString(json, name);
+        json += ',';
+    }
+    json += "\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
+    appendShortFloat(json, colour.x);
+    json += ',';
+    appendShortFloat(json, colour.y);
+    json += ',';
+    appendShortFloat(json, colour.z);
+    json += ",1]";
+    if (texture >= 0) {
+        char digits[16];
+        json += ",\"baseColorTexture\":{\"index\":";
+        json.append(digits, std::to_chars(digits, digits + sizeof digits, texture).ptr);
+        json += '}';
+    }
+    json += ",\"metallicFactor\":0,\"roughnessFactor\":1}";
+    if (!material.surface.empty() || !material.materialName.empty()) {
+        json += ",\"extras\":{";
+        if (!material.surface.empty()) {
+            json += "\"surface\":";
+            appendJsonString(json, material.surface);
+        }
+        if (!material.materialName.empty()) {
+            if (!material.surface.empty())
+                json += ',';
+            json += "\"material\":";
+            appendJsonString(json, material.materialName);
+        }
+        json += '}';
+    }
+    json += '}';
+    return json;
 }
 
 } // namespace ombrel

@@ -36,6 +36,12 @@ struct FaceMaterial {
 // name), which the writers name as they always have.
 std::string materialName(const FaceMaterial& material);
 
+// The glTF material object of `material`: named `name` unless that is empty, its colour (white
+// for noColor), its image as texture `texture` (none when negative), and its labels in extras.
+// One text for every file that writes glTF materials.
+std::string gltfMaterialJson(const FaceMaterial& material, const std::string& name,
+                             std::int32_t texture);
+
 // Gives the materials of one export distinct names: a name met again (the same labels and image
 // in another colour or without colour) gets "~2", "~3", ... after it.
 class UniqueNames {

@@ -126,42 +126,10 @@ std::uint32_t TileContent::materialIndex(const FaceMaterial& key) {
         }
         texture = it->second;
     }
-    const Vec3 colour = key.noColor ? Vec3{1, 1, 1} : key.colour;
-    std::string json = "{";
     // Named after the faces' labels, as the glTF export names it, which its extras hold too.
-    if (const std::string name = materialName(key); !name.empty()) {
-        json += "\"name\":";
-        appendJsonString(json, materialNames_.add(name));
-        json += ',';
-    }
-    json += "\"pbrMetallicRoughness\":{\"baseColorFactor\":[";
-    appendShortFloat(json, colour.x);
-    json += ',';
-    appendShortFloat(json, colour.y);
-    json += ',';
-    appendShortFloat(json, colour.z);
-    json += ",1]";
-    if (texture >= 0) {
-        json += ",\"baseColorTexture\":{\"index\":";
-        appendUint(json, std::uint64_t(texture));
-        json += '}';
-    }
-    json += ",\"metallicFactor\":0,\"roughnessFactor\":1}";
-    if (!key.surface.empty() || !key.materialName.empty()) {
-        json += ",\"extras\":{";
-        if (!key.surface.empty()) {
-            json += "\"surface\":";
-            appendJsonString(json, key.surface);
-        }
-        if (!key.materialName.empty()) {
-            if (!key.surface.empty())
-                json += ',';
-            json += "\"material\":";
-            appendJsonString(json, key.materialName);
-        }
-        json += '}';
-    }
-    json += '}';
+    const std::string name = materialName(key);
+    std::string json =
+        gltfMaterialJson(key, name.empty() ? name : materialNames_.add(name), texture);
     materialJson_.push_back(std::move(json));
     textures_.push_back(texture);
     return index;
