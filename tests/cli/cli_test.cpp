@@ -899,7 +899,7 @@ struct TilesetCase {
     const char* name;
     std::string strace; // the injection
     int status;
-    const char* reason; // how the error line's reason starts, or "" for no error line
+    const char* reason; // how the error line ends, or "" for no error line
 };
 
 void PrintTo(const TilesetCase& c, std::ostream* os) {
@@ -922,12 +922,17 @@ TEST_P(CliTileset, KeepsThePreviousTileset) {
         shell("ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e " + c.strace + " " +
               quote(kTool) + " -q -o " + quote(tileset) + " " + quote(kMetropolis));
     EXPECT_EQ(r.status, c.status) << r.err;
-    const std::string start =
-        *c.reason == '\0' ? std::string()
-                          : "ERROR  : Could not save 3D Tiles to " + tileset + ": " + c.reason;
-    EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
-    if (start.empty()) {
+    // The reason names the file that could not be written, which may be any tile.
+    const std::string start = "ERROR  : Could not save 3D Tiles to " + tileset + ": ";
+    const std::string end = std::string(c.reason) + "\n";
+    if (*c.reason == '\0') {
         EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
+        EXPECT_TRUE(r.err.size() >= end.size() &&
+                    r.err.compare(r.err.size() - end.size(), end.size(), end) == 0)
+            << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
     EXPECT_TRUE(folderFiles(out / "city") == before) << "the previous tileset changed";
     EXPECT_EQ(entries(out), 1u) << "something was left beside the tileset";
@@ -940,7 +945,8 @@ INSTANTIATE_TEST_SUITE_P(
         TilesetCase{"SIGTERM_while_writing_tiles", "inject=openat:signal=SIGTERM:when=180", 143,
                     ""},
         TilesetCase{"SIGHUP_while_syncing", "inject=syncfs:signal=SIGHUP", 129, ""},
-        TilesetCase{"full_disk", "inject=openat:error=ENOSPC:when=100", 3, "tiles/"},
+        TilesetCase{"full_disk", "inject=openat:error=ENOSPC:when=100", 3,
+                    "No space left on device"},
         TilesetCase{"full_disk_at_the_sync", "inject=syncfs:error=ENOSPC", 3,
                     "No space left on device"},
         TilesetCase{"swap_fails", "inject=renameat2:error=EIO", 3, "Input/output error"}),
